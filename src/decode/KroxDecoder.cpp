@@ -1,0 +1,250 @@
+#include "decode/KroxDecoder.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace qr {
+
+namespace {
+
+std::uint32_t readBe32(const std::uint8_t* p)
+{
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+           std::uint32_t{p[3]};
+}
+
+QString extensionOf(const QString& fileName)
+{
+    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : fileName.mid(dot + 1);
+}
+
+const char* extensionForType(int type)
+{
+    switch (type) {
+    case 1:
+        return "jpg";
+    case 2:
+        return "heic";
+    case 3:
+        return "rgb2";
+    case 4:
+        return "exif";
+    default:
+        return nullptr;
+    }
+}
+
+constexpr int kMovieType = 5;
+
+std::filesystem::path toFsPath(const QString& path)
+{
+#ifdef Q_OS_WIN
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+// Writes `size` bytes as the whole content of `path`: first into a new file beside it, then renamed
+// over it, so that an existing file is replaced only by a completely written one.
+bool writeFileReplacing(const QString& path, const std::uint8_t* data, std::int64_t size)
+{
+    const QFileInfo target(path);
+    QString tempPath;
+    QFile temp;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        tempPath = target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1Char('.') +
+                   QString::number(QRandomGenerator::global()->generate(), 16) + QLatin1String(".part");
+        temp.setFileName(tempPath);
+        if (temp.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            break;
+        if (!QFileInfo(target.absolutePath()).isDir())
+            return false;
+    }
+    if (!temp.isOpen())
+        return false;
+    const bool written = temp.write(reinterpret_cast<const char*>(data), size) == size && temp.flush();
+    temp.close();
+    if (!written || temp.error() != QFileDevice::NoError) {
+        temp.remove();
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::rename(toFsPath(tempPath), toFsPath(path), ec);
+    if (ec) {
+        temp.remove();
+        return false;
+    }
+    return true;
+}
+
+// "<base>-<16 hex digits of the payload's SHA-1>.<mov|mp4>": distinct movies never share a name, and
+// unpacking the same container again replaces its movie by an identical file.
+QString movieFileName(const QString& base, const std::uint8_t* data, std::int64_t size)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+    const QString digest = QString::fromLatin1(hash.result().toHex().left(16));
+    // An ISO media file names its brand after "ftyp"; QuickTime's is "qt  ".
+    const bool quickTime = size >= 12 && std::memcmp(data + 4, "ftypqt  ", 8) == 0;
+    return base + QLatin1Char('-') + digest + (quickTime ? QLatin1String(".mov") : QLatin1String(".mp4"));
+}
+
+} // namespace
+
+KroxDecoder::KroxDecoder(const QString& documentsDir) : pathToDocsDir_(documentsDir) {}
+
+bool KroxDecoder::versionAccepted(std::uint8_t major, std::uint8_t minor)
+{
+    // "major.minor" read as a decimal number: (10, 2) is 10.2 and (10, 100) is 10.1.
+    const QByteArray text = QByteArray::number(major) + '.' + QByteArray::number(minor);
+    const float version = static_cast<float>(text.toDouble());
+    return !(version < 10.16f);
+}
+
+QString KroxDecoder::baseName(int setNumber, int photoNumber)
+{
+    return QString::asprintf("krox_%03d_%03d", setNumber, photoNumber);
+}
+
+KroxLayout KroxDecoder::parse(const QString& fileName, std::span<const std::uint8_t> data)
+{
+    KroxLayout layout;
+    const auto fail = [&layout](const QString& reason) {
+        layout.valid = false;
+        layout.reason = reason;
+        return layout;
+    };
+    if (extensionOf(QFileInfo(fileName).fileName()) != QLatin1String("krox"))
+        return fail(QStringLiteral("not a .krox file"));
+    const auto fileSize = static_cast<std::int64_t>(data.size());
+    if (fileSize < kHeaderSize)
+        return fail(QStringLiteral("shorter than the 12-byte header (%1 bytes)").arg(fileSize));
+    if (fileSize > INT_MAX)
+        return fail(QStringLiteral("larger than 2 GiB (%1 bytes)").arg(fileSize));
+    const std::uint8_t* d = data.data();
+    if (!versionAccepted(d[0], d[1]))
+        return fail(QStringLiteral("version %1.%2 is below 10.16").arg(d[0]).arg(d[1]));
+
+    const int setNumber = d[3] * 256 + d[5];
+    const int count = d[4];
+    const int firstPhoto = d[6];
+    const std::uint32_t payloadLength = readBe32(d + 8);
+    if (count == 0)
+        return fail(QStringLiteral("no entries"));
+    // The phone application's own check: the sum wraps in signed 32-bit arithmetic, so a payload
+    // length of 2^31 or more passes it.
+    const auto declaredEnd =
+        static_cast<std::int32_t>(payloadLength + static_cast<std::uint32_t>(4 * count + 12));
+    if (declaredEnd > static_cast<std::int32_t>(fileSize))
+        return fail(QStringLiteral("declared payload length %1 does not fit in %2 bytes")
+                        .arg(payloadLength)
+                        .arg(fileSize));
+    const std::int64_t tableEnd = kHeaderSize + std::int64_t{4} * count;
+    if (tableEnd > fileSize)
+        return fail(QStringLiteral("entry table of %1 entries runs past the end of the file").arg(count));
+
+    const int kept = count < kMaxEntries ? count : kMaxEntries;
+    std::int64_t position = tableEnd;
+    int photo = firstPhoto;
+    for (int i = 0; i < kept; ++i) {
+        const std::uint32_t word = readBe32(d + kHeaderSize + 4 * i);
+        const int type = static_cast<int>(word >> 28);
+        const std::int64_t length = word & 0x0FFFFFFFu;
+        // Every entry after the first advances the photo counter, except a movie in last place.
+        if (i > 0 && !(type == kMovieType && i == kept - 1))
+            ++photo;
+        if (position + length > fileSize) {
+            // Stop here: the payloads after this one would be read from the wrong offsets.
+            return fail(QStringLiteral("entry %1 of %2 needs %3 bytes at offset %4, the file has %5")
+                            .arg(i + 1)
+                            .arg(count)
+                            .arg(length)
+                            .arg(position)
+                            .arg(fileSize));
+        }
+        const QString base = baseName(setNumber, photo);
+        if (const char* ext = extensionForType(type))
+            layout.payloads.push_back({type, base + QLatin1Char('.') + QLatin1String(ext), position, length});
+        else if (type == kMovieType)
+            layout.payloads.push_back({type, base, position, length});
+        position += length + length % 4;
+    }
+    layout.valid = true;
+    return layout;
+}
+
+QString KroxDecoder::moviesDir()
+{
+    if (pathToDocsDir_.isEmpty())
+        pathToDocsDir_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (pathToDocsDir_.isEmpty())
+        return {};
+    const QString dir = pathToDocsDir_ + QLatin1String("/Movies");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+KroxResult KroxDecoder::processKroxFile(const QString& url, const QString& destDir)
+{
+    KroxResult result;
+    const QString path = url.startsWith(QLatin1String("file:")) ? QUrl(url).toLocalFile() : url;
+    // Decide on the name before reading anything.
+    if (extensionOf(QFileInfo(path).fileName()) != QLatin1String("krox")) {
+        result.reason = QStringLiteral("not a .krox file");
+        return result;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.reason = QStringLiteral("cannot read: %1").arg(file.errorString());
+        return result;
+    }
+    const qint64 size = file.size();
+    if (size > INT_MAX) {
+        result.reason = QStringLiteral("larger than 2 GiB (%1 bytes)").arg(size);
+        return result;
+    }
+    QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
+    if (file.read(bytes.data(), size) != size) {
+        result.reason = QStringLiteral("cannot read: %1").arg(file.errorString());
+        return result;
+    }
+    file.close();
+
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    const KroxLayout layout = parse(path, std::span(data, static_cast<std::size_t>(size)));
+    result.valid = layout.valid;
+    result.reason = layout.reason;
+    for (const KroxPayload& payload : layout.payloads) {
+        QString target;
+        if (payload.type == kMovieType) {
+            const QString dir = moviesDir();
+            if (dir.isEmpty()) {
+                ++result.failedWrites;
+                continue;
+            }
+            target = dir + QLatin1Char('/') +
+                     movieFileName(payload.fileName, data + payload.offset, payload.length);
+        } else {
+            target = destDir + QLatin1Char('/') + payload.fileName;
+        }
+        if (writeFileReplacing(target, data + payload.offset, payload.length))
+            result.written.append(target);
+        else
+            ++result.failedWrites;
+    }
+    return result;
+}
+
+} // namespace qr

@@ -1,0 +1,26 @@
+#pragma once
+
+// The pixel kernels behind RawFrame, exposed for the benchmarks that choose between them. Callers
+// outside this folder use RawFrame. No kernel checks its arguments: sizes are positive, strides
+// fit in `int`, and the buffers hold the frames.
+
+#include <cstdint>
+
+namespace qr::kernels {
+
+// Packed R, G, B to B, G, R, 255 for `pixels` pixels.
+void rgbToBgraNaive(const std::uint8_t* rgb, std::uint8_t* bgra, std::int64_t pixels);
+void rgbToBgraLibyuv(const std::uint8_t* rgb, std::uint8_t* bgra, int width, int height);
+// SSSE3 byte shuffle with streaming stores; false when the processor or the build lacks SSSE3.
+bool rgbToBgraShuffle(const std::uint8_t* rgb, std::uint8_t* bgra, std::int64_t pixels);
+
+// Quarter turn clockwise of a width x height BGRA frame into a height x width one.
+void rotateNaive(const std::uint8_t* src, std::uint8_t* dst, int width, int height);
+void rotateLibyuv(const std::uint8_t* src, std::uint8_t* dst, int width, int height);
+// libyuv on horizontal strips of `stripRows` source rows each: every strip's destination is a
+// narrow band of columns, which keeps the pages touched at once few.
+void rotateLibyuvStrips(const std::uint8_t* src, std::uint8_t* dst, int width, int height, int stripRows);
+// Blocked transpose of 4 x 4 pixel tiles in SSE2 registers; false without SSE2.
+bool rotateBlocked(const std::uint8_t* src, std::uint8_t* dst, int width, int height);
+
+} // namespace qr::kernels
