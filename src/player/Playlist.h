@@ -1,0 +1,77 @@
+#pragma once
+
+#include "decode/KroxDecoder.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+namespace qr {
+
+// What a playlist pass needs, taken by value so that the pass can run on any thread.
+struct PlaylistRequest {
+    QString downloadsDir;        // `_pathToDownloadsDir`
+    std::int32_t typeFilter = 3; // `_jpegHeicRgbAllSegMode`: 0 JPEG, 1 HEIC, 2 RGB, 3 all
+    std::int32_t fifoLifo = 1;   // `_fifoLifoSegMode`: 0 FIFO, 1 LIFO
+    KroxDecoder kroxDecoder;
+};
+
+// What a playlist pass produced.
+struct PlaylistResult {
+    QString symbolicPath;           // the scan root
+    QStringList sortedList;         // `_sortedListv2`: relative paths, set after set
+    QList<std::int32_t> setIndexes; // `_arrayOfSetIndexes`: first and last position per set, in playing order
+    int containersUnpacked = 0;
+    int framesDecompressed = 0; // `.rgb2` files turned into `.rgb`
+};
+
+// Building the playlist from the Downloads folder: containers first, compressed frames second, then
+// photo files grouped into sets by name, signed sets only, in FIFO or LIFO order.
+class Playlist {
+public:
+    static constexpr int kMinPhotosPerSet = 10;
+    static constexpr int kSetKeyLength = 8;
+
+    // Plain, case-sensitive, locale-independent order (UTF-16 code units, byte order for ASCII).
+    static QStringList getSortedListOfFiles(const QStringList& names);
+
+    // Relative paths of every file and folder below `root`, at any depth. Symbolic links are listed
+    // but links to folders are not followed, so a link loop cannot hang the listing. An unreadable
+    // folder lists nothing.
+    static QStringList listRecursively(const QString& root);
+
+    // The scan root: `downloadsDir`, or the target of that symbolic link when the folder lists
+    // nothing. `listing` receives the listing of the root chosen.
+    static QString resolveScanRoot(const QString& downloadsDir, QStringList* listing = nullptr);
+
+    // The text after the last "." of `path`'s file name; empty when there is none.
+    static QString extension(const QString& path);
+    // A candidate photo: "jpg", "heic" or "rgb" admitted by `typeFilter`, path starting with "kro_"
+    // or "krox_".
+    static bool isCandidate(const QString& relativePath, std::int32_t typeFilter);
+    static QString setKey(const QString& relativePath) { return relativePath.left(kSetKeyLength); }
+
+    // Cuts ordered candidates into runs with one set key; runs of at least ten photos are appended to
+    // `playlist`, and a run whose first and last photo pass `signed_` gets its pair in `indexes`.
+    static void cutIntoSets(const QStringList& orderedCandidates,
+                            const std::function<bool(const QString&)>& signed_, QStringList& playlist,
+                            QList<std::int32_t>& indexes);
+    // FIFO (0) reverses the order of the pairs; LIFO (1) keeps name order.
+    static QList<std::int32_t> orderPairs(const QList<std::int32_t>& indexes, std::int32_t fifoLifo);
+
+    // Unpacks every `.krox` container below `root` into `root`; returns how many were valid.
+    static int unpackContainers(const QString& root, KroxDecoder& decoder);
+    // Decompresses every `.rgb2` frame below `root` into a `.rgb` frame beside the scan root's join of
+    // its name. The `.rgb` is written to a temporary file and renamed into place; the `.rgb2` is
+    // deleted only after that succeeded. An undecodable or unreadable `.rgb2` stays where it is and no
+    // `.rgb` is written for it. Returns how many frames were decompressed.
+    static int decompressFrames(const QString& root);
+
+    // The whole pass. Pure apart from the files it reads and writes; runs on any thread.
+    static PlaylistResult generatePlaylist(PlaylistRequest request);
+};
+
+} // namespace qr
