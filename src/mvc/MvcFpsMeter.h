@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace qr {
+
+// The frames-per-second figure of one connection: complete messages divided by the time since the
+// first message of the connection began to arrive (an average, not a moving rate).
+class MvcFpsMeter {
+public:
+    void reset() { m_beginNs.reset(); }
+    // A chunk arrived; the first one of the connection starts the clock.
+    void chunkArrived(std::int64_t nowNs)
+    {
+        if (!m_beginNs)
+            m_beginNs = nowNs;
+    }
+    // The label text after `messages` complete messages at nowNs, "%0.1f fps"; nothing before the
+    // clock has started or when no time has passed.
+    std::optional<QString> text(std::int32_t messages, std::int64_t nowNs) const;
+
+private:
+    std::optional<std::int64_t> m_beginNs;
+};
+
+} // namespace qr

@@ -1,0 +1,82 @@
+#include "mvc/MvcSlotTable.h"
+
+namespace qr {
+
+int MvcSlotTable::assignNewConnection(std::int64_t nowNs)
+{
+    const bool duplicate =
+        m_rxdNewConnectionTimestamp && nowNs - *m_rxdNewConnectionTimestamp < kDuplicateGapNs;
+    m_rxdNewConnectionTimestamp = nowNs;
+    if (duplicate) {
+        ++m_happyEyeballsCntr;
+        return -1;
+    }
+    int chosen = -1;
+    for (int k = 0; k < kSlots && chosen < 0; ++k) {
+        if (!m_slots[std::size_t(k)].filled)
+            chosen = k;
+    }
+    if (chosen == 0)
+        m_happyEyeballsCntr = 0;
+    if (chosen < 0) {
+        for (int k = 0; k < kSlots && chosen < 0; ++k) {
+            if (m_slots[std::size_t(k)].waitingForRestart)
+                chosen = k;
+        }
+    }
+    if (chosen < 0)
+        return -1;
+    MvcRxSlot& s = m_slots[std::size_t(chosen)];
+    s.filled = true;
+    s.waitingForRestart = false;
+    s.ready = false;
+    s.cntr = 0;
+    return chosen;
+}
+
+std::optional<MvcSlotTable::IndicatorPaint> MvcSlotTable::connectionStateChanged(int slotIndex, int state)
+{
+    MvcRxSlot& s = slot(slotIndex);
+    s.ready = false;
+    std::optional<MvcIndicatorColour> colour;
+    switch (static_cast<ConnectionState>(state)) {
+    case ConnectionState::Waiting:
+        colour = MvcIndicatorColour::Yellow;
+        break;
+    case ConnectionState::Preparing:
+        break;
+    case ConnectionState::Ready:
+        s.ready = true;
+        colour = MvcIndicatorColour::Green;
+        break;
+    case ConnectionState::Failed:
+        colour = MvcIndicatorColour::Red;
+        break;
+    case ConnectionState::Cancelled:
+        s.waitingForRestart = true;
+        colour = MvcIndicatorColour::Orange;
+        break;
+    }
+    if (!colour || s.viewIndex < 0 || s.viewIndex >= kSlots)
+        return std::nullopt;
+    return IndicatorPaint{s.viewIndex, *colour};
+}
+
+std::array<float, 3> MvcSlotTable::rgb(MvcIndicatorColour colour)
+{
+    switch (colour) {
+    case MvcIndicatorColour::Yellow:
+        return {1.0F, 1.0F, 0.0F};
+    case MvcIndicatorColour::Green:
+        return {0.0F, 1.0F, 0.0F};
+    case MvcIndicatorColour::Red:
+        return {1.0F, 0.0F, 0.0F};
+    case MvcIndicatorColour::Orange:
+        return {1.0F, 0.5F, 0.0F};
+    case MvcIndicatorColour::Grey:
+        break;
+    }
+    return {128.0F / 255.0F, 128.0F / 255.0F, 128.0F / 255.0F};
+}
+
+} // namespace qr

@@ -1,0 +1,156 @@
+#include "mvc/MvcSlotTable.h"
+
+#include <QTest>
+
+using qr::ConnectionState;
+using qr::MvcIndicatorColour;
+using qr::MvcSlotTable;
+
+namespace {
+
+constexpr std::int64_t kMs = 1'000'000;
+
+// One step of a scenario: a new connection at time t (ms), or a state change on a slot.
+struct Step {
+    enum Kind { Connect, State } kind = Connect;
+    double tMs = 0;
+    int slot = 0;
+    int state = 0;
+};
+
+Step connectAt(double tMs)
+{
+    return {Step::Connect, tMs, 0, 0};
+}
+
+Step stateOf(int slot, ConnectionState s)
+{
+    return {Step::State, 0, slot, int(s)};
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Step>)
+
+class TestMvcSlotTable : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void slotChoice_data();
+    void slotChoice();
+    void stateMachine_data();
+    void stateMachine();
+};
+
+void TestMvcSlotTable::slotChoice_data()
+{
+    QTest::addColumn<QList<Step>>("steps");
+    QTest::addColumn<QList<int>>("chosen"); // result of each Connect step, -1 = dropped
+    QTest::addColumn<int>("happyEyeballs");
+
+    QTest::newRow("four phones in a row")
+        << QList<Step>{connectAt(0), connectAt(100), connectAt(200), connectAt(300)}
+        << QList<int>{0, 1, 2, -1} << 0;
+    QTest::newRow("cancelled slot 1 with 2 and 3 never used")
+        << QList<Step>{connectAt(0), stateOf(0, ConnectionState::Cancelled), connectAt(100), connectAt(200),
+                       connectAt(300)}
+        << QList<int>{0, 1, 2, 0} << 0;
+    QTest::newRow("slots 2 and 3 cancelled") << QList<Step>{connectAt(0),
+                                                            connectAt(10),
+                                                            connectAt(20),
+                                                            stateOf(1, ConnectionState::Cancelled),
+                                                            stateOf(2, ConnectionState::Cancelled),
+                                                            connectAt(30),
+                                                            connectAt(40),
+                                                            connectAt(50)}
+                                             << QList<int>{0, 1, 2, 1, 2, -1} << 0;
+    QTest::newRow("a failed slot is kept") << QList<Step>{connectAt(0), stateOf(0, ConnectionState::Failed),
+                                                          connectAt(10), connectAt(20), connectAt(30)}
+                                           << QList<int>{0, 1, 2, -1} << 0;
+    QTest::newRow("two connections 0.5 ms apart")
+        << QList<Step>{connectAt(0), connectAt(0.5)} << QList<int>{0, -1} << 1;
+    QTest::newRow("the first connection is never a duplicate")
+        << QList<Step>{connectAt(0)} << QList<int>{0} << 0;
+    QTest::newRow("exactly 1 ms apart is not a duplicate")
+        << QList<Step>{connectAt(5), connectAt(6)} << QList<int>{0, 1} << 0;
+    QTest::newRow("duplicate counter kept when slot 2 is filled")
+        << QList<Step>{connectAt(0), connectAt(0.2), connectAt(0.4), connectAt(10)}
+        << QList<int>{0, -1, -1, 1} << 2;
+    QTest::newRow("duplicate counter cleared when slot 1 is filled from empty")
+        << QList<Step>{connectAt(0), connectAt(0.2), connectAt(10)} << QList<int>{0, -1, 1} << 1;
+    QTest::newRow("duplicate counter not cleared by reusing slot 1")
+        << QList<Step>{connectAt(0),
+                       connectAt(10),
+                       connectAt(20),
+                       connectAt(20.5),
+                       stateOf(0, ConnectionState::Cancelled),
+                       connectAt(30)}
+        << QList<int>{0, 1, 2, -1, 0} << 1;
+}
+
+void TestMvcSlotTable::slotChoice()
+{
+    QFETCH(QList<Step>, steps);
+    QFETCH(QList<int>, chosen);
+    QFETCH(int, happyEyeballs);
+    MvcSlotTable t;
+    QList<int> got;
+    for (const Step& s : steps) {
+        if (s.kind == Step::Connect) {
+            const int k = t.assignNewConnection(std::int64_t(s.tMs * double(kMs)));
+            got.append(k);
+            if (k >= 0) {
+                QVERIFY(t.slot(k).filled);
+                QVERIFY(!t.slot(k).waitingForRestart);
+                QCOMPARE(t.slot(k).cntr, 0);
+            }
+        } else {
+            t.connectionStateChanged(s.slot, s.state);
+        }
+    }
+    QCOMPARE(got, chosen);
+    QCOMPARE(t.happyEyeballsCntr(), happyEyeballs);
+}
+
+void TestMvcSlotTable::stateMachine_data()
+{
+    QTest::addColumn<int>("viewIndex");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("ready");
+    QTest::addColumn<bool>("waiting");
+    QTest::addColumn<int>("paintedView"); // -1 = nothing painted
+    QTest::addColumn<int>("colour");
+
+    QTest::newRow("waiting") << 0 << 1 << false << false << 0 << int(MvcIndicatorColour::Yellow);
+    QTest::newRow("preparing leaves the indicator") << 0 << 2 << false << false << -1 << 0;
+    QTest::newRow("ready") << 1 << 3 << true << false << 1 << int(MvcIndicatorColour::Green);
+    QTest::newRow("failed") << 2 << 4 << false << false << 2 << int(MvcIndicatorColour::Red);
+    QTest::newRow("cancelled") << 0 << 5 << false << true << 0 << int(MvcIndicatorColour::Orange);
+    QTest::newRow("unknown state") << 0 << 9 << false << false << -1 << 0;
+    QTest::newRow("view index 3 paints nothing") << 3 << 3 << true << false << -1 << 0;
+}
+
+void TestMvcSlotTable::stateMachine()
+{
+    QFETCH(int, viewIndex);
+    QFETCH(int, state);
+    QFETCH(bool, ready);
+    QFETCH(bool, waiting);
+    QFETCH(int, paintedView);
+    QFETCH(int, colour);
+    MvcSlotTable t;
+    QCOMPARE(t.assignNewConnection(0), 0);
+    t.slot(0).viewIndex = viewIndex;
+    t.connectionStateChanged(0, int(ConnectionState::Ready)); // every state clears ready first
+    const auto paint = t.connectionStateChanged(0, state);
+    QCOMPARE(t.slot(0).ready, ready);
+    QCOMPARE(t.slot(0).waitingForRestart, waiting);
+    QCOMPARE(paint.has_value(), paintedView >= 0);
+    if (paint) {
+        QCOMPARE(paint->view, paintedView);
+        QCOMPARE(int(paint->colour), colour);
+    }
+    QCOMPARE(MvcSlotTable::rgb(MvcIndicatorColour::Orange), (std::array<float, 3>{1.0F, 0.5F, 0.0F}));
+}
+
+QTEST_GUILESS_MAIN(TestMvcSlotTable)
+#include "tst_MvcSlotTable.moc"
