@@ -1,0 +1,288 @@
+#include "decode/RawFrame.h"
+#include "decode/RawFrameKernels.h"
+
+#include <QColorSpace>
+#include <QTest>
+
+#include <vector>
+
+using qr::BgraFrame;
+using qr::CaptureSizes;
+using qr::FrameSize;
+using qr::RawFrame;
+
+namespace {
+
+std::vector<std::uint8_t> bytes(std::size_t n, std::uint32_t seed)
+{
+    std::vector<std::uint8_t> v(n);
+    std::uint32_t x = seed;
+    for (auto& b : v) {
+        x = x * 1664525u + 1013904223u;
+        b = static_cast<std::uint8_t>(x >> 24);
+    }
+    return v;
+}
+
+// The quarter turn by its definition: source (x, y) lands at column h - 1 - y, row x.
+std::vector<std::uint8_t> turnedByDefinition(const std::vector<std::uint8_t>& src, int w, int h)
+{
+    std::vector<std::uint8_t> dst(src.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 4; ++c)
+                dst[(std::size_t(x) * h + (h - 1 - y)) * 4 + c] = src[(std::size_t(y) * w + x) * 4 + c];
+    return dst;
+}
+
+std::vector<std::uint8_t> contents(const BgraFrame& f)
+{
+    return {f.buffer.data(), f.buffer.data() + f.buffer.size()};
+}
+
+} // namespace
+
+class TestRawFrame : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void recognisedSizes_data();
+    void recognisedSizes();
+    void onePixel();
+    void conversionMatchesDefinition_data();
+    void conversionMatchesDefinition();
+    void landscapeAndPortraitFrames();
+    void selectors_data();
+    void selectors();
+    void quarterTurnFourByTwo();
+    void quarterTurnKernels_data();
+    void quarterTurnKernels();
+    void shortOrBadInputsYieldNothing_data();
+    void shortOrBadInputsYieldNothing();
+    void imageWrapsWithoutCopy();
+};
+
+void TestRawFrame::recognisedSizes_data()
+{
+    QTest::addColumn<qint64>("byteCount");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("4032x3024") << qint64{36'578'304} << 4032 << 3024;
+    QTest::newRow("3840x2160") << qint64{24'883'200} << 3840 << 2160;
+    QTest::newRow("3264x2448") << qint64{23'970'816} << 3264 << 2448;
+    QTest::newRow("3088x2320") << qint64{21'492'480} << 3088 << 2320;
+    QTest::newRow("other keeps previous") << qint64{24'883'201} << 11 << 7;
+    QTest::newRow("empty keeps previous") << qint64{0} << 11 << 7;
+}
+
+void TestRawFrame::recognisedSizes()
+{
+    QFETCH(qint64, byteCount);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QCOMPARE(RawFrame::recognise(byteCount, FrameSize{11, 7}), (FrameSize{width, height}));
+}
+
+void TestRawFrame::onePixel()
+{
+    const std::vector<std::uint8_t> rgb{10, 20, 30};
+    const auto frame = RawFrame::rgbToBgra(rgb, FrameSize{1, 1});
+    QVERIFY(frame);
+    QCOMPARE(contents(*frame), (std::vector<std::uint8_t>{30, 20, 10, 255}));
+    QCOMPARE(frame->width, 1);
+    QCOMPARE(frame->height, 1);
+}
+
+void TestRawFrame::conversionMatchesDefinition_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("extra"); // input bytes beyond the frame, ignored
+    QTest::newRow("17x3, unaligned tail") << 17 << 3 << 0;
+    QTest::newRow("64x64") << 64 << 64 << 0;
+    QTest::newRow("1x33") << 1 << 33 << 5;
+    QTest::newRow("333x7 with extra bytes") << 333 << 7 << 100;
+}
+
+void TestRawFrame::conversionMatchesDefinition()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, extra);
+    const std::size_t pixels = std::size_t(width) * height;
+    const auto rgb = bytes(pixels * 3 + extra, 42);
+    std::vector<std::uint8_t> expected(pixels * 4);
+    for (std::size_t i = 0; i < pixels; ++i)
+        expected[i * 4 + 0] = rgb[i * 3 + 2], expected[i * 4 + 1] = rgb[i * 3 + 1],
+                         expected[i * 4 + 2] = rgb[i * 3], expected[i * 4 + 3] = 255;
+    const auto frame = RawFrame::rgbToBgra(rgb, FrameSize{width, height});
+    QVERIFY(frame);
+    QCOMPARE(contents(*frame), expected);
+
+    // Every kernel, including into a destination that is not 16-byte aligned.
+    std::vector<std::uint8_t> out(pixels * 4 + 4);
+    qr::kernels::rgbToBgraLibyuv(rgb.data(), out.data() + 4, width, height);
+    QVERIFY(std::equal(expected.begin(), expected.end(), out.begin() + 4));
+    std::fill(out.begin(), out.end(), 0);
+    if (qr::kernels::rgbToBgraShuffle(rgb.data(), out.data() + 4, std::int64_t(pixels)))
+        QVERIFY(std::equal(expected.begin(), expected.end(), out.begin() + 4));
+    qr::kernels::rgbToBgraNaive(rgb.data(), out.data(), std::int64_t(pixels));
+    QVERIFY(std::equal(expected.begin(), expected.end(), out.begin()));
+}
+
+void TestRawFrame::landscapeAndPortraitFrames()
+{
+    // The 3840 x 2160 frame is the one that stays landscape.
+    const std::vector<std::uint8_t> uhd(RawFrame::kRgb3840x2160, 7);
+    const FrameSize uhdSize = RawFrame::recognise(std::int64_t(uhd.size()), {});
+    const auto landscape = RawFrame::rgbToBgra(uhd, uhdSize);
+    QVERIFY(landscape);
+    QCOMPARE(landscape->buffer.size(), std::size_t{33'177'600});
+    QVERIFY(RawFrame::staysLandscape(std::int64_t(landscape->buffer.size())));
+
+    const std::vector<std::uint8_t> big(RawFrame::kRgb4032x3024, 9);
+    const FrameSize bigSize = RawFrame::recognise(std::int64_t(big.size()), uhdSize);
+    const auto bgra = RawFrame::rgbToBgra(big, bigSize);
+    QVERIFY(bgra);
+    QCOMPARE(bgra->buffer.size(), std::size_t{48'771'072});
+    QVERIFY(!RawFrame::staysLandscape(std::int64_t(bgra->buffer.size())));
+    const auto portrait = RawFrame::rotateBufferToPort(bgra->buffer.span(), bigSize);
+    QVERIFY(portrait);
+    QCOMPARE(portrait->width, 3024);
+    QCOMPARE(portrait->height, 4032);
+    QCOMPARE(portrait->buffer.size(), std::size_t{48'771'072});
+}
+
+void TestRawFrame::selectors_data()
+{
+    QTest::addColumn<int>("selector");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("0: capture size") << 0 << 4 << 3;
+    QTest::newRow("45: capture size") << 45 << 4 << 3;
+    QTest::newRow("1000: capture size") << 1000 << 4 << 3;
+    QTest::newRow("1001: connection 1") << 1001 << 2 << 1;
+    QTest::newRow("1002: connection 2") << 1002 << 3 << 2;
+    QTest::newRow("1003: connection 3") << 1003 << 1 << 5;
+    QTest::newRow("1004: capture size") << 1004 << 4 << 3;
+    QTest::newRow("-1: capture size") << -1 << 4 << 3;
+}
+
+void TestRawFrame::selectors()
+{
+    QFETCH(int, selector);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const CaptureSizes sizes{FrameSize{4, 3}, {FrameSize{2, 1}, FrameSize{3, 2}, FrameSize{1, 5}}};
+    const auto rgb = bytes(4 * 5 * 3, 3);
+    const auto frame = RawFrame::getBgraImageDataFromRgbImageData(selector, rgb, sizes);
+    QVERIFY(frame);
+    QCOMPARE(frame->width, width);
+    QCOMPARE(frame->height, height);
+    QCOMPARE(frame->buffer.size(), std::size_t(width) * height * 4);
+}
+
+void TestRawFrame::quarterTurnFourByTwo()
+{
+    // Pixels numbered by their 32-bit little-endian value: row 0 is 1 2 3 4, row 1 is 5 6 7 8.
+    std::vector<std::uint8_t> src;
+    for (std::uint8_t v = 1; v <= 8; ++v)
+        src.insert(src.end(), {v, 0, 0, 0});
+    const auto turned = RawFrame::rotateBufferToPort(src, FrameSize{4, 2});
+    QVERIFY(turned);
+    QCOMPARE(turned->width, 2);
+    QCOMPARE(turned->height, 4);
+    // The source's top row becomes the right-hand column.
+    std::vector<std::uint8_t> first;
+    for (std::size_t i = 0; i < turned->buffer.size(); i += 4)
+        first.push_back(turned->buffer.data()[i]);
+    QCOMPARE(first, (std::vector<std::uint8_t>{5, 1, 6, 2, 7, 3, 8, 4}));
+}
+
+void TestRawFrame::quarterTurnKernels_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("1x1") << 1 << 1;
+    QTest::newRow("5x1") << 5 << 1;
+    QTest::newRow("1x5") << 1 << 5;
+    QTest::newRow("37x23") << 37 << 23;
+    QTest::newRow("64x32") << 64 << 32;
+    QTest::newRow("129x67") << 129 << 67;
+}
+
+void TestRawFrame::quarterTurnKernels()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const auto src = bytes(std::size_t(width) * height * 4, 5);
+    const auto expected = turnedByDefinition(src, width, height);
+
+    const auto turned = RawFrame::rotateBufferToPort(src, FrameSize{width, height});
+    QVERIFY(turned);
+    QCOMPARE(contents(*turned), expected);
+
+    std::vector<std::uint8_t> out(src.size());
+    qr::kernels::rotateNaive(src.data(), out.data(), width, height);
+    QCOMPARE(out, expected);
+    std::fill(out.begin(), out.end(), 0);
+    qr::kernels::rotateLibyuv(src.data(), out.data(), width, height);
+    QCOMPARE(out, expected);
+    for (int strip : {1, 3, 8, 64}) {
+        std::fill(out.begin(), out.end(), 0);
+        qr::kernels::rotateLibyuvStrips(src.data(), out.data(), width, height, strip);
+        QCOMPARE(out, expected);
+    }
+    std::fill(out.begin(), out.end(), 0);
+    if (qr::kernels::rotateBlocked(src.data(), out.data(), width, height))
+        QCOMPARE(out, expected);
+}
+
+void TestRawFrame::shortOrBadInputsYieldNothing_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("rgbBytes");
+    QTest::addColumn<int>("bgraBytes");
+    QTest::newRow("one byte short") << 4 << 3 << 4 * 3 * 3 - 1 << 4 * 3 * 4 - 1;
+    QTest::newRow("empty") << 4 << 3 << 0 << 0;
+    QTest::newRow("zero width") << 0 << 3 << 100 << 100;
+    QTest::newRow("negative height") << 4 << -3 << 100 << 100;
+    QTest::newRow("no 32-bit overflow") << 65536 << 65536 << 1000 << 1000;
+    QTest::newRow("largest int") << 2'147'483'647 << 2'147'483'647 << 1000 << 1000;
+}
+
+void TestRawFrame::shortOrBadInputsYieldNothing()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, rgbBytes);
+    QFETCH(int, bgraBytes);
+    const std::vector<std::uint8_t> rgb(static_cast<std::size_t>(rgbBytes), 1);
+    const std::vector<std::uint8_t> bgra(static_cast<std::size_t>(bgraBytes), 1);
+    QVERIFY(!RawFrame::rgbToBgra(rgb, FrameSize{width, height}));
+    QVERIFY(!RawFrame::rotateBufferToPort(bgra, FrameSize{width, height}));
+    std::vector<std::uint8_t> out(4096);
+    QVERIFY(!RawFrame::rgbToBgraInto(rgb, FrameSize{width, height}, out));
+    QVERIFY(!RawFrame::rotateBufferToPortInto(bgra, FrameSize{width, height}, out));
+}
+
+void TestRawFrame::imageWrapsWithoutCopy()
+{
+    const std::vector<std::uint8_t> rgb{10, 20, 30, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    auto frame = RawFrame::rgbToBgra(rgb, FrameSize{2, 2});
+    QVERIFY(frame);
+    const std::uint8_t* pixels = frame->buffer.data();
+    const QImage image = RawFrame::toImage(std::move(*frame));
+    QVERIFY(!image.isNull());
+    QCOMPARE(image.constBits(), pixels);
+    QCOMPARE(image.format(), QImage::Format_RGB32);
+    QCOMPARE(image.size(), QSize(2, 2));
+    QCOMPARE(image.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+    QCOMPARE(image.pixel(0, 0), qRgb(10, 20, 30));
+    QCOMPARE(image.pixel(1, 1), qRgb(7, 8, 9));
+    QVERIFY(RawFrame::toImage(BgraFrame{}).isNull());
+}
+
+QTEST_GUILESS_MAIN(TestRawFrame)
+#include "tst_rawframe.moc"
