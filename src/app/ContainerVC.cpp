@@ -1,0 +1,159 @@
+#include "app/ContainerVC.h"
+
+#include "companion/AppleSiliconCheck.h"
+#include "decode/KroxDecoder.h"
+#include "modes/StartupChooser.h"
+#include "modes/WelcomeDialog.h"
+#include "platform/ContainerView.h"
+#include "platform/MainWindow.h"
+#include "platform/StandardFolders.h"
+#include "platform/UserDefaults.h"
+
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
+
+namespace qr {
+
+namespace {
+const QString kSecretCodeKey = QStringLiteral("quintarayTvForMacSecretCode");
+}
+
+ContainerVC::ContainerVC(MainWindow* window) : m_window(window) {}
+
+ContainerVC::~ContainerVC() = default;
+
+ContainerView* ContainerVC::view()
+{
+    if (!_containerView)
+        viewDidLoad();
+    return _containerView;
+}
+
+void ContainerVC::viewDidLoad()
+{
+    _modes._mvcModeEn = false;
+    _mvc._mvcPresentationMode = 2;
+    _player._repeatSetEn = false;
+    _kroxDecoder = std::make_unique<KroxDecoder>();
+    _settings._quintarayTvForMacSecretCode = UserDefaults::stringForKey(kSecretCodeKey);
+    if (_settings._quintarayTvForMacSecretCode.size() == 6)
+        parseSecretCodeInputString(_settings._quintarayTvForMacSecretCode);
+    updateUI(0);
+}
+
+ScreenInfo ContainerVC::mainScreenInfo() const
+{
+    ScreenInfo info;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        info.scaleFactor = static_cast<float>(screen->devicePixelRatio());
+        info.frameWidth = screen->geometry().width();
+        info.frameHeight = screen->geometry().height();
+        info.visibleWidth = screen->availableGeometry().width();
+        info.visibleHeight = screen->availableGeometry().height();
+    }
+    if (m_window && m_window->menuWidget())
+        info.menuBarHeight = m_window->menuWidget()->height();
+    return info;
+}
+
+void ContainerVC::updateUI(int32_t /*unused*/)
+{
+    _screen = ScreenMetricsCalc::compute(mainScreenInfo());
+    _containerView = new ContainerView;
+    _containerView->resize(static_cast<int>(_screen.outWidth), static_cast<int>(_screen.outHeight));
+
+    _folders = AppFolders::prepare(StandardFolders::applicationSupport(), StandardFolders::downloads());
+    _player._toolsButtonBackActionCntr = 0;
+    _modes._appleSiMacEn = AppleSiliconCheck::areWeRunningOnAnAppleSiliconMac();
+    presentNewInitDialog();
+}
+
+void ContainerVC::presentNewInitDialog()
+{
+    StartupChooser::Dialogs dialogs;
+    dialogs.presentStartupDialog = [this] {
+        presentStartupDialog();
+    };
+    dialogs.presentMultiViewCaptureDialog = [this] {
+        presentMultiViewCaptureDialog();
+    };
+    dialogs.presentQuintarayOnAppleSiMacDialog = [this] {
+        presentQuintarayOnAppleSiMacDialog();
+    };
+    StartupChooser::presentNewInitDialog(_modes, dialogs);
+}
+
+void ContainerVC::presentStartupDialog()
+{
+    if (!WelcomeDialog::run())
+        return;
+    _modes._mediaPlayerModeEn = true;
+    configRenderView1();
+    configRenderView2();
+    configRenderView3();
+    configRenderView4();
+    configGeneratePlaylistButton();
+    configJpegHeicRgbAllSeg();
+    configFifoLifoSeg();
+    _player._toolsEn = false;
+    configToolsButton();
+    _player._imageOffsetW = 0.0f;
+    _player._imageOffsetH = 0.0f;
+    configSliders();
+    configResetSlidersButton();
+    configSaveAsPresetButton();
+    configShareFavPhotosButton();
+    configView1Labels();
+}
+
+void ContainerVC::parseSecretCodeInputString(const QString& text)
+{
+    if (text.size() < 6)
+        return;
+    for (int i = 0; i < 6; ++i)
+        _settings._tf[static_cast<size_t>(i)] = static_cast<int32_t>(text.at(i).unicode()) - 48;
+}
+
+// Multi View Capture dialog: built with the MVC master.
+void ContainerVC::presentMultiViewCaptureDialog() {}
+// Companion dialog: built with companion mode.
+void ContainerVC::presentQuintarayOnAppleSiMacDialog() {}
+
+// Player panels and controls: built with the player interface.
+void ContainerVC::configRenderView1() {}
+void ContainerVC::configRenderView2() {}
+void ContainerVC::configRenderView3() {}
+void ContainerVC::configRenderView4() {}
+void ContainerVC::configGeneratePlaylistButton() {}
+void ContainerVC::configJpegHeicRgbAllSeg() {}
+void ContainerVC::configFifoLifoSeg() {}
+void ContainerVC::configToolsButton() {}
+void ContainerVC::configSliders() {}
+void ContainerVC::configResetSlidersButton() {}
+void ContainerVC::configSaveAsPresetButton() {}
+void ContainerVC::configShareFavPhotosButton() {}
+void ContainerVC::configView1Labels() {}
+
+void ContainerVC::menuRefresh()
+{
+    presentQuintarayOnAppleSiMacDialog();
+}
+
+// Presentation modes and colours: built with the MVC master.
+void ContainerVC::menuPresentationMode1() {}
+void ContainerVC::menuPresentationMode2() {}
+void ContainerVC::menuPresentationMode3() {}
+void ContainerVC::menuPresentationMode4() {}
+void ContainerVC::menuToggleColors() {}
+// Repeat switch: built with the transport commands.
+void ContainerVC::menuToggleRepeatSet() {}
+
+// The layout's resize computation comes with the player interface; until then any size is taken.
+QSize ContainerVC::windowWillResize(QSize proposed)
+{
+    return proposed;
+}
+
+} // namespace qr

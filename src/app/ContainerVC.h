@@ -1,0 +1,110 @@
+#pragma once
+
+#include "app/AppFolders.h"
+#include "modes/ModeFlags.h"
+#include "ui/ScreenMetrics.h"
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace qr {
+
+class ContainerView;
+class KroxDecoder;
+class MainWindow;
+
+// The main controller: owns the state of every mode, grouped per subsystem, and forwards each
+// operation to the subsystem that implements it. Lives on the main thread.
+class ContainerVC : public QObject {
+    Q_OBJECT
+public:
+    explicit ContainerVC(MainWindow* window);
+    ~ContainerVC() override;
+
+    // The controller's view; the first call loads it (viewDidLoad and the start-up dialogs).
+    ContainerView* view();
+
+    void viewDidLoad();
+    void updateUI(int32_t unused);
+
+    // Start-up modes.
+    void presentNewInitDialog();
+    void presentStartupDialog();
+    void presentMultiViewCaptureDialog();
+    void presentQuintarayOnAppleSiMacDialog();
+    void parseSecretCodeInputString(const QString& text);
+
+    // Player layout and controls, built when the welcome dialog is confirmed.
+    void configRenderView1();
+    void configRenderView2();
+    void configRenderView3();
+    void configRenderView4();
+    void configGeneratePlaylistButton();
+    void configJpegHeicRgbAllSeg();
+    void configFifoLifoSeg();
+    void configToolsButton();
+    void configSliders();
+    void configResetSlidersButton();
+    void configSaveAsPresetButton();
+    void configShareFavPhotosButton();
+    void configView1Labels();
+
+    // Menu commands.
+    void menuRefresh();
+    void menuPresentationMode1();
+    void menuPresentationMode2();
+    void menuPresentationMode3();
+    void menuPresentationMode4();
+    void menuToggleColors();
+    void menuToggleRepeatSet();
+
+    // The window's resize hook: the size the window takes for a proposed size.
+    QSize windowWillResize(QSize proposed);
+
+    // --- Mode flags (start-up chooser and the dialogs after it) ---
+    ModeFlags _modes;
+
+    // --- Folders ---
+    AppFolders _folders;
+
+    // --- Settings ---
+    struct Settings {
+        QString _quintarayTvForMacSecretCode;
+        std::array<int32_t, 6> _tf{}; // the code's six digits
+    } _settings;
+
+    // --- Decoder ---
+    std::unique_ptr<KroxDecoder> _kroxDecoder;
+
+    // --- Screen and layout ---
+    ScreenMetrics _screen;
+    ContainerView* _containerView = nullptr; // owned by the window once installed
+
+    // --- Player ---
+    struct Player {
+        bool _repeatSetEn = false;
+        int32_t _toolsButtonBackActionCntr = 0;
+        bool _toolsEn = false;
+        float _imageOffsetW = 0.0f;
+        float _imageOffsetH = 0.0f;
+    } _player;
+
+    // --- Multi View Capture ---
+    struct Mvc {
+        int32_t _mvcPresentationMode = 0;
+    } _mvc;
+
+    MainWindow* window() const { return m_window; }
+
+private:
+    ScreenInfo mainScreenInfo() const;
+
+    MainWindow* m_window;
+};
+
+} // namespace qr

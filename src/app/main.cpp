@@ -1,0 +1,17 @@
+#include "app/AppDelegate.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Quintaray"));
+    QCoreApplication::setApplicationName(QStringLiteral("quintaray-tv-studio"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.3.74"));
+
+    qr::AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    const int rc = QApplication::exec();
+    delegate.applicationWillTerminate();
+    return rc;
+}

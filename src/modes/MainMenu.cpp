@@ -1,0 +1,41 @@
+#include "modes/MainMenu.h"
+
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace qr {
+
+namespace {
+void addItem(QMenu* menu, const QString& title, QChar key, const std::function<void()>& action)
+{
+    QAction* item = menu->addAction(title);
+    // Ctrl here; QKeySequence maps it to the command key on macOS.
+    item->setShortcut(QKeySequence(QStringLiteral("Ctrl+") + key.toUpper()));
+    item->setShortcutContext(Qt::ApplicationShortcut);
+    QObject::connect(item, &QAction::triggered, menu, [action] {
+        if (action)
+            action();
+    });
+}
+} // namespace
+
+QMenu* MainMenu::configMainMenu(QMenuBar* menuBar, const ModeFlags& flags, const Actions& actions)
+{
+    // The application menu; a bare menu bar entry needs a visible title on this platform.
+    QMenu* menu = menuBar->addMenu(QStringLiteral("Quintaray TV/Studio"));
+    if (flags._appGroupSharingEn) {
+        addItem(menu, QStringLiteral("Refresh"), QLatin1Char('r'), actions.menuRefresh);
+    } else if (flags._mvcMasterEn) {
+        for (int i = 0; i < 4; ++i)
+            addItem(menu, QStringLiteral("MVC Mode #%1").arg(i + 1), QChar(u'1' + i),
+                    actions.menuPresentationMode[i]);
+        addItem(menu, QStringLiteral("MVC Toggle Colors"), QLatin1Char('c'), actions.menuToggleColors);
+    } else {
+        addItem(menu, QStringLiteral("Player Toggle Repeat"), QLatin1Char('r'), actions.menuToggleRepeatSet);
+    }
+    addItem(menu, QStringLiteral("Quit"), QLatin1Char('q'), actions.quit);
+    return menu;
+}
+
+} // namespace qr

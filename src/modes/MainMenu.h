@@ -1,0 +1,28 @@
+#pragma once
+
+#include "modes/ModeFlags.h"
+
+#include <array>
+#include <functional>
+
+class QMenu;
+class QMenuBar;
+
+namespace qr {
+
+// The program's only menu: the chosen mode's commands, then "Quit". Built once, after start-up.
+class MainMenu {
+public:
+    struct Actions {
+        std::function<void()> menuRefresh;
+        std::array<std::function<void()>, 4> menuPresentationMode; // "MVC Mode #1" ... "#4"
+        std::function<void()> menuToggleColors;
+        std::function<void()> menuToggleRepeatSet;
+        std::function<void()> quit;
+    };
+
+    // Adds the application menu to menuBar and returns it.
+    static QMenu* configMainMenu(QMenuBar* menuBar, const ModeFlags& flags, const Actions& actions);
+};
+
+} // namespace qr

@@ -1,0 +1,57 @@
+#include "platform/Alert.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace qr {
+
+namespace {
+Alert::Responder& responder()
+{
+    static Alert::Responder r;
+    return r;
+}
+} // namespace
+
+void Alert::setResponder(Responder r)
+{
+    responder() = std::move(r);
+}
+
+int Alert::runModal()
+{
+    if (responder())
+        return responder()(*this);
+
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Quintaray TV/Studio"));
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setText(messageText);
+    box.setInformativeText(informativeText);
+    QList<QPushButton*> pushButtons;
+    for (const QString& title : m_buttons) {
+        // One role for all keeps the buttons in the order they were added.
+        QPushButton* b = box.addButton(title, QMessageBox::ActionRole);
+        b->setAccessibleName(title);
+        pushButtons.append(b);
+        if (title == QLatin1String("Cancel") || title == QLatin1String("Dismiss"))
+            box.setEscapeButton(b);
+    }
+    if (!pushButtons.isEmpty())
+        box.setDefaultButton(pushButtons.first());
+    if (accessoryView) {
+        if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+            grid->addWidget(accessoryView, grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    box.exec();
+    const int index = static_cast<int>(pushButtons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
+    if (accessoryView)
+        accessoryView->setParent(nullptr);
+    // Closing the box without a button answers like its last button.
+    return kFirstButtonReturn + (index >= 0 ? index : static_cast<int>(m_buttons.size()) - 1);
+}
+
+} // namespace qr

@@ -1,0 +1,289 @@
+// Start-up as a whole: the chooser's outcomes, the flags, the menu, the window placement and the
+// folders, run in-process with every alert answered through the alert seam.
+#include "app/AppDelegate.h"
+#include "app/AppFolders.h"
+#include "app/ContainerVC.h"
+#include "companion/AppleSiliconCheck.h"
+#include "modes/WelcomeDialog.h"
+#include "platform/Alert.h"
+#include "platform/MainWindow.h"
+#include "platform/StandardFolders.h"
+#include "platform/UserDefaults.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace qr;
+
+namespace {
+
+// Answers alerts by their first button's title, in the order they come, and records them.
+struct ScriptedAlerts {
+    QList<int> answers;
+    QStringList shownMessages;
+    QList<QStringList> shownButtons;
+    void install()
+    {
+        Alert::setResponder([this](Alert& a) {
+            shownMessages << a.messageText;
+            shownButtons << a.buttons();
+            return answers.isEmpty() ? Alert::kFirstButtonReturn + int(a.buttons().size()) - 1
+                                     : answers.takeFirst();
+        });
+    }
+};
+
+QStringList menuTitles(MainWindow* w)
+{
+    QStringList titles;
+    for (QAction* top : w->menuBar()->actions())
+        for (QAction* a : top->menu()->actions())
+            titles << a->text() + QLatin1Char('|') + a->shortcut().toString();
+    return titles;
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_home;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        qputenv("HOME", m_home.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", (m_home.path() + "/.config").toUtf8());
+        qputenv("XDG_DATA_HOME", (m_home.path() + "/.local/share").toUtf8());
+        QCoreApplication::setOrganizationName("Quintaray");
+        QCoreApplication::setApplicationName("quintaray-tv-studio-test");
+        QVERIFY(StandardFolders::applicationSupport().startsWith(m_home.path()));
+    }
+    void cleanup()
+    {
+        Alert::setResponder(nullptr);
+        AppleSiliconCheck::setAnswerForTesting(std::nullopt);
+    }
+
+    void chooserOutcomes_data()
+    {
+        QTest::addColumn<bool>("appleSilicon");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<int>("alertsShown");
+        QTest::addColumn<bool>("companion");
+        QTest::addColumn<bool>("mvcMaster");
+        QTest::addColumn<bool>("mediaPlayer");
+        QTest::addColumn<QStringList>("menu");
+
+        const QStringList playerMenu{"Player Toggle Repeat|Ctrl+R", "Quit|Ctrl+Q"};
+        const QStringList mvcMenu{"MVC Mode #1|Ctrl+1", "MVC Mode #2|Ctrl+2",       "MVC Mode #3|Ctrl+3",
+                                  "MVC Mode #4|Ctrl+4", "MVC Toggle Colors|Ctrl+C", "Quit|Ctrl+Q"};
+        const QStringList companionMenu{"Refresh|Ctrl+R", "Quit|Ctrl+Q"};
+
+        QTest::newRow("cancel") << false << QList<int>{1003} << 1 << false << false << false << playerMenu;
+        QTest::newRow("companion on other processor")
+            << false << QList<int>{1000} << 1 << false << false << false << playerMenu;
+        // The companion dialog itself comes with companion mode; the mode still counts as chosen.
+        QTest::newRow("companion on apple silicon")
+            << true << QList<int>{1000} << 1 << true << false << false << companionMenu;
+        QTest::newRow("mvc") << false << QList<int>{1001} << 1 << false << true << false << mvcMenu;
+        QTest::newRow("player proceed")
+            << false << QList<int>{1002, 1000} << 2 << false << false << true << playerMenu;
+        QTest::newRow("player cancel")
+            << false << QList<int>{1002, 1001} << 2 << false << false << false << playerMenu;
+    }
+    void chooserOutcomes()
+    {
+        QFETCH(bool, appleSilicon);
+        QFETCH(QList<int>, answers);
+        QFETCH(int, alertsShown);
+        QFETCH(bool, companion);
+        QFETCH(bool, mvcMaster);
+        QFETCH(bool, mediaPlayer);
+        QFETCH(QStringList, menu);
+
+        AppleSiliconCheck::setAnswerForTesting(appleSilicon);
+        ScriptedAlerts alerts;
+        alerts.answers = answers;
+        alerts.install();
+
+        AppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        ContainerVC* vc = delegate.containerVC();
+        MainWindow* w = delegate.window();
+
+        QCOMPARE(alerts.shownMessages.size(), alertsShown);
+        QCOMPARE(alerts.shownButtons.first(),
+                 (QStringList{"Quintaray on Apple Si Mac", "Multi View Capture (Master)",
+                              "Burst Photo Set Media Player", "Cancel"}));
+        if (alertsShown == 2)
+            QCOMPARE(alerts.shownButtons.at(1), (QStringList{"Proceed", "Cancel"}));
+
+        QCOMPARE(vc->_modes._appGroupSharingEn, companion);
+        QCOMPARE(vc->_modes._mvcMasterEn, mvcMaster);
+        QCOMPARE(vc->_modes._mediaPlayerModeEn, mediaPlayer);
+        QCOMPARE(vc->_modes._mvcModeEn, false);
+        QCOMPARE(vc->_modes._appleSiMacEn, appleSilicon);
+        QCOMPARE(vc->_mvc._mvcPresentationMode, 2);
+        QCOMPARE(menuTitles(w), menu);
+
+        QCOMPARE(w->windowTitle(), QString("Quintaray TV/Studio (v1.3 / Build #74)"));
+        QVERIFY(w->isResizable());
+        QVERIFY(w->isMiniaturizable());
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect full = screen->geometry();
+        if (companion) {
+            const QSize size(full.width() / 4, full.height() / 2);
+            QCOMPARE(w->frameGeometry(), QRect(QPoint(full.left(), full.bottom() + 1 - size.height()), size));
+            const QSize content = w->size();
+            QCOMPARE(w->maximumSize(), content);
+            w->resize(content * 2);
+            QCOMPARE(w->size(), content);
+        } else {
+            QCOMPARE(w->frameGeometry(), screen->availableGeometry());
+        }
+    }
+
+    void welcomeText()
+    {
+        const QString text = WelcomeDialog::informativeText();
+        QVERIFY(text.startsWith(QString(QChar(0x26AB)) + QChar(0xFE0E) + QLatin1Char(' ')));
+        QCOMPARE(text.split(QLatin1Char('\n')).count(QStringLiteral("---")), 2);
+        QVERIFY(text.endsWith(QLatin1Char('\n')));
+        QVERIFY(!text.contains(QLatin1String("%")));
+        QCOMPARE(text.count(WelcomeDialog::bullet()), 7);
+    }
+
+    void folderPreparation()
+    {
+        QTemporaryDir root;
+        const QString app = root.path() + "/app";
+        QVERIFY(QDir().mkpath(app + "/Favorites/sub"));
+        QVERIFY(QDir().mkpath(app + "/Presets"));
+        writeFile(app + "/Favorites/old.jpg", "x");
+        writeFile(app + "/Favorites/sub/old2.jpg", "x");
+        writeFile(app + "/Presets/b.preset", "b");
+        writeFile(app + "/Presets/a.preset", "a");
+
+        const AppFolders f = AppFolders::prepare(app, root.path() + "/Downloads");
+        QCOMPARE(f._pathToFavoritesDir, app + "/Favorites");
+        QVERIFY(QFileInfo(f._pathToFavoritesDir).isDir());
+        QVERIFY(f._listOfFilesInFavoritesDir.isEmpty());
+        QVERIFY(QDir(f._pathToFavoritesDir).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+        QCOMPARE(f._listOfFilesInPresetsDir, (QStringList{"a.preset", "b.preset"}));
+        QVERIFY(QFileInfo(app + "/Quintaray").isDir());
+    }
+
+    void firstRunCreatesFolders()
+    {
+        QTemporaryDir root;
+        const QString app = root.path() + "/not/yet/there";
+        const AppFolders f = AppFolders::prepare(app, QString());
+        QVERIFY(QFileInfo(f._pathToQuintarayDir).isDir());
+        QVERIFY(QFileInfo(f._pathToPresetsDir).isDir());
+        QVERIFY(QFileInfo(f._pathToFavoritesDir).isDir());
+    }
+
+    // A Favorites entry that is a link to a folder elsewhere: the link goes, the folder's files stay.
+    void favoritesLinkNeverEmptiesItsTarget()
+    {
+        QTemporaryDir root;
+        const QString app = root.path() + "/app";
+        const QString elsewhere = root.path() + "/Pictures";
+        QVERIFY(QDir().mkpath(app));
+        QVERIFY(QDir().mkpath(elsewhere));
+        writeFile(elsewhere + "/keep.jpg", "k");
+        QVERIFY(QFile::link(elsewhere, app + "/Favorites"));
+
+        const AppFolders f = AppFolders::prepare(app, QString());
+        QVERIFY(QFileInfo::exists(elsewhere + "/keep.jpg"));
+        QVERIFY(QFileInfo(f._pathToFavoritesDir).isDir());
+        QVERIFY(!QFileInfo(f._pathToFavoritesDir).isSymLink());
+    }
+
+    void emptyAppDirTouchesNothing()
+    {
+        const AppFolders f = AppFolders::prepare(QString(), QString());
+        QVERIFY(f._pathToFavoritesDir.isEmpty());
+    }
+
+    void storedCode_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QList<int>>("digits");
+        QTest::newRow("5 characters") << "12345" << QList<int>{0, 0, 0, 0, 0, 0};
+        QTest::newRow("6 characters") << "907513" << QList<int>{9, 0, 7, 5, 1, 3};
+        QTest::newRow("7 characters") << "1234567" << QList<int>{0, 0, 0, 0, 0, 0};
+        QTest::newRow("non-digit") << "A00000" << QList<int>{17, 0, 0, 0, 0, 0};
+    }
+    void storedCode()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QList<int>, digits);
+        UserDefaults::setString("quintarayTvForMacSecretCode", stored);
+        ScriptedAlerts alerts;
+        alerts.answers = {1003};
+        alerts.install();
+        AppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        const ContainerVC* vc = delegate.containerVC();
+        QCOMPARE(vc->_settings._quintarayTvForMacSecretCode, stored);
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(vc->_settings._tf[size_t(i)], digits.at(i));
+    }
+
+    // The chooser runs before the window is placed, shown or given its menu.
+    void chooserComesBeforeWindowAndMenu()
+    {
+        AppDelegate* d = nullptr;
+        bool visibleDuringChooser = true;
+        int menusDuringChooser = -1;
+        Alert::setResponder([&](Alert&) {
+            visibleDuringChooser = d->window()->isVisible();
+            menusDuringChooser = int(d->window()->menuBar()->actions().size());
+            return 1003;
+        });
+        AppDelegate delegate;
+        d = &delegate;
+        delegate.applicationDidFinishLaunching();
+        QVERIFY(!visibleDuringChooser);
+        QCOMPARE(menusDuringChooser, 0);
+        QVERIFY(delegate.window()->isVisible());
+    }
+
+    void quitEndsTheEventLoop()
+    {
+        ScriptedAlerts alerts;
+        alerts.answers = {1003};
+        alerts.install();
+        AppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        QAction* quit = nullptr;
+        for (QAction* top : delegate.window()->menuBar()->actions())
+            for (QAction* a : top->menu()->actions())
+                if (a->text() == QLatin1String("Quit"))
+                    quit = a;
+        QVERIFY(quit);
+        QTimer::singleShot(0, quit, &QAction::trigger);
+        QTimer::singleShot(5000, [] { QCoreApplication::exit(42); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The real binary under Xvfb with a scratch HOME: the chooser shows its four buttons; cancelling it
+# leaves a black window filling the screen; Ctrl+Q ends the process with exit code 0.
+set -euo pipefail
+APP=$1
+ART=${ARTIFACTS:-$(mktemp -d)}
+source "$(dirname "$0")/lib.sh"
+
+export HOME=$(mktemp -d)
+export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share
+unset QT_QPA_PLATFORM
+
+"$APP" &
+pid=$!
+chooser=$(wait_window "^Quintaray TV/Studio$")
+sleep 0.5
+text=$(ocr_window "$chooser" "$ART/chooser" | tr -s ' \n' ' ')
+echo "chooser reads: $text"
+for title in "Quintaray on Apple Si Mac" "Multi View Capture (Master)" "Burst Photo Set Media Player" "Cancel"; do
+  if ! grep -qiF "$title" <<<"$text"; then
+    echo "FAIL: chooser does not show '$title'"; kill $pid; exit 1
+  fi
+done
+
+send_keys "$chooser" Escape
+main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$main")"
+read -r SW SH < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
+echo "window ${WIDTH}x${HEIGHT}+${X}+${Y}, screen ${SW}x${SH}"
+[ "$WIDTH" = "$SW" ] && [ "$HEIGHT" = "$SH" ] || { echo "FAIL: window does not fill the screen"; kill $pid; exit 1; }
+# Below the menu bar the window is black.
+import -window "$main" "$ART/cancelled.png"
+mean=$(convert "$ART/cancelled.png" -crop "${WIDTH}x$((HEIGHT - 40))+0+40" -colorspace Gray -format "%[fx:mean]" info:)
+echo "mean brightness below the menu bar: $mean"
+awk -v m="$mean" 'BEGIN { exit !(m < 0.01) }' || { echo "FAIL: window is not black"; kill $pid; exit 1; }
+
+send_keys "$main" ctrl+q
+rc=$(wait_exit $pid 10)
+[ "$rc" = 0 ] || { echo "FAIL: exit code $rc after Ctrl+Q"; exit 1; }
+echo "PASS"
