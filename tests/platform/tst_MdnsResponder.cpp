@@ -1,0 +1,365 @@
+#include "platform/MdnsResponder.h"
+
+#include <QNetworkDatagram>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUdpSocket>
+
+using qr::MdnsResponder;
+
+namespace {
+
+// A deliberately separate, minimal reader of DNS responses, so that the responder is not checked
+// against its own parser.
+struct TestRecord {
+    QString name;
+    int type = 0;
+    int klass = 0;
+    quint32 ttl = 0;
+    QByteArray rdata;
+    QString target; // PTR target or SRV target, expanded
+    int port = 0;   // SRV port
+};
+
+struct TestResponse {
+    bool ok = false;
+    int id = 0;
+    int flags = 0;
+    int questions = 0;
+    QList<TestRecord> answers;
+    QList<TestRecord> additionals;
+};
+
+int u16(const QByteArray& p, int at)
+{
+    return (quint8(p[at]) << 8) | quint8(p[at + 1]);
+}
+
+QString readName(const QByteArray& p, int& at)
+{
+    QStringList labels;
+    int pos = at;
+    bool jumped = false;
+    for (int guard = 0; guard < 64; ++guard) {
+        if (pos >= p.size())
+            return {};
+        const int len = quint8(p[pos]);
+        if (len >= 0xC0) {
+            if (!jumped)
+                at = pos + 2;
+            jumped = true;
+            pos = ((len & 0x3F) << 8) | quint8(p[pos + 1]);
+            continue;
+        }
+        if (len == 0) {
+            if (!jumped)
+                at = pos + 1;
+            return labels.join(QLatin1Char('.'));
+        }
+        labels.append(QString::fromLatin1(p.mid(pos + 1, len)));
+        pos += 1 + len;
+    }
+    return {};
+}
+
+TestResponse readResponse(const QByteArray& p)
+{
+    TestResponse r;
+    if (p.size() < 12)
+        return r;
+    r.id = u16(p, 0);
+    r.flags = u16(p, 2);
+    r.questions = u16(p, 4);
+    const int an = u16(p, 6), ns = u16(p, 8), ar = u16(p, 10);
+    int at = 12;
+    for (int i = 0; i < r.questions; ++i) {
+        readName(p, at);
+        at += 4;
+    }
+    for (int i = 0; i < an + ns + ar; ++i) {
+        TestRecord rec;
+        rec.name = readName(p, at);
+        if (at + 10 > p.size())
+            return r;
+        rec.type = u16(p, at);
+        rec.klass = u16(p, at + 2);
+        rec.ttl = (quint32(u16(p, at + 4)) << 16) | quint32(u16(p, at + 6));
+        const int len = u16(p, at + 8);
+        at += 10;
+        rec.rdata = p.mid(at, len);
+        if (rec.type == 12) {
+            int t = at;
+            rec.target = readName(p, t);
+        } else if (rec.type == 33) {
+            rec.port = u16(p, at + 4);
+            int t = at + 6;
+            rec.target = readName(p, t);
+        }
+        at += len;
+        (i < an ? r.answers : r.additionals).append(rec);
+    }
+    r.ok = at == p.size();
+    return r;
+}
+
+QByteArray query(quint16 id, const QByteArray& dottedName, quint16 type, bool unicastBit = false)
+{
+    QByteArray q;
+    q.append(char(id >> 8)).append(char(id & 0xFF));
+    q.append(QByteArray::fromHex("0000000100000000000000").left(10));
+    for (const QByteArray& label : dottedName.split('.'))
+        q.append(char(label.size())).append(label);
+    q.append('\0');
+    q.append(char(type >> 8)).append(char(type & 0xFF));
+    q.append(char(unicastBit ? 0x80 : 0)).append(char(1));
+    return q;
+}
+
+const TestRecord* find(const QList<TestRecord>& list, int type)
+{
+    for (const auto& r : list) {
+        if (r.type == type)
+            return &r;
+    }
+    return nullptr;
+}
+
+MdnsResponder::Service service()
+{
+    MdnsResponder::Service s;
+    s.hostName = "testhost.local";
+    s.port = 40123;
+    s.txt = QByteArray::fromHex("040007010903");
+    return s;
+}
+
+MdnsResponder::Network loopbackOnly()
+{
+    MdnsResponder::Network n;
+    n.useDefaultInterfaces = false;
+    for (const auto& i : QNetworkInterface::allInterfaces()) {
+        if (i.flags().testFlag(QNetworkInterface::IsLoopBack))
+            n.interfaces.append(i);
+    }
+    return n;
+}
+
+} // namespace
+
+class TestMdnsResponder : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void answersPtrWithRawTxt();
+    void answers_data();
+    void answers();
+    void dropsMalformedPackets_data();
+    void dropsMalformedPackets();
+    void knownAnswerIsSuppressed();
+    void liveLegacyUnicastOnLoopback();
+    void liveAnnouncementAndGoodbye();
+
+private:
+    MdnsResponder m_responder;
+};
+
+void TestMdnsResponder::initTestCase()
+{
+    m_responder.setNetwork(loopbackOnly());
+    // The answers are computed from the service alone; starting is not needed for them.
+    QVERIFY(m_responder.start(service()));
+    m_responder.stop();
+}
+
+void TestMdnsResponder::answersPtrWithRawTxt()
+{
+    MdnsResponder responder;
+    responder.setNetwork(loopbackOnly());
+    QVERIFY(responder.start(service()));
+    const QByteArray answer = responder.answerFor(query(0xBEEF, "_quintaray-mvc._tcp.local", 12), 45000, 0);
+    const TestResponse r = readResponse(answer);
+    QVERIFY(r.ok);
+    QCOMPARE(r.id, 0xBEEF); // legacy unicast: the query's id and question come back
+    QCOMPARE(r.questions, 1);
+    QVERIFY(r.flags & 0x8000);
+    const TestRecord* ptr = find(r.answers, 12);
+    QVERIFY(ptr);
+    QCOMPARE(ptr->target, QStringLiteral("MVC-Server._quintaray-mvc._tcp.local"));
+    QVERIFY(ptr->ttl <= 10);
+    const TestRecord* txt = find(r.additionals, 16);
+    QVERIFY(txt);
+    QCOMPARE(txt->rdata, QByteArray::fromHex("040007010903")); // six raw bytes, no length prefix
+    QCOMPARE(txt->name, QStringLiteral("MVC-Server._quintaray-mvc._tcp.local"));
+    QCOMPARE(txt->klass, 1); // no cache-flush bit towards a legacy resolver
+    const TestRecord* srv = find(r.additionals, 33);
+    QVERIFY(srv);
+    QCOMPARE(srv->port, 40123);
+    QCOMPARE(srv->target, QStringLiteral("testhost.local"));
+    QVERIFY(find(r.additionals, 1)); // 127.0.0.1 of loopback
+}
+
+void TestMdnsResponder::answers_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QList<int>>("answerTypes");
+
+    QTest::newRow("services enumeration")
+        << QByteArray("_services._dns-sd._udp.local") << 12 << 5353 << QList<int>{12};
+    QTest::newRow("SRV of the instance")
+        << QByteArray("MVC-Server._quintaray-mvc._tcp.local") << 33 << 5353 << QList<int>{33};
+    QTest::newRow("TXT, any case") << QByteArray("mvc-server._QUINTARAY-MVC._tcp.local") << 16 << 5353
+                                   << QList<int>{16};
+    QTest::newRow("ANY of the instance")
+        << QByteArray("MVC-Server._quintaray-mvc._tcp.local") << 255 << 5353 << QList<int>{33, 16};
+    QTest::newRow("host address") << QByteArray("testhost.local") << 1 << 5353 << QList<int>{1};
+    QTest::newRow("another service") << QByteArray("_http._tcp.local") << 12 << 5353 << QList<int>{};
+    QTest::newRow("another host") << QByteArray("otherhost.local") << 1 << 5353 << QList<int>{};
+}
+
+void TestMdnsResponder::answers()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, type);
+    QFETCH(int, port);
+    QFETCH(QList<int>, answerTypes);
+    MdnsResponder responder;
+    responder.setNetwork(loopbackOnly());
+    QVERIFY(responder.start(service()));
+    const QByteArray answer = responder.answerFor(query(7, name, quint16(type)), quint16(port), 0);
+    if (answerTypes.isEmpty()) {
+        QVERIFY(answer.isEmpty());
+        return;
+    }
+    const TestResponse r = readResponse(answer);
+    QVERIFY(r.ok);
+    QCOMPARE(r.id, 0); // multicast answers carry id 0 and no question
+    QCOMPARE(r.questions, 0);
+    QList<int> got;
+    for (const auto& a : r.answers)
+        got.append(a.type);
+    QCOMPARE(got, answerTypes);
+    if (const TestRecord* srv = find(r.answers, 33))
+        QCOMPARE(srv->ttl, 120U);
+}
+
+void TestMdnsResponder::dropsMalformedPackets_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    const QByteArray good = query(1, "_quintaray-mvc._tcp.local", 12);
+    QTest::newRow("truncated") << good.left(good.size() - 3);
+    QTest::newRow("compression loop") << (good.left(12) + QByteArray::fromHex("c00c000c0001"));
+    QByteArray counts = good;
+    counts[5] = char(0xFF);
+    QTest::newRow("question count too large") << counts;
+    QByteArray response = good;
+    response[2] = char(0x84);
+    QTest::newRow("a response, not a query") << response;
+    QByteArray opcode = good;
+    opcode[2] = char(0x28);
+    QTest::newRow("non-zero opcode") << opcode;
+    QTest::newRow("garbage") << QByteArray(40, char(0xC0));
+}
+
+void TestMdnsResponder::dropsMalformedPackets()
+{
+    QFETCH(QByteArray, packet);
+    MdnsResponder responder;
+    responder.setNetwork(loopbackOnly());
+    QVERIFY(responder.start(service()));
+    QVERIFY(responder.answerFor(packet, 45000, 0).isEmpty());
+}
+
+void TestMdnsResponder::knownAnswerIsSuppressed()
+{
+    MdnsResponder responder;
+    responder.setNetwork(loopbackOnly());
+    QVERIFY(responder.start(service()));
+    QByteArray q = query(0, "_quintaray-mvc._tcp.local", 12);
+    q[7] = 1; // one known answer follows
+    QByteArray known;
+    for (const QByteArray& l : QByteArray("_quintaray-mvc._tcp.local").split('.'))
+        known.append(char(l.size())).append(l);
+    known.append('\0');
+    known += QByteArray::fromHex("000c0001") + QByteArray::fromHex("00001194"); // PTR IN, TTL 4500
+    QByteArray target;
+    for (const QByteArray& l : QByteArray("MVC-Server._quintaray-mvc._tcp.local").split('.'))
+        target.append(char(l.size())).append(l);
+    target.append('\0');
+    known.append(char(0)).append(char(target.size())).append(target);
+    QVERIFY(responder.answerFor(q + known, 5353, 0).isEmpty());
+}
+
+void TestMdnsResponder::liveLegacyUnicastOnLoopback()
+{
+    MdnsResponder responder;
+    responder.setNetwork(loopbackOnly());
+    QVERIFY(responder.start(service()));
+
+    QUdpSocket client;
+    QVERIFY(client.bind(QHostAddress::LocalHost, 0));
+    // A malformed packet first: dropped without an answer, and the responder keeps serving.
+    client.writeDatagram(QByteArray::fromHex("0000000000ff0000"), QHostAddress::LocalHost, 5353);
+    client.writeDatagram(query(0x4242, "_quintaray-mvc._tcp.local", 12), QHostAddress::LocalHost, 5353);
+    QTRY_VERIFY_WITH_TIMEOUT(client.hasPendingDatagrams(), 5000);
+    const QNetworkDatagram d = client.receiveDatagram();
+    const TestResponse r = readResponse(d.data());
+    QVERIFY(r.ok);
+    QCOMPARE(r.id, 0x4242);
+    const TestRecord* txt = find(r.additionals, 16);
+    QVERIFY(txt);
+    QCOMPARE(txt->rdata, QByteArray::fromHex("040007010903"));
+    QTest::qWait(200);
+    QVERIFY(!client.hasPendingDatagrams()); // one answer, none for the malformed packet
+}
+
+void TestMdnsResponder::liveAnnouncementAndGoodbye()
+{
+    const auto lo = loopbackOnly();
+    if (lo.interfaces.isEmpty())
+        QSKIP("no loopback interface");
+    QUdpSocket listener;
+    QVERIFY(
+        listener.bind(QHostAddress::AnyIPv4, 5353, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
+    if (!listener.joinMulticastGroup(QHostAddress(QStringLiteral("224.0.0.251")), lo.interfaces.first()))
+        QSKIP("multicast on loopback is not available here");
+
+    auto responder = std::make_unique<MdnsResponder>();
+    responder->setNetwork(lo);
+    QSignalSpy advertised(responder.get(), &MdnsResponder::advertised);
+    QVERIFY(responder->start(service()));
+    QCOMPARE(advertised.size(), 1);
+    QCOMPARE(advertised[0][0].toString() + QLatin1Char('.') + advertised[0][1].toString() + QLatin1Char('.') +
+                 advertised[0][2].toString(),
+             QStringLiteral("MVC-Server._quintaray-mvc._tcp.local."));
+
+    auto nextResponse = [&listener]() {
+        for (int i = 0; i < 50; ++i) {
+            if (!listener.hasPendingDatagrams() && !listener.waitForReadyRead(100))
+                continue;
+            const TestResponse r = readResponse(listener.receiveDatagram().data());
+            if (r.ok && (r.flags & 0x8000) && !r.answers.isEmpty())
+                return r;
+        }
+        return TestResponse{};
+    };
+    const TestResponse hello = nextResponse();
+    QVERIFY(hello.ok);
+    const TestRecord* txt = find(hello.answers, 16);
+    QVERIFY(txt);
+    QCOMPARE(txt->rdata, QByteArray::fromHex("040007010903"));
+    QCOMPARE(txt->klass, 0x8001); // cache-flush on the unique records
+    QCOMPARE(txt->ttl, 4500U);
+
+    responder.reset(); // goodbye
+    TestResponse bye;
+    for (int i = 0; i < 5 && (!bye.ok || find(bye.answers, 16)->ttl != 0); ++i)
+        bye = nextResponse();
+    QVERIFY(bye.ok);
+    for (const auto& rec : bye.answers)
+        QCOMPARE(rec.ttl, 0U);
+}
+
+QTEST_GUILESS_MAIN(TestMdnsResponder)
+#include "tst_MdnsResponder.moc"
