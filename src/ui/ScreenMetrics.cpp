@@ -4,7 +4,8 @@ namespace qr {
 
 float ScreenMetricsCalc::reduceToMultipleOf4(float height)
 {
-    while (height > 0.0f && static_cast<int32_t>(height) % 4 != 0)
+    // Bounded by the float's precision: a step that no longer changes the value ends the loop.
+    while (height > 0.0f && height < 16777216.0f && static_cast<int32_t>(height) % 4 != 0)
         height -= 1.0f;
     return height;
 }
