@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decode/KroxDecoder.h"
+#include "decode/RawFrame.h"
 #include "player/PhotoImage.h"
 #include "player/PlayerState.h"
 #include "player/Playlist.h"
@@ -9,6 +10,7 @@
 #include <QSize>
 #include <QThreadPool>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -93,6 +95,9 @@ private:
     std::uint64_t passGeneration_ = 0;
     int pending_ = 0;
     std::int64_t deadlineNs_ = 0;
+    std::atomic<int> passRunning_{0};
+    // The raw frame size in force (`_imageCaptureWidth` x `_imageCaptureHeight`), carried across sets.
+    FrameSize captureSize_;
 };
 
 } // namespace qr

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace qr {
+
+// Decoding of JPEG (Qt's reader) and HEIC (libheif) photos into QImage::Format_RGB32, upright, and
+// scaling to display size. Pure functions of their arguments: any thread.
+class PhotoDecoder {
+public:
+    // The upright pixel size of the photo at `path`, read from its header; empty when unreadable.
+    static QSize naturalSize(const QString& path);
+    // The photo decoded whole, or fitted into `box` (aspect kept, never enlarged) when `box` is
+    // valid. JPEG uses the decoder's reduced-scale paths; null when the file does not decode.
+    static QImage decode(const QString& path, QSize box = {});
+    // `size` scaled to fit `box` with its aspect ratio, never enlarged.
+    static QSize fittedSize(QSize size, QSize box);
+    // `image` (Format_RGB32 or ARGB32) fitted into `box` with a box filter; `image` itself when it
+    // already fits or `box` is not valid.
+    static QImage scaledToFit(const QImage& image, QSize box);
+};
+
+} // namespace qr

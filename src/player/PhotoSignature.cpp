@@ -1,0 +1,184 @@
+#include "player/PhotoSignature.h"
+
+#include "player/Playlist.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace qr {
+
+namespace {
+
+void initialiseExiv2()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize();
+    });
+}
+
+std::optional<QString> commentFrom(const Exiv2::ExifData& exif)
+{
+    const auto it = exif.findKey(Exiv2::ExifKey("Exif.Photo.UserComment"));
+    if (it == exif.end())
+        return std::nullopt;
+    if (const auto* comment = dynamic_cast<const Exiv2::CommentValue*>(&it->value()))
+        return QString::fromStdString(comment->comment());
+    return QString::fromStdString(it->value().toString());
+}
+
+std::optional<QString> jpegComment(const QString& path)
+{
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        if (image.get() == nullptr)
+            return std::nullopt;
+        image->readMetadata();
+        return commentFrom(image->exifData());
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+struct HeifContextDeleter {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HeifHandleDeleter {
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+
+std::optional<QString> heicComment(const QString& path)
+{
+    std::unique_ptr<heif_context, HeifContextDeleter> ctx(heif_context_alloc());
+    if (!ctx)
+        return std::nullopt;
+    if (heif_context_read_from_file(ctx.get(), QFile::encodeName(path).constData(), nullptr).code !=
+        heif_error_Ok)
+        return std::nullopt;
+    heif_image_handle* raw = nullptr;
+    if (heif_context_get_primary_image_handle(ctx.get(), &raw).code != heif_error_Ok)
+        return std::nullopt;
+    std::unique_ptr<heif_image_handle, HeifHandleDeleter> handle(raw);
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), "Exif", &id, 1) < 1)
+        return std::nullopt;
+    const std::size_t size = heif_image_handle_get_metadata_size(handle.get(), id);
+    if (size < 4)
+        return std::nullopt;
+    std::vector<std::uint8_t> block(size);
+    if (heif_image_handle_get_metadata(handle.get(), id, block.data()).code != heif_error_Ok)
+        return std::nullopt;
+    // The block starts with a big-endian offset to the TIFF header, counted after the offset itself.
+    const std::uint32_t offset = (std::uint32_t{block[0]} << 24) | (std::uint32_t{block[1]} << 16) |
+                                 (std::uint32_t{block[2]} << 8) | std::uint32_t{block[3]};
+    std::size_t start = 4;
+    if (offset > size - start)
+        return std::nullopt;
+    start += offset;
+    static constexpr std::uint8_t kExifPrefix[] = {'E', 'x', 'i', 'f', 0, 0};
+    if (size - start >= sizeof kExifPrefix && std::equal(std::begin(kExifPrefix), std::end(kExifPrefix),
+                                                         block.begin() + static_cast<std::ptrdiff_t>(start)))
+        start += sizeof kExifPrefix;
+    try {
+        Exiv2::ExifData exif;
+        Exiv2::ExifParser::decode(exif, block.data() + start, static_cast<std::uint32_t>(size - start));
+        return commentFrom(exif);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+std::optional<QString> PhotoSignature::userComment(const QString& path)
+{
+    initialiseExiv2();
+    if (Playlist::extension(path) == QLatin1String("heic"))
+        return heicComment(path);
+    return jpegComment(path);
+}
+
+float PhotoSignature::leadingNumber(const QString& field)
+{
+    const QByteArray bytes = field.toLatin1();
+    const char* p = bytes.constData();
+    const char* const end = p + bytes.size();
+    while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == '\v'))
+        ++p;
+    std::string number;
+    auto digits = [&] {
+        bool any = false;
+        while (p < end && *p >= '0' && *p <= '9') {
+            number.push_back(*p++);
+            any = true;
+        }
+        return any;
+    };
+    if (p < end && (*p == '+' || *p == '-'))
+        number.push_back(*p++);
+    bool mantissa = digits();
+    if (p < end && *p == '.') {
+        number.push_back(*p++);
+        mantissa = digits() || mantissa;
+    }
+    if (!mantissa)
+        return 0.0f;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        const char* const mark = p;
+        std::string exponent(1, 'e');
+        ++p;
+        if (p < end && (*p == '+' || *p == '-'))
+            exponent.push_back(*p++);
+        bool any = false;
+        while (p < end && *p >= '0' && *p <= '9') {
+            exponent.push_back(*p++);
+            any = true;
+        }
+        if (any)
+            number += exponent;
+        else
+            p = mark;
+    }
+    // from_chars is locale-independent; it takes no leading "+".
+    const char* first = number.c_str();
+    if (*first == '+')
+        ++first;
+    float value = 0.0f;
+    const auto [ptr, ec] = std::from_chars(first, number.c_str() + number.size(), value);
+    if (ec == std::errc::result_out_of_range)
+        return number.find('e') != std::string::npos && number.find("e-") != std::string::npos
+                   ? 0.0f
+                   : (*first == '-' ? -HUGE_VALF : HUGE_VALF);
+    return ec == std::errc() ? value : 0.0f;
+}
+
+bool PhotoSignature::commentPasses(const QString& comment)
+{
+    const QStringList fields = comment.split(QLatin1Char(','));
+    if (fields.size() < kMinFields)
+        return false;
+    return fields.at(0) == QLatin1String("Quintaray") && leadingNumber(fields.at(1)) >= kMinVersion;
+}
+
+bool PhotoSignature::photoPasses(const QString& path)
+{
+    if (Playlist::extension(path) == QLatin1String("rgb"))
+        return true;
+    const auto comment = userComment(path);
+    return comment && commentPasses(*comment);
+}
+
+} // namespace qr

@@ -1,0 +1,441 @@
+#include "player/PlayerEngine.h"
+
+#include "player/PlayerDisplay.h"
+#include "player/QtRenderTimer.h"
+#include "player/SetPreparer.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+#include <algorithm>
+
+namespace qr {
+
+namespace {
+
+constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+// Slots handed to the pool ahead of the side previews; the rest follow them.
+constexpr int kUrgentSlots = 3;
+
+bool isFilePhoto(const QString& ext)
+{
+    return ext == QLatin1String("jpg") || ext == QLatin1String("heic");
+}
+
+} // namespace
+
+PlayerEngine::PlayerEngine(PlayerDisplay* display, std::unique_ptr<RenderTimer> timer, QObject* parent)
+    : QObject(parent), display_(display), timer_(std::move(timer))
+{
+    if (!timer_)
+        timer_ = std::make_unique<QtRenderTimer>();
+    timer_->setCallback([this] { renderTimerFired(); });
+    pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    // Idle pool threads end soon, and with them their frame-sized scratch buffers.
+    pool_.setExpiryTimeout(2000);
+}
+
+PlayerEngine::~PlayerEngine()
+{
+    timer_->stop();
+    ++generation_;
+    ++passGeneration_;
+    pool_.clear();
+    pool_.waitForDone();
+    // A playlist pass on the global pool posts back to this object; wait for it as well.
+    while (passRunning_.load() > 0)
+        QThread::msleep(5);
+}
+
+// Playlist --------------------------------------------------------------------------------------
+
+void PlayerEngine::generatePlaylistButtonAction()
+{
+    // Playback of the old playlist ends here: its timer, its pending preparations and its sets.
+    timer_->stop();
+    ++generation_;
+    pool_.clear();
+    pending_ = 0;
+    for (int view = 1; view <= 3; ++view)
+        display_->showImage(view, PhotoImage());
+    for (auto& list : s_._listOfFilesForView)
+        list.clear();
+    for (auto& slot : s_._image)
+        slot = PhotoImage();
+    s_._sortedListv2.clear();
+    s_._arrayOfSetIndexes.clear();
+    s_._numOfSets = 0;
+
+    PlaylistRequest request;
+    request.downloadsDir = s_._pathToDownloadsDir;
+    request.typeFilter = s_._jpegHeicRgbAllSegMode;
+    request.fifoLifo = s_._fifoLifoSegMode;
+    request.kroxDecoder = kroxDecoder_;
+    const std::uint64_t pass = ++passGeneration_;
+    ++passRunning_;
+    // The worker reads only its request; it reaches the engine only through a queued call, and the
+    // engine's destructor waits for it.
+    QThreadPool::globalInstance()->start([this, request = std::move(request), pass]() mutable {
+        PlaylistResult result = Playlist::generatePlaylist(std::move(request));
+        QMetaObject::invokeMethod(
+            this,
+            [this, result = std::move(result), pass] {
+                if (pass == passGeneration_)
+                    takePlaylist(result);
+            },
+            Qt::QueuedConnection);
+        --passRunning_;
+    });
+}
+
+void PlayerEngine::takePlaylist(const PlaylistResult& result)
+{
+    s_._symbolicPath = result.symbolicPath;
+    s_._sortedListv2 = result.sortedList;
+    s_._arrayOfSetIndexes = result.setIndexes;
+    if (!s_._sortedListv2.isEmpty())
+        configScheduler(false);
+    // After the set start's display step, which is queued as well.
+    QMetaObject::invokeMethod(
+        this, [this] { display_->playlistPassFinished(s_._image[0]); }, Qt::QueuedConnection);
+    Q_EMIT playlistTaken();
+}
+
+// Set start -----------------------------------------------------------------------------------
+
+void PlayerEngine::emptySlots(int count)
+{
+    for (int i = 0; i < count; ++i)
+        s_._image[static_cast<std::size_t>(i)] = PhotoImage();
+}
+
+void PlayerEngine::configScheduler(bool laterSet)
+{
+    // Whatever an earlier set start still has queued or running can no longer land.
+    ++generation_;
+    pool_.clear();
+    pending_ = 0;
+    for (auto& list : s_._listOfFilesForView)
+        list.clear();
+    emptySlots(PlayerState::kShownSlots);
+    if (laterSet) {
+        const std::uint64_t gen = generation_;
+        QMetaObject::invokeMethod(
+            this,
+            [this, gen] {
+                if (gen != generation_)
+                    return;
+                for (int view = 1; view <= 3; ++view)
+                    display_->showImage(view, PhotoImage());
+            },
+            Qt::QueuedConnection);
+    } else {
+        s_._setNumRenderedInView1 = 1;
+    }
+
+    const std::int32_t k = s_._setNumRenderedInView1;
+    const QList<std::int32_t>& indexes = s_._arrayOfSetIndexes;
+    const QStringList& photos = s_._sortedListv2;
+    s_._numOfSets = static_cast<std::int32_t>(indexes.size() / 2);
+    // Pair `pair` (1-based) of the index list, when it exists and lies inside the playlist.
+    auto setPhotos = [&](std::int32_t pair) {
+        QStringList list;
+        if (pair < 1 || 2 * qsizetype{pair} > indexes.size())
+            return list;
+        const std::int32_t first = indexes.at(2 * pair - 2);
+        const std::int32_t last = indexes.at(2 * pair - 1);
+        if (first < 0 || first > last || last >= photos.size())
+            return list;
+        for (std::int32_t i = first; i <= last; ++i)
+            list.append(photos.at(i));
+        return list;
+    };
+    for (int view = 0; view < 3; ++view)
+        s_._listOfFilesForView[static_cast<std::size_t>(view)] = setPhotos(k + view);
+
+    const QStringList& current = s_._listOfFilesForView[0];
+    if (current.isEmpty())
+        return;
+    const std::uint64_t gen = generation_;
+    const QString ext = Playlist::extension(current.first());
+    PhotoImage first;
+    if (isFilePhoto(ext)) {
+        first = PhotoImage::fromFile(s_._symbolicPath + QLatin1Char('/') + current.first());
+        startSetPreparation(current);
+    } else if (ext == QLatin1String("rgb")) {
+        startSetPreparation(current);
+    } else {
+        return;
+    }
+    for (int view = 2; view <= 3; ++view)
+        startPreview(view, s_._listOfFilesForView[static_cast<std::size_t>(view - 1)]);
+    QMetaObject::invokeMethod(
+        this,
+        [this, gen, first] {
+            if (gen == generation_)
+                displayStep(first);
+        },
+        Qt::QueuedConnection);
+}
+
+void PlayerEngine::startSetPreparation(const QStringList& list)
+{
+    const std::uint64_t gen = generation_;
+    const QString root = s_._symbolicPath;
+    const QSize box = display_->preparedPixelSize(1);
+    const int count = static_cast<int>(std::min<qsizetype>(list.size(), PlayerState::kShownSlots));
+    QStringList paths;
+    for (int i = 0; i < count; ++i)
+        paths.append(root + QLatin1Char('/') + list.at(i));
+
+    if (Playlist::extension(list.first()) == QLatin1String("rgb")) {
+        const std::vector<FrameSize> sizes = SetPreparer::recogniseSizes(paths, captureSize_);
+        if (!sizes.empty())
+            captureSize_ = sizes.back();
+        for (int i = 0; i < count; ++i) {
+            const QString path = paths.at(i);
+            const FrameSize size = sizes[static_cast<std::size_t>(i)];
+            ++pending_;
+            pool_.start(
+                [this, gen, i, path, size, box] {
+                    PhotoImage photo = SetPreparer::prepareRawFrame(path, size, box);
+                    QMetaObject::invokeMethod(
+                        this, [this, gen, i, photo] { landSlot(gen, i + 1, photo, true); },
+                        Qt::QueuedConnection);
+                },
+                i < kUrgentSlots ? 2 : 0);
+        }
+        return;
+    }
+
+    // JPEG and HEIC: each slot refers to its file at once; its display copy is decoded ahead.
+    for (int i = 0; i < count; ++i)
+        s_._image[static_cast<std::size_t>(i)] = PhotoImage::fromFile(paths.at(i));
+    if (!box.isValid() || box.isEmpty())
+        return;
+    for (int i = 0; i < count; ++i) {
+        const QString path = paths.at(i);
+        ++pending_;
+        pool_.start(
+            [this, gen, i, path, box] {
+                PhotoImage photo = SetPreparer::preparePhoto(path, box);
+                QMetaObject::invokeMethod(
+                    this, [this, gen, i, photo] { landSlot(gen, i + 1, photo, false); },
+                    Qt::QueuedConnection);
+            },
+            i < kUrgentSlots ? 2 : 0);
+    }
+}
+
+void PlayerEngine::startPreview(int view, const QStringList& list)
+{
+    if (list.isEmpty())
+        return;
+    const QString ext = Playlist::extension(list.first());
+    if (!isFilePhoto(ext) && ext != QLatin1String("rgb"))
+        return;
+    const std::uint64_t gen = generation_;
+    const QString path = s_._symbolicPath + QLatin1Char('/') + list.first();
+    const QSize box = display_->preparedPixelSize(view);
+    const FrameSize fallback = captureSize_;
+    const bool raw = ext == QLatin1String("rgb");
+    ++pending_;
+    pool_.start(
+        [this, gen, view, path, box, fallback, raw] {
+            PhotoImage photo = raw ? SetPreparer::prepareRawPreview(path, fallback, box)
+                                   : SetPreparer::preparePhoto(path, box);
+            QMetaObject::invokeMethod(
+                this, [this, gen, view, photo] { landPreview(gen, view, photo); }, Qt::QueuedConnection);
+        },
+        1);
+}
+
+void PlayerEngine::landSlot(std::uint64_t generation, int slot, const PhotoImage& image, bool zoomSource)
+{
+    if (generation != generation_)
+        return;
+    // A JPEG or HEIC slot keeps its file reference when no display copy could be made.
+    if (!image.isNull() && (image.kind() == PhotoImage::Kind::Bitmap || !image.displayImage().isNull()))
+        s_._image[static_cast<std::size_t>(slot - 1)] = image;
+    if (zoomSource && slot == 1 && !image.isNull()) {
+        const float outWidth = display_->outWidth();
+        if (outWidth > 0.0f)
+            display_->setZoomSliderMaximum((static_cast<float>(image.width()) - outWidth) / outWidth);
+    }
+    Q_EMIT slotPrepared(slot);
+    jobLanded(generation);
+}
+
+void PlayerEngine::landPreview(std::uint64_t generation, int view, const PhotoImage& image)
+{
+    if (generation != generation_)
+        return;
+    if (!image.isNull())
+        display_->showImage(view, image);
+    jobLanded(generation);
+}
+
+void PlayerEngine::jobLanded(std::uint64_t generation)
+{
+    if (generation != generation_ || pending_ <= 0)
+        return;
+    if (--pending_ == 0)
+        Q_EMIT preparationFinished();
+}
+
+void PlayerEngine::displayStep(const PhotoImage& first)
+{
+    if (!first.isNull())
+        display_->showImage(1, s_._image[0].isNull() ? first : s_._image[0]);
+    display_->recreateControllerBar();
+    configRenderTimer();
+    display_->maxOutTheSliderAndImage(first.isNull() ? PhotoImage() : s_._image[0]);
+}
+
+// Render timer ----------------------------------------------------------------------------------
+
+void PlayerEngine::arm(ArmMode mode)
+{
+    const auto period = static_cast<std::int64_t>(static_cast<double>(s_._timerTimeInterval) *
+                                                  static_cast<double>(kNsPerSecond));
+    const std::int64_t now = timer_->nowNs();
+    std::int64_t deadline = now + period;
+    // A tick follows the previous deadline, so that the time a tick takes does not add up over a set;
+    // after a stall of more than a period the schedule restarts from now rather than catching up.
+    if (mode == ArmMode::Chained && deadlineNs_ + period >= now - period / 2)
+        deadline = std::max(deadlineNs_ + period, now - period / 2);
+    deadlineNs_ = deadline;
+    timer_->armAt(deadline);
+}
+
+void PlayerEngine::configRenderTimer()
+{
+    s_._view1RenderPid = 0;
+    timer_->stop();
+    arm(ArmMode::FromNow);
+}
+
+bool PlayerEngine::renderTimerRunning() const
+{
+    return timer_->isArmed();
+}
+
+bool PlayerEngine::stopRenderTimer()
+{
+    const bool running = timer_->isArmed();
+    timer_->stop();
+    return running;
+}
+
+void PlayerEngine::armRenderTimer()
+{
+    timer_->stop();
+    arm(ArmMode::FromNow);
+}
+
+void PlayerEngine::renderTimerFired()
+{
+    timer_->stop();
+    const auto length = static_cast<std::int32_t>(s_._listOfFilesForView[0].size());
+    if (s_._view1RenderPid == length) {
+        s_._view1RenderPid = 0;
+        if (!s_._repeatSetEn) {
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    display_->showImage(1, PhotoImage());
+                    display_->setPhotoNumText(QString());
+                    display_->setPlaybackSpeedText(QString());
+                },
+                Qt::QueuedConnection);
+            s_._setNumRenderedInView1 =
+                s_._setNumRenderedInView1 < s_._numOfSets ? s_._setNumRenderedInView1 + 1 : 1;
+            moveToSet(s_._setNumRenderedInView1);
+        }
+    }
+    const std::int32_t n = s_._view1RenderPid;
+    s_._view1RenderPid = n + 1;
+    if (n < static_cast<std::int32_t>(s_._listOfFilesForView[0].size())) {
+        arm(ArmMode::Chained);
+        renderRgbPhoto(n + 1);
+    }
+}
+
+void PlayerEngine::moveToSet(std::int32_t setNumber)
+{
+    s_._setNumRenderedInView1 = setNumber;
+    s_._transactionToTheNextSetWillOccur = true;
+    s_._speedSliderDoubleValue = static_cast<float>(display_->speedSliderValue());
+    display_->resetSliders();
+    configScheduler(true);
+}
+
+void PlayerEngine::renderRgbPhoto(std::int32_t n)
+{
+    if (n >= 1 && n <= PlayerState::kShownSlots)
+        display_->showImage(1, s_._image[static_cast<std::size_t>(n - 1)]);
+    display_->setPhotoNumText(QString::number(s_._view1RenderPid));
+    display_->setPlaybackSpeedText(QString::number(s_._playbackSpeed));
+}
+
+// Transport -------------------------------------------------------------------------------------
+
+void PlayerEngine::toContainerVCFromPbCtlrView(std::int32_t playbackNum)
+{
+    display_->hideFavouriteButtons();
+    const bool wasRunning = timer_->isArmed();
+    timer_->stop();
+    const auto length = static_cast<std::int32_t>(s_._listOfFilesForView[0].size());
+    std::int32_t& cursor = s_._view1RenderPid;
+    switch (playbackNum) {
+    case 1:
+        if (!wasRunning)
+            arm(ArmMode::FromNow);
+        break;
+    case 2:
+        if (cursor < length) {
+            ++cursor;
+            renderRgbPhoto(cursor);
+        }
+        break;
+    case 3:
+        if (cursor >= 2) {
+            --cursor;
+            renderRgbPhoto(cursor);
+        }
+        break;
+    case 4:
+        cursor = length;
+        renderRgbPhoto(cursor);
+        break;
+    case 5:
+        cursor = 1;
+        renderRgbPhoto(cursor);
+        break;
+    case 6:
+    case 7: {
+        const bool next = playbackNum == 6;
+        if (next ? s_._setNumRenderedInView1 < s_._numOfSets : s_._setNumRenderedInView1 >= 2) {
+            display_->showImage(1, PhotoImage());
+            display_->setPhotoNumText(QString());
+            display_->setPlaybackSpeedText(QString());
+            moveToSet(s_._setNumRenderedInView1 + (next ? 1 : -1));
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    if (display_->toolsPanelShown() && wasRunning && playbackNum <= 5)
+        display_->showFavouriteButtons();
+}
+
+void PlayerEngine::menuToggleRepeatSet(bool mediaPlayerModeEn)
+{
+    if (!mediaPlayerModeEn)
+        return;
+    s_._repeatSetEn = !s_._repeatSetEn;
+    display_->setRepeatLabelColour(s_._repeatSetEn);
+}
+
+} // namespace qr

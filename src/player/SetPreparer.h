@@ -1,0 +1,39 @@
+#pragma once
+
+#include "decode/RawFrame.h"
+#include "player/PhotoImage.h"
+
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace qr {
+
+// The work of preparing one photo of a set, as pure functions of their arguments: each runs on a
+// pool thread and returns a photo built whole, which the engine then hands to the main thread.
+class SetPreparer {
+public:
+    // The frame size in force for each raw frame of `paths`, read from the files' byte counts in list
+    // order: a recognised count sets the size, any other keeps the one before (`previous` at first).
+    static std::vector<FrameSize> recogniseSizes(const QStringList& paths, FrameSize previous);
+
+    // A raw frame read from `path`, converted to BGRA with `size`, turned to portrait unless it is
+    // the one landscape size, and wrapped; plus a display copy fitted into `box`. Null when the file
+    // cannot be read or is shorter than the frame. Reuses per-thread scratch buffers.
+    static PhotoImage prepareRawFrame(const QString& path, FrameSize size, QSize box);
+
+    // A raw frame for a side preview: only the copy fitted into `box` is kept. The size comes from the
+    // file's byte count, or `fallback` when it is not recognised.
+    static PhotoImage prepareRawPreview(const QString& path, FrameSize fallback, QSize box);
+
+    // A JPEG or HEIC photo with a display copy decoded straight to fit `box` and its natural size;
+    // without a valid box only the size is read. Null display copy when the file does not decode.
+    static PhotoImage preparePhoto(const QString& path, QSize box);
+
+    // Frees the calling thread's scratch buffers.
+    static void releaseScratch();
+};
+
+} // namespace qr
