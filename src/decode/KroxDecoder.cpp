@@ -1,17 +1,16 @@
 #include "decode/KroxDecoder.h"
 
+#include "decode/FileWriter.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QUrl>
 
 #include <climits>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 namespace qr {
 
@@ -46,48 +45,6 @@ const char* extensionForType(int type)
 }
 
 constexpr int kMovieType = 5;
-
-std::filesystem::path toFsPath(const QString& path)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
-// Writes `size` bytes as the whole content of `path`: first into a new file beside it, then renamed
-// over it, so that an existing file is replaced only by a completely written one.
-bool writeFileReplacing(const QString& path, const std::uint8_t* data, std::int64_t size)
-{
-    const QFileInfo target(path);
-    QString tempPath;
-    QFile temp;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        tempPath = target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1Char('.') +
-                   QString::number(QRandomGenerator::global()->generate(), 16) + QLatin1String(".part");
-        temp.setFileName(tempPath);
-        if (temp.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            break;
-        if (!QFileInfo(target.absolutePath()).isDir())
-            return false;
-    }
-    if (!temp.isOpen())
-        return false;
-    const bool written = temp.write(reinterpret_cast<const char*>(data), size) == size && temp.flush();
-    temp.close();
-    if (!written || temp.error() != QFileDevice::NoError) {
-        temp.remove();
-        return false;
-    }
-    std::error_code ec;
-    std::filesystem::rename(toFsPath(tempPath), toFsPath(path), ec);
-    if (ec) {
-        temp.remove();
-        return false;
-    }
-    return true;
-}
 
 // "<base>-<16 hex digits of the payload's SHA-1>.<mov|mp4>": distinct movies never share a name, and
 // unpacking the same container again replaces its movie by an identical file.
@@ -239,7 +196,8 @@ KroxResult KroxDecoder::processKroxFile(const QString& url, const QString& destD
         } else {
             target = destDir + QLatin1Char('/') + payload.fileName;
         }
-        if (writeFileReplacing(target, data + payload.offset, payload.length))
+        if (writeFileReplacing(target,
+                               std::span(data + payload.offset, static_cast<std::size_t>(payload.length))))
             result.written.append(target);
         else
             ++result.failedWrites;
