@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
@@ -8,6 +9,9 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Quintaray"));
     QCoreApplication::setApplicationName(QStringLiteral("quintaray-tv-studio"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.3.74"));
+
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app_icon_300x300.png")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quintaray-tv-studio"));
 
     qr::AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
