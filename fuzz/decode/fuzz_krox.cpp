@@ -1,0 +1,8 @@
+// libFuzzer target: the container parser over arbitrary bytes.
+#include "DecodeHarness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    qr::fuzz::kroxParse(data, size);
+    return 0;
+}
