@@ -1,0 +1,338 @@
+#include "player/Playlist.h"
+
+#include "../decode/DecodeFixtures.h"
+#include "PlayerFixtures.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qr;
+
+using IndexList = QList<std::int32_t>;
+
+namespace {
+
+// "kro_%03d_%03d_01.<ext>" names of set `set`, photos 1..count.
+QStringList setNames(int set, int count, const QString& ext = QStringLiteral("jpg"))
+{
+    QStringList names;
+    for (int i = 1; i <= count; ++i)
+        names.append(QStringLiteral("kro_%1_%2_01.%3")
+                         .arg(set, 3, 10, QLatin1Char('0'))
+                         .arg(i, 3, 10, QLatin1Char('0'))
+                         .arg(ext));
+    return names;
+}
+
+// Writes a set of photos: first and last carry `comment` (null: none), the others no comment at all,
+// which shows that only the first and last are read.
+void writeJpegSet(const QString& root, const QStringList& names, const QString& comment)
+{
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const bool end = i == 0 || i == names.size() - 1;
+        QVERIFY(fixtures::makeJpeg(root + QLatin1Char('/') + names.at(i), end ? comment : QString(), {16, 16},
+                                   static_cast<int>(i)));
+    }
+}
+
+void writeRaw(const QString& path, const QByteArray& bytes)
+{
+    QVERIFY(fixtures::writeFile(path, bytes));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestPlaylist : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void sortedList_data();
+    void sortedList();
+    void candidate_data();
+    void candidate();
+    void sets_data();
+    void sets();
+    void passOrdersSignedSets_data();
+    void passOrdersSignedSets();
+    void passTypeFilter_data();
+    void passTypeFilter();
+    void rgb2BecomesRgbInSamePass();
+    void undecodableRgb2StaysAndWritesNothing();
+    void containerPhotosJoinPass();
+    void heicSetPasses();
+    void listingDoesNotFollowFolderLinks();
+};
+
+void TestPlaylist::sortedList_data()
+{
+    QTest::addColumn<QStringList>("input");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("byte order")
+        << QStringList{"krox_001_001.jpg", "kro_a", "kro_B", "kro_1", "KRO_z", "kro__"}
+        << QStringList{"KRO_z", "kro_1", "kro_B", "kro__", "kro_a", "krox_001_001.jpg"};
+    QTest::newRow("one element") << QStringList{"b"} << QStringList{"b"};
+    QTest::newRow("empty") << QStringList{} << QStringList{};
+}
+
+void TestPlaylist::sortedList()
+{
+    QFETCH(QStringList, input);
+    QFETCH(QStringList, expected);
+    QCOMPARE(Playlist::getSortedListOfFiles(input), expected);
+}
+
+void TestPlaylist::candidate_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<bool>("candidate");
+    QTest::newRow("jpg, all") << "kro_001_001_01.jpg" << 3 << true;
+    QTest::newRow("jpg, JPEG") << "kro_001_001_01.jpg" << 0 << true;
+    QTest::newRow("jpg, HEIC") << "kro_001_001_01.jpg" << 1 << false;
+    QTest::newRow("heic, HEIC") << "kro_01_001_01.heic" << 1 << true;
+    QTest::newRow("rgb, HEIC") << "kro_01_001_01.rgb" << 1 << false;
+    QTest::newRow("rgb, RGB") << "kro_01_001_01.rgb" << 2 << true;
+    QTest::newRow("krox prefix") << "krox_001_001.jpg" << 3 << true;
+    QTest::newRow("upper-case prefix") << "KRO_001_001_01.jpg" << 3 << false;
+    QTest::newRow("upper-case extension") << "kro_001_001_01.JPG" << 3 << false;
+    QTest::newRow("rgb2") << "kro_007_003_01.rgb2" << 3 << false;
+    QTest::newRow("exif") << "krox_001_002.exif" << 3 << false;
+    QTest::newRow("in a sub-folder") << "sub/kro_001_001_01.jpg" << 3 << false;
+    QTest::newRow("other prefix") << "photo_001.jpg" << 3 << false;
+}
+
+void TestPlaylist::candidate()
+{
+    QFETCH(QString, path);
+    QFETCH(int, filter);
+    QFETCH(bool, candidate);
+    QCOMPARE(Playlist::isCandidate(path, filter), candidate);
+}
+
+void TestPlaylist::sets_data()
+{
+    QTest::addColumn<QList<int>>("runs"); // photos per set key, keys 1, 2, ...
+    QTest::addColumn<QList<int>>("unsignedKeys");
+    QTest::addColumn<int>("fifoLifo");
+    QTest::addColumn<int>("playlistSize");
+    QTest::addColumn<IndexList>("indexes");
+    QTest::newRow("9 photos") << QList<int>{9} << QList<int>{} << 1 << 0 << IndexList{};
+    QTest::newRow("10 photos") << QList<int>{10} << QList<int>{} << 1 << 10 << IndexList{0, 9};
+    QTest::newRow("two sets, LIFO") << QList<int>{12, 15} << QList<int>{} << 1 << 27
+                                    << IndexList{0, 11, 12, 26};
+    QTest::newRow("two sets, FIFO") << QList<int>{12, 15} << QList<int>{} << 0 << 27
+                                    << IndexList{12, 26, 0, 11};
+    QTest::newRow("5 then 20") << QList<int>{5, 20} << QList<int>{} << 1 << 20 << IndexList{0, 19};
+    QTest::newRow("unsigned set keeps its positions")
+        << QList<int>{10, 11} << QList<int>{1} << 1 << 21 << IndexList{10, 20};
+    QTest::newRow("three sets, FIFO")
+        << QList<int>{10, 10, 10} << QList<int>{} << 0 << 30 << IndexList{20, 29, 10, 19, 0, 9};
+}
+
+void TestPlaylist::sets()
+{
+    QFETCH(QList<int>, runs);
+    QFETCH(QList<int>, unsignedKeys);
+    QFETCH(int, fifoLifo);
+    QFETCH(int, playlistSize);
+    QFETCH(IndexList, indexes);
+    QStringList candidates;
+    for (int key = 1; key <= runs.size(); ++key)
+        candidates += setNames(key, runs.at(key - 1));
+    QStringList checked;
+    QStringList playlist;
+    IndexList pairs;
+    Playlist::cutIntoSets(
+        candidates,
+        [&](const QString& name) {
+            checked.append(name);
+            return !unsignedKeys.contains(name.mid(4, 3).toInt());
+        },
+        playlist, pairs);
+    QCOMPARE(playlist.size(), playlistSize);
+    QCOMPARE(Playlist::orderPairs(pairs, fifoLifo), indexes);
+    for (const QString& name : checked) {
+        const QStringList set = setNames(name.mid(4, 3).toInt(), runs.at(name.mid(4, 3).toInt() - 1));
+        QVERIFY2(name == set.first() || name == set.last(), qPrintable(name));
+    }
+}
+
+void TestPlaylist::passOrdersSignedSets_data()
+{
+    QTest::addColumn<int>("fifoLifo");
+    QTest::addColumn<QString>("secondSetVersion");
+    QTest::addColumn<IndexList>("indexes");
+    QTest::newRow("LIFO") << 1 << "10.1" << IndexList{0, 11, 12, 26};
+    QTest::newRow("FIFO") << 0 << "10.1" << IndexList{12, 26, 0, 11};
+    QTest::newRow("second set 9.57") << 1 << "9.57" << IndexList{0, 11};
+}
+
+void TestPlaylist::passOrdersSignedSets()
+{
+    QFETCH(int, fifoLifo);
+    QFETCH(QString, secondSetVersion);
+    QFETCH(IndexList, indexes);
+    QTemporaryDir dir;
+    writeJpegSet(dir.path(), setNames(1, 12), fixtures::signature("9.58"));
+    writeJpegSet(dir.path(), setNames(2, 15), fixtures::signature(secondSetVersion));
+    writeJpegSet(dir.path(), setNames(3, 9), fixtures::signature("9.58"));
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.fifoLifo = fifoLifo;
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QCOMPARE(result.symbolicPath, dir.path());
+    QCOMPARE(result.sortedList, setNames(1, 12) + setNames(2, 15));
+    QCOMPARE(result.setIndexes, indexes);
+}
+
+void TestPlaylist::passTypeFilter_data()
+{
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<QStringList>("playlist");
+    QTest::addColumn<IndexList>("indexes");
+    const QStringList jpg = setNames(1, 10);
+    const QStringList rgb = setNames(3, 10, "rgb");
+    QTest::newRow("JPEG") << 0 << jpg << IndexList{0, 9};
+    QTest::newRow("RGB") << 2 << rgb << IndexList{0, 9};
+    QTest::newRow("HEIC") << 1 << QStringList{} << IndexList{};
+    QTest::newRow("all") << 3 << jpg + rgb << IndexList{0, 9, 10, 19};
+}
+
+void TestPlaylist::passTypeFilter()
+{
+    QFETCH(int, filter);
+    QFETCH(QStringList, playlist);
+    QFETCH(IndexList, indexes);
+    QTemporaryDir dir;
+    writeJpegSet(dir.path(), setNames(1, 10), fixtures::signature("10.1"));
+    // Five JPEG photos that carry the raw set's neighbour key: a short run whatever the filter.
+    writeJpegSet(dir.path(), setNames(2, 5), fixtures::signature("10.1"));
+    for (const QString& name : setNames(3, 10, "rgb"))
+        writeRaw(dir.filePath(name), QByteArray(12, 'x'));
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.typeFilter = filter;
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QCOMPARE(result.sortedList, playlist);
+    QCOMPARE(result.setIndexes, indexes);
+}
+
+void TestPlaylist::rgb2BecomesRgbInSamePass()
+{
+    QTemporaryDir dir;
+    QList<QByteArray> frames;
+    for (int i = 1; i <= 10; ++i) {
+        frames.append(fixtures::pattern(3000 + i, static_cast<std::uint32_t>(i)));
+        const QString name = QStringLiteral("kro_07_%1_01.rgb2").arg(i, 3, 10, QLatin1Char('0'));
+        writeRaw(dir.filePath(name), fixtures::lz4Stream(frames.last(), 1024));
+    }
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.typeFilter = 2;
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QCOMPARE(result.framesDecompressed, 10);
+    QCOMPARE(result.sortedList.size(), 10);
+    QCOMPARE(result.setIndexes, (IndexList{0, 9}));
+    for (int i = 1; i <= 10; ++i) {
+        const QString base = QStringLiteral("kro_07_%1_01").arg(i, 3, 10, QLatin1Char('0'));
+        QCOMPARE(result.sortedList.at(i - 1), base + ".rgb");
+        QCOMPARE(readAll(dir.filePath(base + ".rgb")), frames.at(i - 1));
+        QVERIFY(!QFile::exists(dir.filePath(base + ".rgb2")));
+    }
+}
+
+void TestPlaylist::undecodableRgb2StaysAndWritesNothing()
+{
+    QTemporaryDir dir;
+    const QByteArray garbage = "not an lz4 stream at all";
+    writeRaw(dir.filePath("kro_07_001_01.rgb2"), garbage);
+    // A cut stream (no end marker) next to an older frame of the same name: the older frame stays.
+    const QByteArray older = fixtures::pattern(500, 9);
+    writeRaw(dir.filePath("kro_07_002_01.rgb"), older);
+    writeRaw(dir.filePath("kro_07_002_01.rgb2"),
+             fixtures::lz4Stream(fixtures::pattern(4000, 3), 1024, {fixtures::Block::Compressed}, false));
+    QCOMPARE(Playlist::decompressFrames(dir.path()), 0);
+    QCOMPARE(readAll(dir.filePath("kro_07_001_01.rgb2")), garbage);
+    QVERIFY(!QFile::exists(dir.filePath("kro_07_001_01.rgb")));
+    QVERIFY(QFile::exists(dir.filePath("kro_07_002_01.rgb2")));
+    QCOMPARE(readAll(dir.filePath("kro_07_002_01.rgb")), older);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3); // no temporary file left behind
+}
+
+void TestPlaylist::containerPhotosJoinPass()
+{
+    QTemporaryDir dir;
+    QTemporaryDir scratch;
+    fixtures::KroxContainer container;
+    container.setNumber = 5;
+    container.firstPhoto = 1;
+    for (int i = 0; i < 10; ++i) {
+        const QString photo = scratch.filePath(QStringLiteral("p%1.jpg").arg(i));
+        QVERIFY(fixtures::makeJpeg(photo, i == 0 || i == 9 ? fixtures::signature("10.1") : QString(),
+                                   {16, 16}, i));
+        container.entries.append({1, readAll(photo)});
+    }
+    const QByteArray bytes = container.bytes();
+    writeRaw(dir.filePath("burst.krox"), bytes);
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QCOMPARE(result.containersUnpacked, 1);
+    QCOMPARE(result.sortedList.size(), 10);
+    QCOMPARE(result.sortedList.first(), QStringLiteral("krox_005_001.jpg"));
+    QCOMPARE(result.sortedList.last(), QStringLiteral("krox_005_010.jpg"));
+    QCOMPARE(result.setIndexes, (IndexList{0, 9}));
+    QCOMPARE(readAll(dir.filePath("burst.krox")), bytes);
+}
+
+void TestPlaylist::heicSetPasses()
+{
+    if (!fixtures::heicEncoderAvailable())
+        QSKIP("libheif has no HEVC encoder here");
+    QTemporaryDir dir;
+    const QStringList names = setNames(4, 10, "heic");
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const bool end = i == 0 || i == names.size() - 1;
+        QVERIFY(fixtures::makeHeic(dir.filePath(names.at(i)), end ? fixtures::signature("9.58") : QString()));
+    }
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.typeFilter = 1;
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QCOMPARE(result.sortedList, names);
+    QCOMPARE(result.setIndexes, (IndexList{0, 9}));
+}
+
+void TestPlaylist::listingDoesNotFollowFolderLinks()
+{
+    QTemporaryDir dir;
+    QTemporaryDir outside;
+    QVERIFY(QDir(dir.path()).mkpath("a/b"));
+    writeRaw(dir.filePath("a/b/file"), "x");
+    writeRaw(outside.filePath("kro_001_001_01.jpg"), "x");
+    // A loop back to the root, and a link to a folder elsewhere.
+    QVERIFY(QFile::link(dir.path(), dir.filePath("a/b/loop")));
+    QVERIFY(QFile::link(outside.path(), dir.filePath("elsewhere")));
+    QElapsedTimer clock;
+    clock.start();
+    QStringList listing = Playlist::listRecursively(dir.path());
+    listing.sort();
+    QCOMPARE(listing, (QStringList{"a", "a/b", "a/b/file", "a/b/loop", "elsewhere"}));
+
+    // A Downloads folder that is itself a link to a folder is scanned through the link.
+    const QString link = outside.filePath("downloads-link");
+    QVERIFY(QFile::link(dir.path(), link));
+    QStringList rootListing;
+    QCOMPARE(Playlist::resolveScanRoot(link, &rootListing), link);
+    QCOMPARE(rootListing.size(), 5);
+}
+
+QTEST_GUILESS_MAIN(TestPlaylist)
+#include "tst_Playlist.moc"
