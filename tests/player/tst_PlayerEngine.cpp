@@ -1,0 +1,335 @@
+#include "player/PlayerEngine.h"
+
+#include "FakeDisplay.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace qr;
+using fixtures::nameOf;
+
+namespace {
+
+QString photoName(int set, int photo)
+{
+    return QStringLiteral("kro_%1_%2_01.jpg")
+        .arg(set, 3, 10, QLatin1Char('0'))
+        .arg(photo, 3, 10, QLatin1Char('0'));
+}
+
+// An engine on a fake display and a manual clock, playing JPEG sets whose files need not exist:
+// slots refer to files and no display copies are asked for.
+struct Rig {
+    fixtures::FakeDisplay display;
+    fixtures::ManualTimer* timer = nullptr;
+    std::unique_ptr<PlayerEngine> engine;
+    QTemporaryDir dir;
+
+    Rig()
+    {
+        auto t = std::make_unique<fixtures::ManualTimer>();
+        timer = t.get();
+        engine = std::make_unique<PlayerEngine>(&display, std::move(t));
+        display.engine = engine.get();
+        display.state = &engine->state();
+    }
+    PlayerState& s() { return engine->state(); }
+
+    // Sets of the given sizes, keys 1, 2, ..., in LIFO order; starts the first one.
+    bool load(const QList<int>& sizes)
+    {
+        PlaylistResult result;
+        result.symbolicPath = dir.path();
+        for (int set = 1; set <= sizes.size(); ++set) {
+            result.setIndexes.append(static_cast<std::int32_t>(result.sortedList.size()));
+            for (int photo = 1; photo <= sizes.at(set - 1); ++photo)
+                result.sortedList.append(photoName(set, photo));
+            result.setIndexes.append(static_cast<std::int32_t>(result.sortedList.size() - 1));
+        }
+        engine->takePlaylist(result);
+        return settle();
+    }
+    // Runs queued work until every preparation of the current set start has landed.
+    bool settle()
+    {
+        QDeadlineTimer deadline(10000);
+        do {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (engine->pendingPreparations() == 0) {
+                QCoreApplication::processEvents();
+                return true;
+            }
+        } while (!deadline.hasExpired());
+        return false;
+    }
+    bool tick() { return timer->fire() && settle(); }
+    bool command(int c)
+    {
+        engine->toContainerVCFromPbCtlrView(c);
+        return settle();
+    }
+    QString shown(int view) const { return nameOf(display.views[static_cast<std::size_t>(view)]); }
+};
+
+} // namespace
+
+class TestPlayerEngine : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void threeSetsWrapWithPreviews();
+    void singleSetAtTwoPerSecond();
+    void repeatAtLastPhoto();
+    void fiftyPhotosHoldSlot45();
+    void pauseAndResume();
+    void commandsWhilePaused_data();
+    void commandsWhilePaused();
+    void setCommandsAtTheEnds_data();
+    void setCommandsAtTheEnds();
+    void favouriteButtons_data();
+    void favouriteButtons();
+    void emptyIndexListPlaysNothing();
+};
+
+void TestPlayerEngine::threeSetsWrapWithPreviews()
+{
+    Rig rig;
+    QVERIFY(rig.load({10, 11, 12}));
+    struct Step {
+        int set;
+        QString view2;
+        QString view3;
+    };
+    const QList<Step> steps{{1, photoName(2, 1), photoName(3, 1)},
+                            {2, photoName(3, 1), QString()},
+                            {3, QString(), QString()},
+                            {1, photoName(2, 1), photoName(3, 1)},
+                            {2, photoName(3, 1), QString()}};
+    for (const Step& step : steps) {
+        QCOMPARE(rig.s()._setNumRenderedInView1, step.set);
+        QCOMPARE(rig.s()._numOfSets, 3);
+        QCOMPARE(rig.shown(1), photoName(step.set, 1));
+        QCOMPARE(rig.shown(2), step.view2);
+        QCOMPARE(rig.shown(3), step.view3);
+        const int length = 9 + step.set;
+        QCOMPARE(rig.s()._listOfFilesForView[0].size(), length);
+        for (int photo = 1; photo <= length; ++photo) {
+            QVERIFY(rig.tick());
+            QCOMPARE(rig.display.photoNum, QString::number(photo));
+            QCOMPARE(rig.shown(1), photoName(step.set, photo));
+        }
+        QVERIFY(rig.tick()); // the set's end: the next set starts
+        QCOMPARE(rig.display.photoNum, QString());
+    }
+}
+
+void TestPlayerEngine::singleSetAtTwoPerSecond()
+{
+    Rig rig;
+    QVERIFY(rig.load({12}));
+    rig.display.applySpeed(0.1875); // 2 photos per second, as the speed slider sets it
+    rig.engine->armRenderTimer();
+    const int bars = rig.display.barsCreated;
+    std::int64_t last = rig.timer->now;
+    for (int round = 0; round < 2; ++round) {
+        for (int photo = 1; photo <= 12; ++photo) {
+            QVERIFY(rig.tick());
+            QCOMPARE(rig.timer->now - last, std::int64_t{500'000'000});
+            last = rig.timer->now;
+            QCOMPARE(rig.display.photoNum, QString::number(photo));
+            QCOMPARE(rig.display.speedText, QStringLiteral("2"));
+            QCOMPARE(rig.shown(1), photoName(1, photo));
+        }
+        // End of the set: the same set starts again, the speed saved across the reset.
+        QVERIFY(rig.tick());
+        QCOMPARE(rig.s()._setNumRenderedInView1, 1);
+        QCOMPARE(rig.s()._speedSliderDoubleValue, 0.1875f);
+        QCOMPARE(rig.s()._transactionToTheNextSetWillOccur, false);
+        QCOMPARE(rig.s()._timerTimeInterval, 0.5f);
+        QCOMPARE(rig.display.barsCreated, bars + round + 1);
+        QCOMPARE(rig.shown(1), photoName(1, 1));
+        last = rig.timer->now;
+    }
+}
+
+void TestPlayerEngine::repeatAtLastPhoto()
+{
+    Rig rig;
+    QVERIFY(rig.load({10, 10}));
+    for (int photo = 1; photo <= 10; ++photo)
+        QVERIFY(rig.tick());
+    rig.engine->menuToggleRepeatSet(false); // outside the media player: ignored
+    QVERIFY(!rig.s()._repeatSetEn);
+    rig.engine->menuToggleRepeatSet(true);
+    QVERIFY(rig.s()._repeatSetEn);
+    QVERIFY(rig.display.repeatYellow);
+    const int bars = rig.display.barsCreated;
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.display.photoNum, QStringLiteral("1"));
+    QCOMPARE(rig.shown(1), photoName(1, 1));
+    QCOMPARE(rig.s()._setNumRenderedInView1, 1);
+    QCOMPARE(rig.display.barsCreated, bars);
+    rig.engine->menuToggleRepeatSet(true);
+    QVERIFY(!rig.display.repeatYellow);
+}
+
+void TestPlayerEngine::fiftyPhotosHoldSlot45()
+{
+    Rig rig;
+    QVERIFY(rig.load({50}));
+    QCOMPARE(rig.s()._image[44].filePath(), rig.dir.filePath(photoName(1, 45)));
+    QVERIFY(rig.s()._image[45].isNull());
+    for (int photo = 1; photo <= 50; ++photo) {
+        QVERIFY(rig.tick());
+        QCOMPARE(rig.display.photoNum, QString::number(photo));
+        QCOMPARE(rig.shown(1), photoName(1, std::min(photo, 45)));
+    }
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.shown(1), photoName(1, 1));
+}
+
+void TestPlayerEngine::pauseAndResume()
+{
+    Rig rig;
+    QVERIFY(rig.load({20}));
+    for (int photo = 1; photo <= 7; ++photo)
+        QVERIFY(rig.tick());
+    QVERIFY(rig.command(1));
+    QVERIFY(!rig.engine->renderTimerRunning());
+    QCOMPARE(rig.display.photoNum, QStringLiteral("7"));
+    rig.timer->now += 5'000'000'000; // paused for a while
+    QVERIFY(rig.command(1));
+    QVERIFY(rig.engine->renderTimerRunning());
+    QCOMPARE(rig.timer->deadline - rig.timer->now, std::int64_t{1'000'000'000});
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.display.photoNum, QStringLiteral("8"));
+    QCOMPARE(rig.shown(1), photoName(1, 8));
+}
+
+void TestPlayerEngine::commandsWhilePaused_data()
+{
+    QTest::addColumn<QList<int>>("commands");
+    QTest::addColumn<int>("photo");
+    QTest::addColumn<bool>("running");
+    QTest::newRow("forward") << QList<int>{2} << 8 << false;
+    QTest::newRow("to the end") << QList<int>{4} << 20 << false;
+    QTest::newRow("forward at the end") << QList<int>{4, 2} << 20 << false;
+    QTest::newRow("to the beginning") << QList<int>{5} << 1 << false;
+    QTest::newRow("back at photo 1") << QList<int>{5, 3} << 1 << false;
+    QTest::newRow("back") << QList<int>{3} << 6 << false;
+    QTest::newRow("resume") << QList<int>{1} << 7 << true;
+    QTest::newRow("unknown number") << QList<int>{9} << 7 << false;
+}
+
+void TestPlayerEngine::commandsWhilePaused()
+{
+    QFETCH(QList<int>, commands);
+    QFETCH(int, photo);
+    QFETCH(bool, running);
+    Rig rig;
+    QVERIFY(rig.load({20}));
+    for (int i = 1; i <= 7; ++i)
+        QVERIFY(rig.tick());
+    QVERIFY(rig.command(1));
+    for (int c : commands)
+        QVERIFY(rig.command(c));
+    QCOMPARE(rig.s()._view1RenderPid, photo);
+    QCOMPARE(rig.display.photoNum, QString::number(photo));
+    QCOMPARE(rig.shown(1), photoName(1, photo));
+    QCOMPARE(rig.engine->renderTimerRunning(), running);
+}
+
+void TestPlayerEngine::setCommandsAtTheEnds_data()
+{
+    QTest::addColumn<int>("startSet");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("set");
+    QTest::addColumn<bool>("running");
+    QTest::newRow("next from 2 of 3") << 2 << 6 << 3 << true;
+    QTest::newRow("next from 3 of 3") << 3 << 6 << 3 << false;
+    QTest::newRow("previous from 2") << 2 << 7 << 1 << true;
+    QTest::newRow("previous from 1") << 1 << 7 << 1 << false;
+}
+
+void TestPlayerEngine::setCommandsAtTheEnds()
+{
+    QFETCH(int, startSet);
+    QFETCH(int, command);
+    QFETCH(int, set);
+    QFETCH(bool, running);
+    Rig rig;
+    QVERIFY(rig.load({10, 11, 12}));
+    rig.s()._setNumRenderedInView1 = startSet;
+    rig.engine->configScheduler(true);
+    QVERIFY(rig.settle());
+    rig.display.speedSlider = 0.1875;
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(rig.tick());
+    QVERIFY(rig.command(command));
+    QCOMPARE(rig.s()._setNumRenderedInView1, set);
+    QCOMPARE(rig.engine->renderTimerRunning(), running);
+    if (set != startSet) {
+        // The new set plays from its first photo, at the speed chosen before the move.
+        QCOMPARE(rig.s()._view1RenderPid, 0);
+        QCOMPARE(rig.s()._timerTimeInterval, 0.5f);
+        QVERIFY(rig.tick());
+        QCOMPARE(rig.shown(1), photoName(set, 1));
+    } else {
+        QCOMPARE(rig.s()._view1RenderPid, 3);
+    }
+}
+
+void TestPlayerEngine::favouriteButtons_data()
+{
+    QTest::addColumn<bool>("tools");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("tools, running, forward") << true << true << 2 << true;
+    QTest::newRow("tools, running, pause") << true << true << 1 << true;
+    QTest::newRow("tools, paused, forward") << true << false << 2 << false;
+    QTest::newRow("no tools, running, forward") << false << true << 2 << false;
+    QTest::newRow("tools, running, next set") << true << true << 6 << false;
+}
+
+void TestPlayerEngine::favouriteButtons()
+{
+    QFETCH(bool, tools);
+    QFETCH(bool, running);
+    QFETCH(int, command);
+    QFETCH(bool, shown);
+    Rig rig;
+    QVERIFY(rig.load({10, 10}));
+    QVERIFY(rig.tick());
+    if (!running)
+        QVERIFY(rig.command(1));
+    rig.display.tools = tools;
+    rig.display.favourites = true; // left over from before: every command removes them first
+    QVERIFY(rig.command(command));
+    QCOMPARE(rig.display.favourites, shown);
+}
+
+void TestPlayerEngine::emptyIndexListPlaysNothing()
+{
+    Rig rig;
+    PlaylistResult result;
+    result.symbolicPath = rig.dir.path();
+    for (int photo = 1; photo <= 10; ++photo)
+        result.sortedList.append(photoName(1, photo));
+    rig.engine->takePlaylist(result);
+    QVERIFY(rig.settle());
+    QVERIFY(!rig.engine->renderTimerRunning());
+    QCOMPARE(rig.display.barsCreated, 0);
+    QCOMPARE(rig.display.passesFinished, 1);
+    QVERIFY(rig.s()._listOfFilesForView[0].isEmpty());
+    QVERIFY(rig.command(6));
+    QVERIFY(rig.command(1)); // resumes a timer whose tick finds no set and stops for good
+    QVERIFY(rig.tick());
+    QVERIFY(!rig.engine->renderTimerRunning());
+}
+
+QTEST_MAIN(TestPlayerEngine)
+#include "tst_PlayerEngine.moc"
