@@ -1,0 +1,269 @@
+#include "mvc/MvcMaster.h"
+
+#include "mvc/MvcShutterCmd.h"
+#include "platform/TcpConnection.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <chrono>
+
+namespace qr {
+
+namespace {
+
+// Socket reads are cut into pieces of at most this size, so that what waits in the assembler
+// beside one payload stays small.
+constexpr qint64 kReadPiece = 1024 * 1024;
+
+std::int64_t steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+MvcMaster::MvcMaster(QObject* parent) : QObject(parent), m_clock(steadyNs)
+{
+    qRegisterMetaType<qr::MvcIndicatorColour>();
+    m_pool.setMaxThreadCount(2);
+}
+
+MvcMaster::~MvcMaster()
+{
+    // Jobs post their results to this object: let them finish while it still exists.
+    m_pool.clear();
+    m_pool.waitForDone();
+    if (m_responder)
+        m_responder->stop(); // goodbyes
+}
+
+bool MvcMaster::isListening() const
+{
+    return m_listener && m_listener->isListening();
+}
+
+quint16 MvcMaster::serverPort() const
+{
+    return m_listener ? m_listener->serverPort() : 0;
+}
+
+bool MvcMaster::setupMvcMaster()
+{
+    if (m_started)
+        return isListening();
+    m_started = true;
+    m_listener = new QTcpServer(this);
+    bool ok = m_listener->listen(m_options.listenAddress, m_options.listenPort);
+    if (!ok && m_options.listenAddress == QHostAddress(QHostAddress::Any))
+        ok = m_listener->listen(QHostAddress::AnyIPv4, m_options.listenPort); // no IPv6 on this host
+    if (!ok)
+        return false;
+    connect(m_listener, &QTcpServer::newConnection, this, &MvcMaster::newConnectionsPending);
+    if (m_options.advertise) {
+        m_responder = new MdnsResponder(this);
+        if (!m_options.mdns.useDefaultInterfaces || m_options.mdns.port != MdnsResponder::kMdnsPort)
+            m_responder->setNetwork(m_options.mdns);
+        connect(m_responder, &MdnsResponder::advertised, this,
+                [this](const QString& n, const QString& t, const QString& d) {
+                    // Delivered one turn later, as the platform's advertisement callbacks are.
+                    QMetaObject::invokeMethod(
+                        this, [this, n, t, d] { listenerAdvertisedEndpointChanged(n, t, d, true); },
+                        Qt::QueuedConnection);
+                });
+        MdnsResponder::Service service;
+        service.port = m_listener->serverPort();
+        service.txt = m_code.codeBytes();
+        m_responder->start(service);
+    }
+    return true;
+}
+
+void MvcMaster::listenerAdvertisedEndpointChanged(const QString& name, const QString& type,
+                                                  const QString& domain, bool added)
+{
+    if (!added)
+        return;
+    ++m_listenerAdvertisedEndpointChangedCntr;
+    static const QString kFullName = QStringLiteral("MVC-Server._quintaray-mvc._tcp.local.");
+    if (m_advertisedEndpointString != kFullName)
+        m_advertisedEndpointString = QStringLiteral("%1.%2.%3").arg(name, type, domain);
+}
+
+void MvcMaster::newConnectionsPending()
+{
+    while (m_listener->hasPendingConnections()) {
+        QPointer<QTcpSocket> socket = m_listener->nextPendingConnection();
+        // Handled one turn later, as the platform's new-connection callback is.
+        QMetaObject::invokeMethod(
+            this,
+            [this, socket] {
+                if (socket)
+                    listenerRxdNewConnection(socket);
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket)
+{
+    const int k = m_table.assignNewConnection(now());
+    if (k < 0) {
+        // Dropped: neither started nor kept.
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    RxState& rx = m_rx[std::size_t(k)];
+    if (rx.conn) {
+        // The slot's earlier connection is released without a further state report.
+        rx.conn->disconnect(this);
+        rx.conn->deleteLater();
+    }
+    ++rx.generation;
+    // Bytes an earlier connection left behind would corrupt the new stream's framing.
+    rx.assembler.reset();
+    rx.fps.reset();
+    rx.pending.reset();
+    auto* conn = new TcpConnection(socket, this);
+    rx.conn = conn;
+    const std::uint64_t gen = rx.generation;
+    connect(conn, &TcpConnection::stateChanged, this, [this, k, gen](int state) {
+        if (m_rx[std::size_t(k)].generation == gen)
+            rxConnChangedState(k, state);
+    });
+    connect(conn, &TcpConnection::readyRead, this, [this, k, gen] {
+        if (m_rx[std::size_t(k)].generation == gen)
+            readAvailable(k);
+    });
+    conn->start();
+    // Bytes that arrived before the connection was handled are waiting in the socket already.
+    QMetaObject::invokeMethod(
+        this,
+        [this, k, gen] {
+            if (m_rx[std::size_t(k)].generation == gen)
+                readAvailable(k);
+        },
+        Qt::QueuedConnection);
+}
+
+void MvcMaster::rxConnChangedState(int slot, int state)
+{
+    if (const auto paint = m_table.connectionStateChanged(slot, state))
+        Q_EMIT indicatorChanged(paint->view, paint->colour);
+}
+
+void MvcMaster::readAvailable(int slot)
+{
+    RxState& rx = m_rx[std::size_t(slot)];
+    const std::uint64_t gen = rx.generation;
+    while (rx.conn && rx.generation == gen && !rx.assembler.isCancelled()) {
+        QTcpSocket* s = rx.conn->socket();
+        if (s->state() != QAbstractSocket::ConnectedState || s->bytesAvailable() <= 0)
+            break;
+        const QByteArray chunk = s->read(std::min(s->bytesAvailable(), kReadPiece));
+        if (chunk.isEmpty())
+            break;
+        processChunk(slot, chunk);
+    }
+}
+
+void MvcMaster::processChunk(int slot, QByteArrayView chunk)
+{
+    RxState& rx = m_rx[std::size_t(slot)];
+    MvcRxSlot& s = m_table.slot(slot);
+    const std::int64_t t = now();
+    rx.fps.chunkArrived(t);
+    rx.assembler.append(chunk);
+    MvcMessageAssembler::Message m;
+    for (;;) {
+        const auto result = rx.assembler.next(m);
+        if (result == MvcMessageAssembler::Result::NeedMore)
+            return;
+        if (result == MvcMessageAssembler::Result::Cancel) {
+            rx.pending.reset();
+            if (rx.conn)
+                rx.conn->cancel();
+            return;
+        }
+        const bool close = m.header.isCloseRequest();
+        if (!close) {
+            s.viewIndex = m.header.viewIndex();
+            if (s.viewIndex < MvcSlotTable::kSlots)
+                m_rxConnForView[std::size_t(s.viewIndex)] = slot + 1;
+            submit(slot, Job{m.header, std::move(m.payload), t, rx.generation});
+        }
+        ++s.cntr;
+        if (s.viewIndex >= 0 && s.viewIndex < MvcSlotTable::kSlots) {
+            if (const auto text = rx.fps.text(s.cntr, t))
+                Q_EMIT fpsTextChanged(s.viewIndex, *text);
+        }
+        Q_EMIT messageProcessed(slot, s.viewIndex, close);
+        if (close) {
+            rx.assembler.reset();
+            if (rx.conn)
+                rx.conn->cancel();
+            return;
+        }
+    }
+}
+
+void MvcMaster::submit(int slot, Job job)
+{
+    RxState& rx = m_rx[std::size_t(slot)];
+    if (rx.busy) {
+        rx.pending = std::move(job); // a newer frame supersedes one that is still waiting
+        return;
+    }
+    rx.busy = true;
+    if (!m_options.decodeOnWorker) {
+        const QImage image = rx.decoder->decode(job.header, job.payload);
+        decoded(slot, job.generation, job.header.viewIndex(), job.lastByteNs, image);
+        return;
+    }
+    m_pool.start([this, slot, decoder = rx.decoder, job = std::move(job)] {
+        QImage image = decoder->decode(job.header, job.payload);
+        QMetaObject::invokeMethod(
+            this,
+            [this, slot, gen = job.generation, view = job.header.viewIndex(), t = job.lastByteNs,
+             image = std::move(image)] { decoded(slot, gen, view, t, image); },
+            Qt::QueuedConnection);
+    });
+}
+
+void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::int64_t lastByteNs,
+                        QImage image)
+{
+    RxState& rx = m_rx[std::size_t(slot)];
+    rx.busy = false;
+    // A frame that does not decode is skipped: the previous image stays.
+    if (generation == rx.generation && !image.isNull()) {
+        m_livePreviewImage[std::size_t(slot)] = image;
+        if (viewIndex < MvcSlotTable::kSlots)
+            Q_EMIT showImage(viewIndex, image);
+        Q_EMIT frameDecoded(slot, viewIndex, lastByteNs);
+    }
+    if (rx.pending) {
+        Job next = std::move(*rx.pending);
+        rx.pending.reset();
+        submit(slot, std::move(next));
+    }
+}
+
+bool MvcMaster::remoteShutterButtonAction(int view)
+{
+    if (view < 0 || view >= MvcSlotTable::kSlots)
+        return false;
+    const int k = m_rxConnForView[std::size_t(view)];
+    if (k < 1 || k > MvcSlotTable::kSlots || !m_table.slot(k - 1).ready)
+        return false;
+    TcpConnection* conn = m_rx[std::size_t(k - 1)].conn;
+    if (!conn)
+        return false;
+    conn->send(MvcShutterCmd::fromCode(m_code).serialize());
+    return true;
+}
+
+} // namespace qr

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "mvc/MvcFpsMeter.h"
+#include "mvc/MvcFrameDecoder.h"
+#include "mvc/MvcMessageAssembler.h"
+#include "mvc/MvcSecretCode.h"
+#include "mvc/MvcSlotTable.h"
+#include "platform/MdnsResponder.h"
+
+#include <QHostAddress>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace qr {
+
+class TcpConnection;
+
+// The Multi View Capture master without its widgets: the advertised listener, the three connection
+// slots, message reception and decoding, the shutter command. It says what to show through its
+// signals (image for a display position, indicator colour, fps text); the widget side only paints.
+// Lives on the main thread; frames are decoded on its own pool, one frame in flight per slot, so a
+// slot's frames are shown in order.
+class MvcMaster : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        QHostAddress listenAddress = QHostAddress::Any; // IPv4 and IPv6
+        quint16 listenPort = 0;                         // the system chooses
+        bool advertise = true;
+        MdnsResponder::Network mdns;
+        bool decodeOnWorker = true;
+    };
+
+    explicit MvcMaster(QObject* parent = nullptr);
+    ~MvcMaster() override;
+
+    void setOptions(const Options& options) { m_options = options; }
+    // Monotonic nanoseconds; tests substitute their own clock.
+    void setClock(std::function<std::int64_t()> clock) { m_clock = std::move(clock); }
+
+    bool parseSecretCodeInputString(const QString& text) { return m_code.parseSecretCodeInputString(text); }
+    const MvcSecretCode& code() const { return m_code; }
+
+    // Creates, advertises and starts the listener; only the first call does anything. False when
+    // the listener could not be started.
+    bool setupMvcMaster();
+    bool isListening() const;
+    quint16 serverPort() const;
+
+    // Position N (0 to 2): sends the shutter command to the phone that last asked for that position,
+    // if its connection is ready. True when a command was sent.
+    bool remoteShutterButtonAction(int view);
+
+    const MvcSlotTable& slotTable() const { return m_table; }
+    // Slot (1 to 3) whose phone last asked for position N (0 to 2); 0 = none yet.
+    int rxConnForView(int view) const { return m_rxConnForView.at(std::size_t(view)); }
+    QImage livePreviewImage(int slot) const { return m_livePreviewImage.at(std::size_t(slot)); }
+    std::int32_t listenerAdvertisedEndpointChangedCntr() const
+    {
+        return m_listenerAdvertisedEndpointChangedCntr;
+    }
+    QString advertisedEndpointString() const { return m_advertisedEndpointString; }
+    qsizetype bufferedBytes(int slot) const { return m_rx.at(std::size_t(slot)).assembler.bufferedBytes(); }
+
+    // Assigns an accepted socket to a slot or drops it; takes ownership.
+    void listenerRxdNewConnection(QTcpSocket* socket);
+
+Q_SIGNALS:
+    // Show `image` in the image view of display position `view` (0 to 2).
+    void showImage(int view, const QImage& image);
+    // Paint the indicator of display position `view` (0 to 2).
+    void indicatorChanged(int view, qr::MvcIndicatorColour colour);
+    // Set the fps label of display position `view` (0 to 2).
+    void fpsTextChanged(int view, const QString& text);
+    // A complete message was taken off slot `slot` (0 to 2), shown or not.
+    void messageProcessed(int slot, int viewIndex, bool closeRequest);
+    // A decoded frame of slot `slot` became its last image (also when shown nowhere); for
+    // measurement.
+    void frameDecoded(int slot, int viewIndex, std::int64_t lastByteNs);
+
+private:
+    struct Job {
+        MvcMsgHeader header;
+        QByteArray payload;
+        std::int64_t lastByteNs = 0;
+        std::uint64_t generation = 0;
+    };
+    struct RxState {
+        QPointer<TcpConnection> conn;
+        MvcMessageAssembler assembler;
+        MvcFpsMeter fps;
+        std::uint64_t generation = 0;
+        // Decoding: one job in flight; a newer frame replaces one still waiting.
+        bool busy = false;
+        std::optional<Job> pending;
+        std::shared_ptr<MvcFrameDecoder> decoder = std::make_shared<MvcFrameDecoder>();
+    };
+
+    void newConnectionsPending();
+    void rxConnChangedState(int slot, int state);
+    void readAvailable(int slot);
+    void processChunk(int slot, QByteArrayView chunk);
+    void submit(int slot, Job job);
+    void decoded(int slot, std::uint64_t generation, int viewIndex, std::int64_t lastByteNs, QImage image);
+    void listenerAdvertisedEndpointChanged(const QString& name, const QString& type, const QString& domain,
+                                           bool added);
+    std::int64_t now() const { return m_clock(); }
+
+    Options m_options;
+    std::function<std::int64_t()> m_clock;
+    MvcSecretCode m_code;
+    MvcSlotTable m_table;
+    std::array<RxState, MvcSlotTable::kSlots> m_rx;
+    std::array<int, MvcSlotTable::kSlots> m_rxConnForView{};
+    std::array<QImage, MvcSlotTable::kSlots> m_livePreviewImage;
+    QTcpServer* m_listener = nullptr;
+    MdnsResponder* m_responder = nullptr;
+    bool m_started = false;
+    std::int32_t m_listenerAdvertisedEndpointChangedCntr = 0;
+    QString m_advertisedEndpointString;
+    QThreadPool m_pool;
+};
+
+} // namespace qr
+
+Q_DECLARE_METATYPE(qr::MvcIndicatorColour)

@@ -1,0 +1,296 @@
+#include "PhoneSim.h"
+#include "PlatformLz4Encoder.h"
+#include "mvc/MvcMaster.h"
+
+#include <QColorSpace>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <atomic>
+
+using qr::MvcIndicatorColour;
+using qr::MvcMaster;
+using qr::MvcMsgHeader;
+using qr::PhoneSim;
+
+namespace {
+
+QByteArray header(std::uint8_t ver, std::uint8_t posOrient, std::uint32_t len, int w, int h)
+{
+    MvcMsgHeader hd;
+    hd.ver = ver;
+    hd.posOrient = posOrient;
+    hd.mvcLen = len;
+    hd.width = std::uint16_t(w);
+    hd.height = std::uint16_t(h);
+    const auto b = hd.serialize();
+    return QByteArray(reinterpret_cast<const char*>(b.data()), 16);
+}
+
+QByteArray frameMessage(std::uint8_t posOrient, int w, int h, int n = 0)
+{
+    const QByteArray payload = qr::PlatformLz4Encoder::encode(PhoneSim::testPatternRgb(w, h, n));
+    return header(1, posOrient, std::uint32_t(payload.size()), w, h) + payload;
+}
+
+// The RGB of the test pattern at (x, y) as a QRgb.
+QRgb patternAt(const QByteArray& rgb, int w, int x, int y)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(rgb.constData()) + (qsizetype(y) * w + x) * 3;
+    return qRgb(p[0], p[1], p[2]);
+}
+
+struct FakeClock {
+    std::shared_ptr<std::atomic<std::int64_t>> ns =
+        std::make_shared<std::atomic<std::int64_t>>(1'000'000'000);
+    std::function<std::int64_t()> fn() const
+    {
+        auto p = ns;
+        return [p] {
+            return p->load();
+        };
+    }
+};
+
+} // namespace
+
+class TestMvcMaster : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void shownByViewIndex_data();
+    void shownByViewIndex();
+    void fpsIsAverageSinceFirstMessage();
+    void closeRequestFreesSlot();
+    void shutterReachesOwnerOfPosition();
+    void badPayloadKeepsPreviousImage();
+    void hostileHeadersCancel_data();
+    void hostileHeadersCancel();
+    void newConnectionDiscardsLeftoverBytes();
+
+private:
+    // A raw client that has taken a slot and seen it turn ready.
+    std::unique_ptr<QTcpSocket> connectClient();
+
+    std::unique_ptr<MvcMaster> m_master;
+    FakeClock m_clock;
+};
+
+void TestMvcMaster::init()
+{
+    m_master = std::make_unique<MvcMaster>();
+    MvcMaster::Options o;
+    o.advertise = false;
+    m_master->setOptions(o);
+    m_master->setClock(m_clock.fn());
+    QVERIFY(m_master->parseSecretCodeInputString(QStringLiteral("407193")));
+    QVERIFY(m_master->setupMvcMaster());
+    QVERIFY(m_master->serverPort() != 0);
+}
+
+void TestMvcMaster::cleanup()
+{
+    m_master.reset();
+}
+
+std::unique_ptr<QTcpSocket> TestMvcMaster::connectClient()
+{
+    // New connections less than 1 ms apart are one dual-stack race.
+    m_clock.ns->fetch_add(10'000'000);
+    QSignalSpy colours(m_master.get(), &MvcMaster::indicatorChanged);
+    auto s = std::make_unique<QTcpSocket>();
+    s->connectToHost(QHostAddress::LocalHost, m_master->serverPort());
+    if (!s->waitForConnected(5000))
+        return nullptr;
+    if (!QTest::qWaitFor([&] { return !colours.isEmpty(); }, 5000))
+        return nullptr;
+    return s;
+}
+
+void TestMvcMaster::shownByViewIndex_data()
+{
+    QTest::addColumn<int>("posOrient");
+    QTest::addColumn<int>("shownView"); // -1: shown nowhere
+    QTest::addColumn<int>("shownWidth");
+    QTest::addColumn<int>("shownHeight");
+
+    QTest::newRow("view index 2, orientation 1") << 0x21 << 2 << 640 << 480;
+    QTest::newRow("view index 0, orientation 0 is turned") << 0x00 << 0 << 480 << 640;
+    QTest::newRow("view index 1, orientation 5") << 0x15 << 1 << 640 << 480;
+    QTest::newRow("view index 3 is shown nowhere") << 0x31 << -1 << 640 << 480;
+    QTest::newRow("view index 15, orientation 0") << 0xF0 << -1 << 480 << 640;
+}
+
+void TestMvcMaster::shownByViewIndex()
+{
+    QFETCH(int, posOrient);
+    QFETCH(int, shownView);
+    QFETCH(int, shownWidth);
+    QFETCH(int, shownHeight);
+    auto client = connectClient();
+    QVERIFY(client);
+    QSignalSpy shown(m_master.get(), &MvcMaster::showImage);
+    QSignalSpy decoded(m_master.get(), &MvcMaster::frameDecoded);
+    QSignalSpy fps(m_master.get(), &MvcMaster::fpsTextChanged);
+    m_clock.ns->fetch_add(1); // the first chunk starts the clock
+    const QByteArray msg = frameMessage(std::uint8_t(posOrient), 640, 480, 5);
+    client->write(msg.first(10)); // the header arrives in two pieces
+    client->flush();
+    QTest::qWait(20);
+    m_clock.ns->fetch_add(100'000'000);
+    client->write(msg.mid(10));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 1, 5000);
+    const QImage image = m_master->livePreviewImage(0);
+    QCOMPARE(image.width(), shownWidth);
+    QCOMPARE(image.height(), shownHeight);
+    QCOMPARE(image.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+    if (shownView < 0) {
+        QCOMPARE(shown.size(), 0);
+        QCOMPARE(fps.size(), 0);
+        for (int v = 0; v < 3; ++v)
+            QCOMPARE(m_master->rxConnForView(v), 0);
+    } else {
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0][0].toInt(), shownView);
+        QCOMPARE(m_master->rxConnForView(shownView), 1);
+        QCOMPARE(fps.size(), 1);
+        QCOMPARE(fps[0][0].toInt(), shownView);
+        QCOMPARE(fps[0][1].toString(), QStringLiteral("10.0 fps")); // 1 message in 0.1 s
+    }
+    // Pixels land where the quarter turn puts them: source (x, y) -> (H - 1 - y, x).
+    const QByteArray rgb = PhoneSim::testPatternRgb(640, 480, 5);
+    const bool turned = (posOrient & 0x0F) == 0;
+    for (const QPoint& src :
+         {QPoint(0, 0), QPoint(12, 3), QPoint(100, 400), QPoint(639, 479), QPoint(500, 20)}) {
+        const QPoint dst = turned ? QPoint(479 - src.y(), src.x()) : src;
+        QCOMPARE(image.pixel(dst) | 0xFF000000, patternAt(rgb, 640, src.x(), src.y()));
+    }
+}
+
+void TestMvcMaster::fpsIsAverageSinceFirstMessage()
+{
+    auto client = connectClient();
+    QVERIFY(client);
+    QSignalSpy processed(m_master.get(), &MvcMaster::messageProcessed);
+    QSignalSpy fps(m_master.get(), &MvcMaster::fpsTextChanged);
+    const QByteArray msg = frameMessage(0x11, 64, 48);
+    const std::int64_t t0 = m_clock.ns->load();
+    for (int i = 0; i < 30; ++i) {
+        // Message i completes at t0 + i * 2 s / 29; the last at t0 + 2 s.
+        m_clock.ns->store(t0 + std::int64_t(i) * 2'000'000'000 / 29);
+        client->write(msg);
+        QTRY_COMPARE_WITH_TIMEOUT(processed.size(), i + 1, 5000);
+    }
+    QCOMPARE(fps.last()[0].toInt(), 1);
+    QCOMPARE(fps.last()[1].toString(), QStringLiteral("15.0 fps"));
+    QCOMPARE(m_master->slotTable().slot(0).cntr, 30);
+}
+
+void TestMvcMaster::closeRequestFreesSlot()
+{
+    auto client = connectClient();
+    QVERIFY(client);
+    QVERIFY(m_master->slotTable().slot(0).ready);
+    QSignalSpy colours(m_master.get(), &MvcMaster::indicatorChanged);
+    client->write(frameMessage(0x21, 32, 24) + PhoneSim::closeRequest());
+    QTRY_VERIFY_WITH_TIMEOUT(!colours.isEmpty(), 5000);
+    QCOMPARE(colours.last()[0].toInt(), 2); // painted at the phone's own position
+    QCOMPARE(colours.last()[1].value<MvcIndicatorColour>(), MvcIndicatorColour::Orange);
+    QVERIFY(m_master->slotTable().slot(0).waitingForRestart);
+    QVERIFY(!m_master->slotTable().slot(0).ready);
+    QTRY_VERIFY_WITH_TIMEOUT(client->state() == QAbstractSocket::UnconnectedState, 5000);
+    // Slots 2 and 3 were never used: they come first.
+    auto second = connectClient();
+    QVERIFY(second);
+    QVERIFY(m_master->slotTable().slot(1).filled);
+    QVERIFY(m_master->slotTable().slot(0).waitingForRestart);
+}
+
+void TestMvcMaster::shutterReachesOwnerOfPosition()
+{
+    auto a = connectClient(); // slot 1
+    auto b = connectClient(); // slot 2
+    QVERIFY(a && b);
+    QSignalSpy processed(m_master.get(), &MvcMaster::messageProcessed);
+    b->write(frameMessage(0x01, 32, 24)); // slot 2 asks for position 1
+    QTRY_COMPARE_WITH_TIMEOUT(processed.size(), 1, 5000);
+    QCOMPARE(m_master->rxConnForView(0), 2);
+    QVERIFY(!m_master->remoteShutterButtonAction(1)); // nobody asked for position 2
+    QVERIFY(m_master->remoteShutterButtonAction(0));
+    QTRY_COMPARE_WITH_TIMEOUT(b->bytesAvailable(), qint64(8), 5000);
+    QCOMPARE(b->readAll(), QByteArray::fromHex("0400070109030100"));
+    QTest::qWait(50);
+    QCOMPARE(a->bytesAvailable(), qint64(0));
+}
+
+void TestMvcMaster::badPayloadKeepsPreviousImage()
+{
+    auto client = connectClient();
+    QVERIFY(client);
+    QSignalSpy processed(m_master.get(), &MvcMaster::messageProcessed);
+    QSignalSpy decoded(m_master.get(), &MvcMaster::frameDecoded);
+    client->write(frameMessage(0x01, 64, 48));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 1, 5000);
+    const QImage first = m_master->livePreviewImage(0);
+    // Not LZ4; then a frame that decodes to the wrong size; then a good one again.
+    const QByteArray junk(100, 'z');
+    const QByteArray wrongSize = qr::PlatformLz4Encoder::encode(PhoneSim::testPatternRgb(64, 47, 1));
+    client->write(header(1, 0x01, std::uint32_t(junk.size()), 64, 48) + junk);
+    client->write(header(1, 0x01, std::uint32_t(wrongSize.size()), 64, 48) + wrongSize);
+    QTRY_COMPARE_WITH_TIMEOUT(processed.size(), 3, 5000);
+    QTest::qWait(50);
+    QCOMPARE(decoded.size(), 1);
+    QCOMPARE(m_master->livePreviewImage(0).cacheKey(), first.cacheKey());
+    QVERIFY(m_master->slotTable().slot(0).ready); // skipped, not cancelled
+    client->write(frameMessage(0x01, 64, 48, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 2, 5000);
+}
+
+void TestMvcMaster::hostileHeadersCancel_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("4 GB declared length") << header(1, 0, 0xFFFFFFFFU, 640, 480);
+    QTest::newRow("zero width") << header(1, 0, 10, 0, 480);
+    QTest::newRow("zero height") << header(1, 0, 10, 640, 0);
+}
+
+void TestMvcMaster::hostileHeadersCancel()
+{
+    QFETCH(QByteArray, bytes);
+    auto client = connectClient();
+    QVERIFY(client);
+    QSignalSpy colours(m_master.get(), &MvcMaster::indicatorChanged);
+    client->write(bytes + QByteArray(4096, 'x'));
+    QTRY_VERIFY_WITH_TIMEOUT(!colours.isEmpty(), 5000);
+    QCOMPARE(colours.last()[1].value<MvcIndicatorColour>(), MvcIndicatorColour::Orange);
+    QVERIFY(m_master->slotTable().slot(0).waitingForRestart);
+    QCOMPARE(m_master->bufferedBytes(0), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(client->state() == QAbstractSocket::UnconnectedState, 5000);
+}
+
+void TestMvcMaster::newConnectionDiscardsLeftoverBytes()
+{
+    auto a = connectClient();
+    auto b = connectClient();
+    auto c = connectClient();
+    QVERIFY(a && b && c);
+    QSignalSpy processed(m_master.get(), &MvcMaster::messageProcessed);
+    const QByteArray msg = frameMessage(0x01, 32, 24);
+    a->write(msg.first(msg.size() - 5)); // half a message left behind
+    a->flush();
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->bufferedBytes(0) > 0, 5000);
+    // The phone goes away without finishing; the platform reports the close.
+    a->close();
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).waitingForRestart, 5000);
+    auto d = connectClient();
+    QVERIFY(d);
+    QCOMPARE(m_master->bufferedBytes(0), 0);
+    d->write(msg);
+    QTRY_COMPARE_WITH_TIMEOUT(processed.size(), 1, 5000);
+    QCOMPARE(processed[0][0].toInt(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestMvcMaster)
+#include "tst_MvcMaster.moc"
