@@ -1,9 +1,12 @@
 #include "app/ContainerVC.h"
 
 #include "companion/AppleSiliconCheck.h"
+#include "companion/CompanionDialog.h"
+#include "companion/CompanionMoves.h"
 #include "decode/KroxDecoder.h"
 #include "modes/StartupChooser.h"
 #include "modes/WelcomeDialog.h"
+#include "platform/Alert.h"
 #include "platform/ContainerView.h"
 #include "platform/MainWindow.h"
 #include "platform/StandardFolders.h"
@@ -118,8 +121,50 @@ void ContainerVC::parseSecretCodeInputString(const QString& text)
 
 // Multi View Capture dialog: built with the MVC master.
 void ContainerVC::presentMultiViewCaptureDialog() {}
-// Companion dialog: built with companion mode.
-void ContainerVC::presentQuintarayOnAppleSiMacDialog() {}
+void ContainerVC::presentQuintarayOnAppleSiMacDialog()
+{
+    CompanionDialog::Actions a;
+    a.configForAppGroupSharing = [this] {
+        configForAppGroupSharing();
+    };
+    a.runModal = [](const QString& messageText, const QString& informativeText, const QStringList& buttons) {
+        Alert alert;
+        alert.messageText = messageText;
+        alert.informativeText = informativeText;
+        for (const QString& title : buttons)
+            alert.addButtonWithTitle(title);
+        return alert.runModal();
+    };
+    a.moveInputsToAppGroupSharedRxDir = [this] {
+        moveInputsToAppGroupSharedRxDir();
+    };
+    a.moveOutputsFromAppGroupSharedTxDir = [this] {
+        moveOutputsFromAppGroupSharedTxDir();
+    };
+    CompanionDialog::presentQuintarayOnAppleSiMacDialog(a);
+}
+
+void ContainerVC::configForAppGroupSharing()
+{
+    _companion = SharedContainer::configForAppGroupSharing();
+}
+
+void ContainerVC::moveInputsToAppGroupSharedRxDir()
+{
+    CompanionMoves::moveInputsToAppGroupSharedRxDir(_folders._pathToDownloadsDir,
+                                                    _companion._pathToSharedContainerRxSubDir);
+}
+
+void ContainerVC::moveOutputsFromAppGroupSharedTxDir()
+{
+    CompanionMoves::moveOutputsFromAppGroupSharedTxDir(_companion._pathToSharedContainerTxSubDir,
+                                                       _folders._pathToDownloadsDir);
+}
+
+QStringList ContainerVC::stripOffAllButLastPathComponent(const QStringList& paths)
+{
+    return CompanionMoves::stripOffAllButLastPathComponent(paths);
+}
 
 // Player panels and controls: built with the player interface.
 void ContainerVC::configRenderView1() {}

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/AppFolders.h"
+#include "companion/SharedContainer.h"
 #include "modes/ModeFlags.h"
 #include "ui/ScreenMetrics.h"
 
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -38,6 +40,12 @@ public:
     void presentMultiViewCaptureDialog();
     void presentQuintarayOnAppleSiMacDialog();
     void parseSecretCodeInputString(const QString& text);
+
+    // Companion mode.
+    void configForAppGroupSharing();
+    void moveInputsToAppGroupSharedRxDir();
+    void moveOutputsFromAppGroupSharedTxDir();
+    static QStringList stripOffAllButLastPathComponent(const QStringList& paths);
 
     // Player layout and controls, built when the welcome dialog is confirmed.
     void configRenderView1();
@@ -98,6 +106,9 @@ public:
     struct Mvc {
         int32_t _mvcPresentationMode = 0;
     } _mvc;
+
+    // --- Companion ---
+    SharedContainer _companion;
 
     MainWindow* window() const { return m_window; }
 

@@ -98,9 +98,9 @@ private Q_SLOTS:
         QTest::newRow("cancel") << false << QList<int>{1003} << 1 << false << false << false << playerMenu;
         QTest::newRow("companion on other processor")
             << false << QList<int>{1000} << 1 << false << false << false << playerMenu;
-        // The companion dialog itself comes with companion mode; the mode still counts as chosen.
+        // The companion dialog follows; dismissing it keeps the mode.
         QTest::newRow("companion on apple silicon")
-            << true << QList<int>{1000} << 1 << true << false << false << companionMenu;
+            << true << QList<int>{1000, 1003} << 2 << true << false << false << companionMenu;
         QTest::newRow("mvc") << false << QList<int>{1001} << 1 << false << true << false << mvcMenu;
         QTest::newRow("player proceed")
             << false << QList<int>{1002, 1000} << 2 << false << false << true << playerMenu;
@@ -132,7 +132,9 @@ private Q_SLOTS:
                  (QStringList{"Quintaray on Apple Si Mac", "Multi View Capture (Master)",
                               "Burst Photo Set Media Player", "Cancel"}));
         if (alertsShown == 2)
-            QCOMPARE(alerts.shownButtons.at(1), (QStringList{"Proceed", "Cancel"}));
+            QCOMPARE(alerts.shownButtons.at(1),
+                     companion ? (QStringList{"Move Inputs", "Move Outputs", "Move Both", "Dismiss"})
+                               : (QStringList{"Proceed", "Cancel"}));
 
         QCOMPARE(vc->_modes._appGroupSharingEn, companion);
         QCOMPARE(vc->_modes._mvcMasterEn, mvcMaster);
