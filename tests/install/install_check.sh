@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch root, validates the desktop entry and the AppStream metadata,
+# builds the .deb, unpacks it without a package manager and runs kroxtool from it.
+set -euo pipefail
+BUILD=$1
+SRC=$2
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+DESTDIR="$scratch/root" cmake --install "$BUILD" --prefix /usr >/dev/null
+root="$scratch/root/usr"
+for f in bin/quintaray-tv-studio bin/kroxtool share/applications/quintaray-tv-studio.desktop \
+         share/metainfo/io.github.quintaray.TVStudio.metainfo.xml \
+         share/icons/hicolor/48x48/apps/quintaray-tv-studio.png \
+         share/icons/hicolor/256x256/apps/quintaray-tv-studio.png; do
+  [ -e "$root/$f" ] || { echo "FAIL: install lacks $f"; exit 1; }
+done
+desktop-file-validate "$root/share/applications/quintaray-tv-studio.desktop"
+appstreamcli validate --no-net "$root/share/metainfo/io.github.quintaray.TVStudio.metainfo.xml" >/dev/null
+
+(cd "$scratch" && cpack --config "$BUILD/CPackConfig.cmake" -B "$scratch/pkg" >/dev/null)
+deb=$(ls "$scratch"/pkg/*.deb)
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+# Every library the installed binaries link directly must come from a package the .deb depends on.
+for bin in "$root"/bin/*; do
+  for needed in $(objdump -p "$bin" | awk '/NEEDED/ {print $2}'); do
+    so=$(ldd "$bin" | awk -v n="$needed" '$1 == n {print $3}')
+    [ -z "$so" ] && continue
+    pkg=$(dpkg -S "$(readlink -f "$so")" 2>/dev/null | head -n 1 | cut -d: -f1 || true)
+    [ -z "$pkg" ] && continue
+    grep -qw "$pkg" <<<"$depends" || { echo "FAIL: $(basename "$bin") needs $pkg, not in Depends"; exit 1; }
+  done
+done
+dpkg-deb -x "$deb" "$scratch/unpacked"
+version=$("$scratch/unpacked/usr/bin/kroxtool" --version)
+echo "kroxtool --version: $version"
+[ -n "$version" ] || { echo "FAIL: no version"; exit 1; }
+echo PASS
