@@ -1,0 +1,252 @@
+#include "player/PlayerEngine.h"
+#include "player/SetPreparer.h"
+
+#include "FakeDisplay.h"
+#include "PlayerFixtures.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+#include <memory>
+
+using namespace qr;
+
+namespace {
+
+constexpr int kW = 3088; // the smallest recognised frame, 3088 x 2320
+constexpr int kH = 2320;
+
+// A raw frame of one colour.
+QByteArray uniformFrame(int width, int height, QRgb colour)
+{
+    QByteArray bytes(qsizetype{width} * height * 3, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); i += 3) {
+        bytes[i] = static_cast<char>(qRed(colour));
+        bytes[i + 1] = static_cast<char>(qGreen(colour));
+        bytes[i + 2] = static_cast<char>(qBlue(colour));
+    }
+    return bytes;
+}
+
+QRgb frameColour(int set, int photo)
+{
+    return qRgb(set * 100, photo * 10, 50);
+}
+
+QString rawName(int set, int photo)
+{
+    return QStringLiteral("kro_%1_%2_01.rgb")
+        .arg(set, 2, 10, QLatin1Char('0'))
+        .arg(photo, 3, 10, QLatin1Char('0'));
+}
+
+// The colour of a raw photo (its full bitmap's centre).
+QRgb shownColour(const PhotoImage& photo)
+{
+    const QImage image = photo.fullImage();
+    return image.isNull() ? 0 : image.pixel(image.width() / 2, image.height() / 2);
+}
+
+// The display copy is a box-filtered reduction: each channel within 3 of the frame's.
+bool displayCopyMatches(const PhotoImage& photo, QRgb colour)
+{
+    const QImage image = photo.displayImage();
+    if (image.isNull())
+        return false;
+    const QRgb c = image.pixel(image.width() / 2, image.height() / 2);
+    return std::abs(qRed(c) - qRed(colour)) <= 3 && std::abs(qGreen(c) - qGreen(colour)) <= 3 &&
+           std::abs(qBlue(c) - qBlue(colour)) <= 3;
+}
+
+} // namespace
+
+class TestSetPreparation : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void rawFrameShape_data();
+    void rawFrameShape();
+    void shortRawFrameGivesNothing();
+    void rawSetRacesTicks();
+    void lateFramesOfOldSetAreDropped();
+    void jpegSlotsGetDisplayCopies();
+
+private:
+    QTemporaryDir dir_;
+    QStringList set1_;
+    QStringList set2_;
+};
+
+void TestSetPreparation::initTestCase()
+{
+    for (int set = 1; set <= 2; ++set) {
+        for (int photo = 1; photo <= 10; ++photo) {
+            QVERIFY(fixtures::writeFile(dir_.filePath(rawName(set, photo)),
+                                        uniformFrame(kW, kH, frameColour(set, photo))));
+            (set == 1 ? set1_ : set2_).append(rawName(set, photo));
+        }
+    }
+}
+
+void TestSetPreparation::rawFrameShape_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QSize>("slotSize");
+    QTest::newRow("4032 x 3024 turns to portrait") << 4032 << 3024 << QSize(3024, 4032);
+    QTest::newRow("3840 x 2160 stays landscape") << 3840 << 2160 << QSize(3840, 2160);
+}
+
+void TestSetPreparation::rawFrameShape()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(QSize, slotSize);
+    QByteArray bytes = uniformFrame(width, height, qRgb(1, 2, 3));
+    bytes[0] = 10; // the top-left source pixel is (10, 20, 30)
+    bytes[1] = 20;
+    bytes[2] = 30;
+    const QString path = dir_.filePath("frame.rgb");
+    QVERIFY(fixtures::writeFile(path, bytes));
+    const auto sizes = SetPreparer::recogniseSizes({path}, FrameSize{});
+    QCOMPARE(sizes.front(), (FrameSize{width, height}));
+    const PhotoImage photo = SetPreparer::prepareRawFrame(path, sizes.front(), QSize(300, 300));
+    QCOMPARE(photo.size(), slotSize);
+    const QImage full = photo.fullImage();
+    // A quarter turn clockwise puts the top-left source pixel at the top right.
+    const QPoint marked = slotSize.width() == width ? QPoint(0, 0) : QPoint(height - 1, 0);
+    QCOMPARE(full.pixel(marked), qRgb(10, 20, 30));
+    QCOMPARE(full.pixel(1, 1), qRgb(1, 2, 3));
+    QVERIFY(photo.displayImage().width() <= 300 && photo.displayImage().height() <= 300);
+    QCOMPARE(photo.displayImage().size(), slotSize.scaled(300, 300, Qt::KeepAspectRatio));
+    QFile::remove(path);
+}
+
+void TestSetPreparation::shortRawFrameGivesNothing()
+{
+    const QString path = dir_.filePath("short.rgb");
+    QVERIFY(fixtures::writeFile(path, uniformFrame(64, 2, qRgb(1, 2, 3))));
+    // Not a recognised size: the size in force (a full frame) is more than the file holds.
+    const auto sizes = SetPreparer::recogniseSizes({path}, FrameSize{kW, kH});
+    QCOMPARE(sizes.front(), (FrameSize{kW, kH}));
+    QVERIFY(SetPreparer::prepareRawFrame(path, sizes.front(), QSize(100, 100)).isNull());
+    QVERIFY(SetPreparer::prepareRawFrame(dir_.filePath("missing.rgb"), sizes.front(), QSize()).isNull());
+    QFile::remove(path);
+}
+
+// Ticks run on the main thread while the pool converts the set: every photo shown is either still
+// empty or exactly its own frame, and in the end every slot holds its frame.
+void TestSetPreparation::rawSetRacesTicks()
+{
+    fixtures::FakeDisplay display;
+    display.prepared = QSize(120, 160);
+    auto timer = std::make_unique<fixtures::ManualTimer>();
+    fixtures::ManualTimer* clock = timer.get();
+    PlayerEngine engine(&display, std::move(timer));
+    display.engine = &engine;
+    display.state = &engine.state();
+
+    PlaylistResult result;
+    result.symbolicPath = dir_.path();
+    result.sortedList = set1_ + set2_;
+    result.setIndexes = {0, 9, 10, 19};
+    engine.takePlaylist(result);
+
+    // Odd ticks fire at once, even ticks once their own slot has landed; the pool goes on converting
+    // the later frames meanwhile.
+    int shownFrames = 0;
+    QDeadlineTimer deadline(60000);
+    while (engine.state()._view1RenderPid < 10 && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        const int next = engine.state()._view1RenderPid + 1;
+        if (next % 2 == 0) {
+            while (engine.state()._image[static_cast<std::size_t>(next - 1)].isNull() &&
+                   !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        }
+        if (clock->fire()) {
+            const int photo = engine.state()._view1RenderPid;
+            const PhotoImage& shown = display.views[1];
+            QVERIFY(photo % 2 == 1 || !shown.isNull());
+            if (!shown.isNull()) {
+                ++shownFrames;
+                QCOMPARE(shownColour(shown), frameColour(1, photo));
+                QVERIFY(displayCopyMatches(shown, frameColour(1, photo)));
+            }
+        }
+    }
+    QVERIFY(shownFrames >= 5);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 60000);
+    QCOMPARE(engine.state()._setNumRenderedInView1, 1);
+    for (int slot = 1; slot <= 10; ++slot) {
+        const PhotoImage& photo = engine.state()._image[static_cast<std::size_t>(slot - 1)];
+        QCOMPARE(photo.size(), QSize(kH, kW));
+        QCOMPARE(shownColour(photo), frameColour(1, slot));
+        QCOMPARE(photo.fullImage().pixel(7, 7), frameColour(1, slot));
+    }
+    QVERIFY(engine.state()._image[10].isNull());
+    QCOMPARE(display.zoomMaximum, (static_cast<float>(kH) - 500.0f) / 500.0f);
+    // The side view shows the next set's first frame, fitted.
+    QVERIFY(displayCopyMatches(display.views[2], frameColour(2, 1)));
+    QVERIFY(display.views[2].size().width() <= 120);
+}
+
+void TestSetPreparation::lateFramesOfOldSetAreDropped()
+{
+    fixtures::FakeDisplay display;
+    display.prepared = QSize(60, 80);
+    PlayerEngine engine(&display, std::make_unique<fixtures::ManualTimer>());
+    display.engine = &engine;
+    display.state = &engine.state();
+    PlaylistResult result;
+    result.symbolicPath = dir_.path();
+    result.sortedList = set1_ + set2_;
+    result.setIndexes = {0, 9, 10, 19};
+    engine.takePlaylist(result);
+    // Move on while the first set is still being converted.
+    QCoreApplication::processEvents();
+    engine.toContainerVCFromPbCtlrView(6);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 60000);
+    engine.pool().waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(engine.state()._setNumRenderedInView1, 2);
+    for (int slot = 1; slot <= 10; ++slot)
+        QCOMPARE(shownColour(engine.state()._image[static_cast<std::size_t>(slot - 1)]),
+                 frameColour(2, slot));
+}
+
+void TestSetPreparation::jpegSlotsGetDisplayCopies()
+{
+    QTemporaryDir dir;
+    QStringList names;
+    for (int photo = 1; photo <= 12; ++photo) {
+        names.append(QStringLiteral("kro_003_%1_01.jpg").arg(photo, 3, 10, QLatin1Char('0')));
+        QVERIFY(fixtures::makeJpeg(dir.filePath(names.last()), QString(), QSize(640, 480), photo));
+    }
+    fixtures::FakeDisplay display;
+    display.prepared = QSize(160, 160);
+    PlayerEngine engine(&display, std::make_unique<fixtures::ManualTimer>());
+    display.engine = &engine;
+    display.state = &engine.state();
+    PlaylistResult result;
+    result.symbolicPath = dir.path();
+    result.sortedList = names;
+    result.setIndexes = {0, 11};
+    engine.takePlaylist(result);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 30000);
+    for (int slot = 1; slot <= 12; ++slot) {
+        const PhotoImage& photo = engine.state()._image[static_cast<std::size_t>(slot - 1)];
+        QCOMPARE(photo.filePath(), dir.filePath(names.at(slot - 1)));
+        QCOMPARE(photo.size(), QSize(640, 480));
+        QCOMPARE(photo.displayImage().size(), QSize(160, 120));
+    }
+    QVERIFY(engine.state()._image[12].isNull());
+    // Zooming in can still ask for the whole photo.
+    QCOMPARE(engine.state()._image[0].fullImage().size(), QSize(640, 480));
+}
+
+QTEST_MAIN(TestSetPreparation)
+#include "tst_SetPreparation.moc"
