@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+namespace qr {
+
+// The Favorites folder: copies of photos the user kept during this run.
+class FavouritesFolder {
+public:
+    // Entry names of `dir`, in plain character order; empty when it cannot be listed.
+    static QStringList sortedListing(const QString& dir);
+    // Copies the photo `name` of `sourceDir` into `favoritesDir` under the photo's own file name,
+    // replacing a favourite of that name only once the copy is completely written. False when the
+    // photo cannot be read or the copy cannot be written.
+    static bool copyInto(const QString& sourceDir, const QString& name, const QString& favoritesDir);
+    // What Share offers: the favourite that sorts last, or nothing.
+    static QList<QUrl> shareItems(const QString& favoritesDir);
+};
+
+} // namespace qr

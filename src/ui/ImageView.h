@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+namespace qr {
+
+// Shows one image, scaled proportionally down to fit and centred, never enlarged; a null image shows
+// nothing. The image it is handed is the one it shows.
+class ImageView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ImageView(QWidget* parent = nullptr);
+
+    void setImage(const QImage& image);
+    const QImage& image() const { return m_image; }
+
+    // Where the image is painted, in this view's coordinates (empty without an image).
+    QRectF imageRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage m_image;
+};
+
+} // namespace qr

@@ -1,0 +1,394 @@
+#include "ui/PlayerUi.h"
+
+#include "player/PlayerEngine.h"
+#include "ui/ImageView.h"
+#include "ui/LayerView.h"
+#include "ui/PanelStyle.h"
+#include "ui/PbCtlrView.h"
+#include "ui/ResizeCalc.h"
+#include "ui/ScreenMetrics.h"
+#include "ui/SharingPicker.h"
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qr {
+
+PlayerUi::PlayerUi(QWidget* container, ScreenMetrics* metrics, QObject* parent)
+    : QObject(parent), m_container(container), m_metrics(metrics), m_panels(container),
+      m_controls(metrics, &m_panels), m_picker(std::make_unique<SharingPicker>())
+{
+    m_controls.setSharingPicker(m_picker.get());
+}
+
+PlayerUi::~PlayerUi()
+{
+    if (qApp)
+        qApp->removeEventFilter(this);
+    delete m_bar;
+    delete m_repeatSetLabel;
+}
+
+void PlayerUi::setEngine(PlayerEngine* engine)
+{
+    m_engine = engine;
+    m_controls.setEngine(engine);
+}
+
+void PlayerUi::setRenderViewHooks(std::function<void()> afterView1, std::function<void()> afterView4)
+{
+    m_afterView1 = std::move(afterView1);
+    m_afterView4 = std::move(afterView4);
+}
+
+LayoutMode PlayerUi::mode() const
+{
+    return m_mode ? m_mode() : LayoutMode{};
+}
+
+double PlayerUi::devicePixelRatio() const
+{
+    return m_container ? m_container->devicePixelRatioF() : 1.0;
+}
+
+PanelFrames PlayerUi::currentFrames() const
+{
+    const LayoutMode m = mode();
+    if (m.mvcModeEn)
+        return DisplayLayout::mvc(m.mvcPresentationMode, m_metrics->screenWidth, m_metrics->screenHeight,
+                                  m_metrics->verticalOffset);
+    return DisplayLayout::mediaPlayer(m_metrics->outWidth, m_metrics->outHeight, m_metrics->verticalOffset,
+                                      m_metrics->screenWidth);
+}
+
+// --- Panels ---
+
+void PlayerUi::configRenderView1()
+{
+    const LayoutMode m = mode();
+    // Render view 1 fixes the layout of the group: the container's frame and, in MVC, _frame2.
+    m_frames = currentFrames();
+    m_panels.configRenderView(1, m_frames.renderView[0], m.mvcToggleColorsMode && m.mvcModeEn);
+    if (!m.mvcModeEn && m.mediaPlayerModeEn)
+        configRepeatSetLabel();
+    if (m_afterView1)
+        m_afterView1();
+}
+
+void PlayerUi::configRenderView2()
+{
+    const LayoutMode m = mode();
+    m_panels.configRenderView(2, m_frames.renderView[1], m.mvcToggleColorsMode && m.mvcModeEn);
+}
+
+void PlayerUi::configRenderView3()
+{
+    const LayoutMode m = mode();
+    m_panels.configRenderView(3, m_frames.renderView[2], m.mvcToggleColorsMode && m.mvcModeEn);
+}
+
+void PlayerUi::configRenderView4()
+{
+    m_panels.configRenderView(4, m_frames.renderView[3], false);
+    if (m_afterView4)
+        m_afterView4();
+    if (m_bar)
+        m_bar->raise();
+    if (m_repeatSetLabel)
+        m_repeatSetLabel->raise();
+}
+
+void PlayerUi::configRepeatSetLabel()
+{
+    delete m_repeatSetLabel;
+    auto* label = new QLabel(m_container);
+    label->setObjectName(QStringLiteral("repeatSetLabel"));
+    QFont f(QStringLiteral("Arial"));
+    f.setBold(true);
+    f.setItalic(true);
+    f.setPixelSize(20);
+    label->setFont(f);
+    label->setAlignment(Qt::AlignCenter);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label->setText(QString::fromUtf16(u"\u21BA\uFE0E"));
+    const PointRect& rv1 = m_panels.frame(1);
+    label->setGeometry(qtRect({rv1.width - 15.0, rv1.height - 35.0, 30.0, 30.0}, m_container->height()));
+    m_repeatSetLabel = label;
+    setRepeatLabelColour(m_engine && m_engine->state()._repeatSetEn);
+    label->show();
+    label->raise();
+}
+
+void PlayerUi::setRepeatLabelColour(bool repeatOn)
+{
+    if (!m_repeatSetLabel)
+        return;
+    m_repeatSetLabel->setStyleSheet(QStringLiteral("QLabel { color: %1; background: transparent; }")
+                                        .arg(repeatOn ? QStringLiteral("yellow") : QStringLiteral("white")));
+    m_repeatSetLabel->setAccessibleName(repeatOn ? QStringLiteral("Repeat on")
+                                                 : QStringLiteral("Repeat off"));
+}
+
+// --- Controller bar ---
+
+void PlayerUi::createControllerBar()
+{
+    const float scale = m_metrics->screenScaleFactor;
+    delete m_bar;
+    m_controls.resetSlidersButtonAction();
+    auto* bar = new PbCtlrView(m_container);
+    bar->setObjectName(QStringLiteral("pbCtlrView"));
+    bar->setDelegate(m_barDelegate);
+    bar->setBackgroundColour(PanelStyle::controllerBar);
+    bar->setCornerRadius(3.0);
+    bar->_shiftAdjust = DisplayLayout::controllerBarShiftAdjust(scale);
+    m_bar = bar;
+    placeControllerBar();
+    bar->configTheCtlr(static_cast<float>(m_panels.frame(1).width), 1.0f);
+    bar->show();
+    bar->raise();
+}
+
+void PlayerUi::placeControllerBar()
+{
+    if (!m_bar)
+        return;
+    // The bar keeps its size; its origin follows the newly built main display.
+    const PointRect frame =
+        DisplayLayout::controllerBarFrame(m_metrics->screenScaleFactor, m_frames.renderView[0].width);
+    m_bar->setGeometry(qtRect(frame, m_container->height()));
+    m_bar->raise();
+}
+
+// --- Resize ---
+
+QSize PlayerUi::windowWillResize(QSize proposed, float screenScaleFactor, double menuBarHeight)
+{
+    ScreenMetrics& m = *m_metrics;
+    m.screenScaleFactor = screenScaleFactor;
+    const ResizeResult r =
+        ResizeCalc::compute(proposed.width(), proposed.height(), screenScaleFactor, menuBarHeight);
+    if (r.screenHeight)
+        m.screenHeight = *r.screenHeight;
+    m.outHeight = r.outHeight;
+    m.outWidth = r.outWidth;
+    m.verticalOffset = r.verticalOffset;
+    m.screenWidth = r.screenWidth;
+
+    // The photos on show survive the rebuild; the side previews are fitted again from their source.
+    const std::array<PhotoImage, 3> shown = m_shown;
+    const QImage shownImage1 = m_panels.imageView(1) ? m_panels.imageView(1)->image() : QImage();
+    m_panels.removeAll();
+
+    configRenderView1();
+    configRenderView2();
+    configRenderView3();
+    configRenderView4();
+
+    if (!(m_engine && m_engine->renderTimerRunning()) && m_panels.imageView(1))
+        m_panels.imageView(1)->setImage(shown[0].isNull() ? shownImage1 : imageForMainDisplay(shown[0]));
+    m_shown[0] = shown[0];
+    for (int view = 2; view <= 3; ++view) {
+        const PhotoImage& photo = shown[static_cast<size_t>(view - 1)];
+        if (!photo.isNull())
+            showImage(view, photo);
+    }
+
+    m_controls.configGeneratePlaylistButton();
+    m_controls.configJpegHeicRgbAllSeg();
+    m_controls.configFifoLifoSeg();
+    m_controls.configToolsButton();
+    m_controls.configView1Labels();
+    m_controls._imageOffsetW = 0.0f;
+    m_controls._imageOffsetH = 0.0f;
+    m_controls.configSliders();
+    m_controls.configResetSlidersButton();
+    m_controls.configSaveAsPresetButton();
+    m_controls.configShareFavPhotosButton();
+
+    // Shows again the panel (playlist or tools) that was showing.
+    m_controls._toolsEn = !m_controls._toolsEn;
+    m_controls.toolsButtonAction();
+    m_controls.addToolsButton();
+
+    placeControllerBar();
+    if (m_repeatSetLabel)
+        m_repeatSetLabel->raise();
+
+    m_controls.maxOutTheSliderAndImage();
+    return QSize(static_cast<int>(std::lround(r.width)), static_cast<int>(std::lround(r.height)));
+}
+
+QImage PlayerUi::resizeImage(const QImage& image) const
+{
+    return RenderPanels::resizeImage(image, m_frames.widthOfTheRightColumn, m_frames.container.height,
+                                     devicePixelRatio());
+}
+
+// --- What the engine drives ---
+
+QImage PlayerUi::imageForMainDisplay(const PhotoImage& image) const
+{
+    if (image.isNull())
+        return {};
+    QImage shown = image.displayImage();
+    const QSize natural = image.size();
+    if (shown.isNull())
+        return image.bestImage();
+    // A display copy stands in for the whole photo: it is shown at the photo's own size.
+    if (natural.width() > 0 && shown.width() > 0)
+        shown.setDevicePixelRatio(static_cast<double>(shown.width()) / natural.width());
+    return shown;
+}
+
+void PlayerUi::showImage(int view, const PhotoImage& image)
+{
+    if (view < 1 || view > 3)
+        return;
+    m_shown[static_cast<size_t>(view - 1)] = image;
+    ImageView* iv = m_panels.imageView(view);
+    if (!iv)
+        return;
+    if (view == 1)
+        iv->setImage(imageForMainDisplay(image));
+    else
+        iv->setImage(image.isNull() ? QImage() : resizeImage(image.bestImage()));
+}
+
+void PlayerUi::setPhotoNumText(const QString& text)
+{
+    m_controls.setPhotoNumText(text);
+}
+
+void PlayerUi::setPlaybackSpeedText(const QString& text)
+{
+    m_controls.setPlaybackSpeedText(text);
+}
+
+void PlayerUi::recreateControllerBar()
+{
+    createControllerBar();
+}
+
+void PlayerUi::resetSliders()
+{
+    m_controls.resetSlidersButtonAction();
+}
+
+void PlayerUi::maxOutTheSliderAndImage(const PhotoImage&)
+{
+    m_controls.maxOutTheSliderAndImage();
+}
+
+void PlayerUi::setZoomSliderMaximum(float maximum)
+{
+    m_controls.setZoomSliderMaximum(maximum);
+}
+
+double PlayerUi::speedSliderValue() const
+{
+    return m_controls.speedSliderValue();
+}
+
+bool PlayerUi::toolsPanelShown() const
+{
+    return m_controls._toolsEn;
+}
+
+void PlayerUi::hideFavouriteButtons()
+{
+    m_controls.hideFavouriteButtons();
+}
+
+void PlayerUi::showFavouriteButtons()
+{
+    m_controls.showFavouriteButtons();
+}
+
+float PlayerUi::outWidth() const
+{
+    return m_metrics->outWidth;
+}
+
+QSize PlayerUi::preparedPixelSize(int view) const
+{
+    const double dpr = devicePixelRatio();
+    if (view == 1) {
+        // The largest the main display gets without a raised zoom range: twice its natural size.
+        return QSize(static_cast<int>(std::ceil(2.0 * m_metrics->outWidth * dpr)),
+                     static_cast<int>(std::ceil(2.0 * m_metrics->outHeight * dpr)));
+    }
+    if (view == 2 || view == 3)
+        return QSize(static_cast<int>(std::ceil(m_frames.widthOfTheRightColumn * dpr)),
+                     static_cast<int>(std::ceil(m_frames.container.height / 3.0 * dpr)));
+    return {};
+}
+
+void PlayerUi::playlistPassFinished(const PhotoImage&)
+{
+    m_controls.toolsButtonAction();
+    m_controls.addToolsButton();
+    m_controls.maxOutTheSliderAndImage();
+}
+
+// --- Keyboard transport ---
+
+int32_t PlayerUi::commandForKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    if ((modifiers & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return 0;
+    switch (key) {
+    case Qt::Key_Space:
+        return 1;
+    case Qt::Key_Right:
+        return 2;
+    case Qt::Key_Left:
+        return 3;
+    case Qt::Key_End:
+        return 4;
+    case Qt::Key_Home:
+        return 5;
+    case Qt::Key_PageUp:
+        return 6;
+    case Qt::Key_PageDown:
+        return 7;
+    default:
+        return 0;
+    }
+}
+
+void PlayerUi::installTransportKeys(QWidget* window)
+{
+    m_keyWindow = window;
+    if (qApp) {
+        qApp->removeEventFilter(this);
+        qApp->installEventFilter(this);
+    }
+}
+
+bool PlayerUi::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !m_keyWindow || !m_bar || !watched->isWidgetType())
+        return false;
+    auto* target = static_cast<QWidget*>(watched);
+    if (target->window() != m_keyWindow || QApplication::activePopupWidget() ||
+        QApplication::activeModalWidget())
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const int32_t command = commandForKey(key->key(), key->modifiers());
+    if (command == 0)
+        return false;
+    // A focused slider or button keeps its own keys.
+    if (qobject_cast<QAbstractSlider*>(target) || (command == 1 && qobject_cast<QAbstractButton*>(target)))
+        return false;
+    m_bar->pressCommand(command);
+    return true;
+}
+
+} // namespace qr
