@@ -1,0 +1,114 @@
+// Generates signed burst sets for trying the media player without a phone:
+//   demo-gen [--no-raw] [--no-heic] OUT_DIR
+// JPEG sets, a HEIC set (when an HEVC encoder is installed), a raw set of ".rgb2" frames and one
+// ".krox" container, each showing a ball bouncing across the set.
+#include "DemoScene.h"
+#include "KroxWriter.h"
+#include "Lz4FrameEncoder.h"
+#include "SignedPhotoWriter.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QGuiApplication>
+#include <QSaveFile>
+
+#include <cstdio>
+
+using namespace qr;
+
+namespace {
+
+bool writeWhole(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile f(path);
+    return !bytes.isEmpty() && f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit();
+}
+
+QByteArray rawRgb(const QImage& image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    QByteArray out;
+    out.reserve(qsizetype(rgb.width()) * rgb.height() * 3);
+    for (int y = 0; y < rgb.height(); ++y)
+        out.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), qsizetype(rgb.width()) * 3);
+    return out;
+}
+
+int photoSet(const QString& dir, const QString& nameFormat, int set, int count, QSize size, QColor ball,
+             bool heic)
+{
+    const DemoScene scene(size, set, ball);
+    const QString comment = SignedPhotoWriter::signature();
+    for (int i = 0; i < count; ++i) {
+        const QImage frame = scene.frame(i, count);
+        const QByteArray bytes =
+            heic ? SignedPhotoWriter::heic(frame, comment) : SignedPhotoWriter::jpeg(frame, comment);
+        if (!writeWhole(dir + QLatin1Char('/') +
+                            nameFormat.arg(set, 3, 10, QLatin1Char('0')).arg(i + 1, 3, 10, QLatin1Char('0')),
+                        bytes))
+            return 1;
+    }
+    std::fprintf(stderr, "set %d: %d %s photos\n", set, count, heic ? "HEIC" : "JPEG");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Generates signed burst sets for the media player."));
+    parser.addHelpOption();
+    parser.addOption(
+        {QStringLiteral("no-raw"), QStringLiteral("Skip the raw .rgb2 set (about 200 MB once unpacked).")});
+    parser.addOption({QStringLiteral("no-heic"), QStringLiteral("Skip the HEIC set.")});
+    parser.addPositionalArgument(QStringLiteral("OUT_DIR"),
+                                 QStringLiteral("Folder to fill (created when missing)."));
+    parser.process(app);
+    if (parser.positionalArguments().size() != 1) {
+        std::fprintf(stderr, "demo-gen: give exactly one output folder\n");
+        return 2;
+    }
+    const QString out = parser.positionalArguments().first();
+    if (!QDir().mkpath(out)) {
+        std::fprintf(stderr, "demo-gen: cannot create %s\n", qPrintable(out));
+        return 1;
+    }
+
+    const QSize portrait(768, 1024);
+    int rc = 0;
+    rc |= photoSet(out, QStringLiteral("kro_%1_%2_01.jpg"), 1, 24, portrait, QColor(230, 200, 40), false);
+    rc |= photoSet(out, QStringLiteral("kro_%1_%2_01.jpg"), 2, 30, portrait, QColor(60, 200, 240), false);
+    if (!parser.isSet(QStringLiteral("no-heic"))) {
+        if (SignedPhotoWriter::heicAvailable())
+            rc |= photoSet(out, QStringLiteral("kro_%1_%2_01.heic"), 3, 12, QSize(480, 640),
+                           QColor(240, 90, 160), true);
+        else
+            std::fprintf(stderr, "set 3: skipped, no HEVC encoder installed\n");
+    }
+
+    if (!parser.isSet(QStringLiteral("no-raw"))) {
+        // A raw set: landscape sensor frames of a recognised size, LZ4-framed as ".rgb2".
+        const int count = 10;
+        const DemoScene scene(QSize(3088, 2320), 4, QColor(120, 240, 110));
+        for (int i = 0; i < count; ++i) {
+            const QByteArray packed = Lz4FrameEncoder::encode(rawRgb(scene.frame(i, count)));
+            if (!writeWhole(out + QStringLiteral("/kro_04_%1_01.rgb2").arg(i + 1, 3, 10, QLatin1Char('0')),
+                            packed))
+                rc |= 1;
+        }
+        std::fprintf(stderr, "set 4: %d raw .rgb2 frames of 3088 x 2320\n", count);
+    }
+
+    // One container holding a JPEG set of 12.
+    QList<KroxWriter::Entry> entries;
+    const DemoScene scene(portrait, 5, QColor(250, 130, 50));
+    for (int i = 0; i < 12; ++i)
+        entries.append({1, SignedPhotoWriter::jpeg(scene.frame(i, 12), SignedPhotoWriter::signature())});
+    if (!writeWhole(out + QStringLiteral("/burst_005.krox"), KroxWriter::build(5, 1, entries)))
+        rc |= 1;
+    std::fprintf(stderr, "set 5: a .krox container of 12 JPEG photos\n");
+    return rc;
+}
