@@ -50,6 +50,14 @@ quint16 MvcMaster::serverPort() const
     return m_listener ? m_listener->serverPort() : 0;
 }
 
+int MvcMaster::liveSocketCount() const
+{
+    int n = 0;
+    for (const QTcpSocket* s : findChildren<QTcpSocket*>())
+        n += s->state() != QAbstractSocket::UnconnectedState ? 1 : 0;
+    return n;
+}
+
 bool MvcMaster::setupMvcMaster()
 {
     if (m_started)

@@ -70,6 +70,8 @@ public:
         return m_listenerAdvertisedEndpointChangedCntr;
     }
     QString advertisedEndpointString() const { return m_advertisedEndpointString; }
+    // Sockets this master still holds open (at most one per slot once dropped ones are gone).
+    int liveSocketCount() const;
     qsizetype bufferedBytes(int slot) const { return m_rx.at(std::size_t(slot)).assembler.bufferedBytes(); }
 
     // Assigns an accepted socket to a slot or drops it; takes ownership.

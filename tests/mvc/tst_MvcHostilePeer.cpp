@@ -1,0 +1,167 @@
+#include "PhoneSim.h"
+#include "mvc/MvcMaster.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTest>
+
+using qr::MvcMaster;
+using qr::MvcMessageAssembler;
+using qr::MvcMsgHeader;
+using qr::PhoneSim;
+
+namespace {
+
+// Resident memory in kB where the system reports it; 0 elsewhere.
+qint64 residentKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return 0;
+}
+
+QByteArray header(std::uint32_t len, int w, int h)
+{
+    MvcMsgHeader hd;
+    hd.ver = 1;
+    hd.mvcLen = len;
+    hd.width = std::uint16_t(w);
+    hd.height = std::uint16_t(h);
+    const auto b = hd.serialize();
+    return QByteArray(reinterpret_cast<const char*>(b.data()), 16);
+}
+
+} // namespace
+
+class TestMvcHostilePeer : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void garbage();
+    void hugeDeclaredLength();
+    void slowTrickle();
+    void rapidConnections();
+
+private:
+    // After the attack a well-behaved phone still gets a slot and its frames are shown.
+    void masterStillServes();
+
+    std::unique_ptr<MvcMaster> m_master;
+    qint64 m_startKb = 0;
+};
+
+void TestMvcHostilePeer::init()
+{
+    m_master = std::make_unique<MvcMaster>();
+    MvcMaster::Options o;
+    o.advertise = false;
+    m_master->setOptions(o);
+    QVERIFY(m_master->setupMvcMaster());
+    m_startKb = residentKb();
+}
+
+void TestMvcHostilePeer::cleanup()
+{
+    // Nothing a peer sent may stay in memory: well under one largest frame of growth.
+    const qint64 grownKb = residentKb() - m_startKb;
+    QVERIFY2(grownKb < 96 * 1024, qPrintable(QString::number(grownKb)));
+    m_master.reset();
+}
+
+void TestMvcHostilePeer::masterStillServes()
+{
+    for (int k = 0; k < 3; ++k) {
+        if (m_master->slotTable().slot(k).filled)
+            QTRY_VERIFY_WITH_TIMEOUT(!m_master->slotTable().slot(k).ready, 10000);
+    }
+    QTest::qWait(10);
+    QSignalSpy decoded(m_master.get(), &MvcMaster::frameDecoded);
+    PhoneSim::Options o;
+    o.port = m_master->serverPort();
+    o.width = 64;
+    o.height = 48;
+    o.fps = 100;
+    o.frames = 3;
+    PhoneSim good(o);
+    good.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!decoded.isEmpty(), 10000);
+}
+
+void TestMvcHostilePeer::garbage()
+{
+    QRandomGenerator rng(42);
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, m_master->serverPort());
+    QVERIFY(s.waitForConnected(5000));
+    QByteArray junk(4 * 1024 * 1024, Qt::Uninitialized);
+    rng.fillRange(reinterpret_cast<quint32*>(junk.data()), junk.size() / 4);
+    s.write(junk);
+    QTRY_VERIFY_WITH_TIMEOUT(s.state() == QAbstractSocket::UnconnectedState || s.bytesToWrite() == 0, 10000);
+    QTest::qWait(100);
+    QVERIFY(m_master->bufferedBytes(0) <= qsizetype(MvcMessageAssembler::kMaxPayload));
+    s.abort();
+    masterStillServes();
+}
+
+void TestMvcHostilePeer::hugeDeclaredLength()
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, m_master->serverPort());
+    QVERIFY(s.waitForConnected(5000));
+    s.write(header(0xFFFFFFFFU, 4032, 3024));
+    s.write(QByteArray(1024 * 1024, 'a'));
+    QTRY_VERIFY_WITH_TIMEOUT(s.state() == QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(m_master->bufferedBytes(0), 0);
+    masterStillServes();
+}
+
+void TestMvcHostilePeer::slowTrickle()
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, m_master->serverPort());
+    QVERIFY(s.waitForConnected(5000));
+    // A large declared frame arriving a few bytes at a time: only what arrived is held.
+    const QByteArray h = header(30'000'000, 4032, 3024);
+    for (int i = 0; i < 16; ++i) {
+        s.write(h.mid(i, 1));
+        s.flush();
+        QTest::qWait(2);
+    }
+    for (int i = 0; i < 100; ++i) {
+        s.write(QByteArray(7, 'b'));
+        s.flush();
+        QTest::qWait(2);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_master->bufferedBytes(0), qsizetype(700), 5000);
+    s.abort();
+    masterStillServes();
+}
+
+void TestMvcHostilePeer::rapidConnections()
+{
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < 200; ++i) {
+        auto s = std::make_unique<QTcpSocket>();
+        s->connectToHost(QHostAddress::LocalHost, m_master->serverPort());
+        sockets.push_back(std::move(s));
+    }
+    // Every connection is accepted in the end (some after the kernel's backlog retries); only those
+    // that found a slot stay open on the master's side.
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).filled, 10000);
+    QTest::qWait(3000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->liveSocketCount() <= 3, 10000);
+    QVERIFY(m_master->slotTable().happyEyeballsCntr() > 0);
+    sockets.clear();
+    masterStillServes();
+}
+
+QTEST_GUILESS_MAIN(TestMvcHostilePeer)
+#include "tst_MvcHostilePeer.moc"
