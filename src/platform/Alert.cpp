@@ -29,7 +29,10 @@ int Alert::runModal()
     box.setWindowTitle(QStringLiteral("Quintaray TV/Studio"));
     box.setWindowModality(Qt::ApplicationModal);
     box.setIcon(QMessageBox::NoIcon);
-    box.setText(messageText);
+    // The message stands out in bold above the informative text, as alerts do on the desktop.
+    box.setTextFormat(Qt::RichText);
+    box.setText(QStringLiteral("<b>%1</b>")
+                    .arg(messageText.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>"))));
     box.setInformativeText(informativeText);
     QList<QPushButton*> pushButtons;
     for (const QString& title : m_buttons) {
