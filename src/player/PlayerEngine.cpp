@@ -195,32 +195,63 @@ void PlayerEngine::startSetPreparation(const QStringList& list)
         for (int i = 0; i < count; ++i) {
             const QString path = paths.at(i);
             const FrameSize size = sizes[static_cast<std::size_t>(i)];
+            const PhotoCache::Stamp stamp = PhotoCache::stampOf(path);
+            const PhotoImage cached = cache_.find(path, box, stamp);
+            if (!cached.isNull() &&
+                cached.size() == (RawFrame::staysLandscape(std::int64_t{size.width} * size.height * 4)
+                                      ? QSize(size.width, size.height)
+                                      : QSize(size.height, size.width))) {
+                s_._image[static_cast<std::size_t>(i)] = cached;
+                continue;
+            }
             ++pending_;
             pool_.start(
-                [this, gen, i, path, size, box] {
+                [this, gen, i, path, size, box, stamp] {
                     PhotoImage photo = SetPreparer::prepareRawFrame(path, size, box);
                     QMetaObject::invokeMethod(
-                        this, [this, gen, i, photo] { landSlot(gen, i + 1, photo, true); },
+                        this,
+                        [this, gen, i, photo, path, box, stamp] {
+                            cache_.insert(path, box, stamp, photo);
+                            landSlot(gen, i + 1, photo, true);
+                        },
                         Qt::QueuedConnection);
                 },
                 i < kUrgentSlots ? 2 : 0);
+        }
+        if (!s_._image[0].isNull()) {
+            // Slot 1 came from the cache: its zoom maximum follows the display step, as a prepared one would.
+            const PhotoImage slot1 = s_._image[0];
+            QMetaObject::invokeMethod(
+                this,
+                [this, gen, slot1] {
+                    if (gen == generation_)
+                        updateZoomMaximum(slot1);
+                },
+                Qt::QueuedConnection);
         }
         return;
     }
 
     // JPEG and HEIC: each slot refers to its file at once; its display copy is decoded ahead.
-    for (int i = 0; i < count; ++i)
-        s_._image[static_cast<std::size_t>(i)] = PhotoImage::fromFile(paths.at(i));
-    if (!box.isValid() || box.isEmpty())
-        return;
+    const bool copies = box.isValid() && !box.isEmpty();
     for (int i = 0; i < count; ++i) {
         const QString path = paths.at(i);
+        const PhotoCache::Stamp stamp = copies ? PhotoCache::stampOf(path) : PhotoCache::Stamp{};
+        const PhotoImage cached = copies ? cache_.find(path, box, stamp) : PhotoImage();
+        s_._image[static_cast<std::size_t>(i)] = cached.isNull() ? PhotoImage::fromFile(path) : cached;
+        if (!copies || !cached.isNull())
+            continue;
         ++pending_;
         pool_.start(
-            [this, gen, i, path, box] {
+            [this, gen, i, path, box, stamp] {
                 PhotoImage photo = SetPreparer::preparePhoto(path, box);
                 QMetaObject::invokeMethod(
-                    this, [this, gen, i, photo] { landSlot(gen, i + 1, photo, false); },
+                    this,
+                    [this, gen, i, photo, path, box, stamp] {
+                        if (!photo.displayImage().isNull())
+                            cache_.insert(path, box, stamp, photo);
+                        landSlot(gen, i + 1, photo, false);
+                    },
                     Qt::QueuedConnection);
             },
             i < kUrgentSlots ? 2 : 0);
@@ -257,13 +288,17 @@ void PlayerEngine::landSlot(std::uint64_t generation, int slot, const PhotoImage
     // A JPEG or HEIC slot keeps its file reference when no display copy could be made.
     if (!image.isNull() && (image.kind() == PhotoImage::Kind::Bitmap || !image.displayImage().isNull()))
         s_._image[static_cast<std::size_t>(slot - 1)] = image;
-    if (zoomSource && slot == 1 && !image.isNull()) {
-        const float outWidth = display_->outWidth();
-        if (outWidth > 0.0f)
-            display_->setZoomSliderMaximum((static_cast<float>(image.width()) - outWidth) / outWidth);
-    }
+    if (zoomSource && slot == 1 && !image.isNull())
+        updateZoomMaximum(image);
     Q_EMIT slotPrepared(slot);
     jobLanded(generation);
+}
+
+void PlayerEngine::updateZoomMaximum(const PhotoImage& slot1)
+{
+    const float outWidth = display_->outWidth();
+    if (outWidth > 0.0f)
+        display_->setZoomSliderMaximum((static_cast<float>(slot1.width()) - outWidth) / outWidth);
 }
 
 void PlayerEngine::landPreview(std::uint64_t generation, int view, const PhotoImage& image)
@@ -333,9 +368,15 @@ void PlayerEngine::armRenderTimer()
     arm(ArmMode::FromNow);
 }
 
+std::int64_t PlayerEngine::nowNs() const
+{
+    return timer_->nowNs();
+}
+
 void PlayerEngine::renderTimerFired()
 {
     timer_->stop();
+    tickDueNs_ = deadlineNs_;
     const auto length = static_cast<std::int32_t>(s_._listOfFilesForView[0].size());
     if (s_._view1RenderPid == length) {
         s_._view1RenderPid = 0;

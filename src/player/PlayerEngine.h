@@ -2,6 +2,7 @@
 
 #include "decode/KroxDecoder.h"
 #include "decode/RawFrame.h"
+#include "player/PhotoCache.h"
 #include "player/PhotoImage.h"
 #include "player/PlayerState.h"
 #include "player/Playlist.h"
@@ -65,6 +66,10 @@ public:
     // Jobs of the current set (slots and previews) not yet landed.
     int pendingPreparations() const { return pending_; }
     QThreadPool& pool() { return pool_; }
+    PhotoCache& cache() { return cache_; }
+    // The deadline of the tick running now (or of the last one), on the render timer's clock.
+    std::int64_t tickDueNs() const { return tickDueNs_; }
+    std::int64_t nowNs() const;
 
 Q_SIGNALS:
     // A slot of the current set got its prepared image (1-based).
@@ -82,6 +87,7 @@ private:
     void startSetPreparation(const QStringList& list);
     void startPreview(int view, const QStringList& list);
     void landSlot(std::uint64_t generation, int slot, const PhotoImage& image, bool zoomSource);
+    void updateZoomMaximum(const PhotoImage& slot1);
     void landPreview(std::uint64_t generation, int view, const PhotoImage& image);
     void jobLanded(std::uint64_t generation);
     void moveToSet(std::int32_t setNumber);
@@ -95,7 +101,10 @@ private:
     std::uint64_t passGeneration_ = 0;
     int pending_ = 0;
     std::int64_t deadlineNs_ = 0;
+    std::int64_t tickDueNs_ = 0;
     std::atomic<int> passRunning_{0};
+    // Prepared photos of earlier set starts: one raw set of 45 full frames fits.
+    PhotoCache cache_{std::int64_t{2400} << 20};
     // The raw frame size in force (`_imageCaptureWidth` x `_imageCaptureHeight`), carried across sets.
     FrameSize captureSize_;
 };

@@ -1,3 +1,4 @@
+#include "player/PhotoCache.h"
 #include "player/PlayerEngine.h"
 #include "player/SetPreparer.h"
 
@@ -5,6 +6,7 @@
 #include "PlayerFixtures.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,6 +75,8 @@ private Q_SLOTS:
     void rawSetRacesTicks();
     void lateFramesOfOldSetAreDropped();
     void jpegSlotsGetDisplayCopies();
+    void setPlayingAgainReusesPreparedPhotos();
+    void cacheKeepsWithinBudget();
 
 private:
     QTemporaryDir dir_;
@@ -246,6 +250,65 @@ void TestSetPreparation::jpegSlotsGetDisplayCopies()
     QVERIFY(engine.state()._image[12].isNull());
     // Zooming in can still ask for the whole photo.
     QCOMPARE(engine.state()._image[0].fullImage().size(), QSize(640, 480));
+}
+
+void TestSetPreparation::setPlayingAgainReusesPreparedPhotos()
+{
+    QTemporaryDir dir;
+    QStringList names;
+    for (int photo = 1; photo <= 10; ++photo) {
+        names.append(QStringLiteral("kro_004_%1_01.jpg").arg(photo, 3, 10, QLatin1Char('0')));
+        QVERIFY(fixtures::makeJpeg(dir.filePath(names.last()), QString(), QSize(320, 240), photo));
+    }
+    fixtures::FakeDisplay display;
+    display.prepared = QSize(80, 80);
+    PlayerEngine engine(&display, std::make_unique<fixtures::ManualTimer>());
+    display.engine = &engine;
+    display.state = &engine.state();
+    PlaylistResult result;
+    result.symbolicPath = dir.path();
+    result.sortedList = names;
+    result.setIndexes = {0, 9};
+    engine.takePlaylist(result);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 30000);
+    const QImage before = engine.state()._image[4].displayImage();
+
+    // The single set starts again: nothing to decode, the same copies are back at once.
+    engine.configScheduler(true);
+    QCOMPARE(engine.pendingPreparations(), 0);
+    QCOMPARE(engine.state()._image[4].displayImage().constBits(), before.constBits());
+
+    // A photo replaced on disk is decoded again; a different display size asks for new copies.
+    QVERIFY(fixtures::makeJpeg(dir.filePath(names.at(2)), QString(), QSize(240, 320), 99));
+    QFile(dir.filePath(names.at(2)))
+        .setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime);
+    engine.configScheduler(true);
+    QCOMPARE(engine.pendingPreparations(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 30000);
+    QCOMPARE(engine.state()._image[2].size(), QSize(240, 320));
+    display.prepared = QSize(40, 40);
+    engine.configScheduler(true);
+    QCOMPARE(engine.pendingPreparations(), 10);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 30000);
+    QCOMPARE(engine.state()._image[0].displayImage().size(), QSize(40, 30));
+}
+
+void TestSetPreparation::cacheKeepsWithinBudget()
+{
+    const QImage image = fixtures::testImage(QSize(100, 100), 1); // 40,000 bytes
+    PhotoCache cache(100'000);
+    const PhotoCache::Stamp stamp{10, 1};
+    for (int i = 0; i < 3; ++i)
+        cache.insert(QString::number(i), QSize(9, 9), stamp, PhotoImage::fromImage(image, image));
+    QCOMPARE(cache.count(), 2);
+    QVERIFY(cache.bytes() <= 100'000);
+    QVERIFY(cache.find("0", QSize(9, 9), stamp).isNull()); // least recently used went first
+    QVERIFY(!cache.find("1", QSize(9, 9), stamp).isNull());
+    cache.insert("3", QSize(9, 9), stamp, PhotoImage::fromImage(image, image));
+    QVERIFY(!cache.find("1", QSize(9, 9), stamp).isNull()); // used just before, so kept
+    QVERIFY(cache.find("2", QSize(9, 9), stamp).isNull());
+    QVERIFY(cache.find("1", QSize(9, 9), PhotoCache::Stamp{10, 2}).isNull()); // the file changed
+    QCOMPARE(cache.count(), 1);
 }
 
 QTEST_MAIN(TestSetPreparation)

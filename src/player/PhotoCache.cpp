@@ -1,0 +1,77 @@
+#include "player/PhotoCache.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+namespace qr {
+
+PhotoCache::Stamp PhotoCache::stampOf(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    return {info.size(), info.lastModified().toMSecsSinceEpoch()};
+}
+
+std::int64_t PhotoCache::costOf(const PhotoImage& photo)
+{
+    if (photo.isNull())
+        return 0;
+    std::int64_t cost = photo.displayImage().sizeInBytes();
+    if (photo.kind() == PhotoImage::Kind::Bitmap &&
+        photo.fullImage().constBits() != photo.displayImage().constBits())
+        cost += photo.fullImage().sizeInBytes();
+    return cost;
+}
+
+PhotoImage PhotoCache::find(const QString& path, QSize box, const Stamp& stamp)
+{
+    const auto it = entries_.find(path);
+    if (it == entries_.end())
+        return {};
+    if (it->box != box || !(it->stamp == stamp) || stamp.size < 0) {
+        bytes_ -= it->cost;
+        entries_.erase(it);
+        return {};
+    }
+    it->lastUse = ++clock_;
+    return it->photo;
+}
+
+void PhotoCache::insert(const QString& path, QSize box, const Stamp& stamp, const PhotoImage& photo)
+{
+    if (photo.isNull() || stamp.size < 0)
+        return;
+    const std::int64_t cost = costOf(photo);
+    if (cost > budget_)
+        return;
+    const auto old = entries_.find(path);
+    if (old != entries_.end()) {
+        bytes_ -= old->cost;
+        entries_.erase(old);
+    }
+    entries_.insert(path, Entry{box, stamp, photo, cost, ++clock_});
+    bytes_ += cost;
+    evict();
+}
+
+void PhotoCache::clear()
+{
+    entries_.clear();
+    bytes_ = 0;
+}
+
+void PhotoCache::evict()
+{
+    while (bytes_ > budget_ && !entries_.isEmpty()) {
+        auto oldest = entries_.begin();
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->lastUse < oldest->lastUse)
+                oldest = it;
+        }
+        bytes_ -= oldest->cost;
+        entries_.erase(oldest);
+    }
+}
+
+} // namespace qr

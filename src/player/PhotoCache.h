@@ -1,0 +1,54 @@
+#pragma once
+
+#include "player/PhotoImage.h"
+
+#include <QHash>
+#include <QSize>
+#include <QString>
+
+#include <cstdint>
+
+namespace qr {
+
+// Prepared photos kept across set starts, so that a set that plays again (a single set wraps onto
+// itself; FIFO and LIFO playlists come back to their first set) is not decoded again. An entry is
+// valid only for the same display size and the same file (byte count and modification time).
+// Bounded by a byte budget, least recently used first out. Main thread only.
+class PhotoCache {
+public:
+    // What identifies a file's content cheaply.
+    struct Stamp {
+        std::int64_t size = -1;
+        std::int64_t modifiedMs = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+
+    explicit PhotoCache(std::int64_t budgetBytes) : budget_(budgetBytes) {}
+
+    static Stamp stampOf(const QString& path);
+    // Bytes a photo holds in memory (its bitmaps).
+    static std::int64_t costOf(const PhotoImage& photo);
+
+    PhotoImage find(const QString& path, QSize box, const Stamp& stamp);
+    void insert(const QString& path, QSize box, const Stamp& stamp, const PhotoImage& photo);
+    void clear();
+    std::int64_t bytes() const { return bytes_; }
+    int count() const { return static_cast<int>(entries_.size()); }
+
+private:
+    struct Entry {
+        QSize box;
+        Stamp stamp;
+        PhotoImage photo;
+        std::int64_t cost = 0;
+        std::uint64_t lastUse = 0;
+    };
+    void evict();
+
+    QHash<QString, Entry> entries_;
+    std::int64_t budget_;
+    std::int64_t bytes_ = 0;
+    std::uint64_t clock_ = 0;
+};
+
+} // namespace qr
