@@ -9,8 +9,10 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 namespace qr {
 
@@ -46,16 +48,12 @@ const char* extensionForType(int type)
 
 constexpr int kMovieType = 5;
 
-// "<base>-<16 hex digits of the payload's SHA-1>.<mov|mp4>": distinct movies never share a name, and
+// "<base>-<16 hex digits of the movie's SHA-1>.<mov|mp4>": distinct movies never share a name, and
 // unpacking the same container again replaces its movie by an identical file.
-QString movieFileName(const QString& base, const std::uint8_t* data, std::int64_t size)
+QString movieFileName(const QString& base, const QByteArray& sha1, bool quickTime)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(QByteArrayView(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
-    const QString digest = QString::fromLatin1(hash.result().toHex().left(16));
-    // An ISO media file names its brand after "ftyp"; QuickTime's is "qt  ".
-    const bool quickTime = size >= 12 && std::memcmp(data + 4, "ftypqt  ", 8) == 0;
-    return base + QLatin1Char('-') + digest + (quickTime ? QLatin1String(".mov") : QLatin1String(".mp4"));
+    return base + QLatin1Char('-') + QString::fromLatin1(sha1.toHex().left(16)) +
+           (quickTime ? QLatin1String(".mov") : QLatin1String(".mp4"));
 }
 
 } // namespace
@@ -75,7 +73,8 @@ QString KroxDecoder::baseName(int setNumber, int photoNumber)
     return QString::asprintf("krox_%03d_%03d", setNumber, photoNumber);
 }
 
-KroxLayout KroxDecoder::parse(const QString& fileName, std::span<const std::uint8_t> data)
+KroxLayout KroxDecoder::parse(const QString& fileName, std::span<const std::uint8_t> head,
+                              std::int64_t fileSize)
 {
     KroxLayout layout;
     const auto fail = [&layout](const QString& reason) {
@@ -85,12 +84,12 @@ KroxLayout KroxDecoder::parse(const QString& fileName, std::span<const std::uint
     };
     if (extensionOf(QFileInfo(fileName).fileName()) != QLatin1String("krox"))
         return fail(QStringLiteral("not a .krox file"));
-    const auto fileSize = static_cast<std::int64_t>(data.size());
-    if (fileSize < kHeaderSize)
+    if (fileSize < kHeaderSize ||
+        static_cast<std::int64_t>(head.size()) < std::min<std::int64_t>(fileSize, kHeaderSize))
         return fail(QStringLiteral("shorter than the 12-byte header (%1 bytes)").arg(fileSize));
     if (fileSize > INT_MAX)
         return fail(QStringLiteral("larger than 2 GiB (%1 bytes)").arg(fileSize));
-    const std::uint8_t* d = data.data();
+    const std::uint8_t* d = head.data();
     if (!versionAccepted(d[0], d[1]))
         return fail(QStringLiteral("version %1.%2 is below 10.16").arg(d[0]).arg(d[1]));
 
@@ -111,6 +110,8 @@ KroxLayout KroxDecoder::parse(const QString& fileName, std::span<const std::uint
     const std::int64_t tableEnd = kHeaderSize + std::int64_t{4} * count;
     if (tableEnd > fileSize)
         return fail(QStringLiteral("entry table of %1 entries runs past the end of the file").arg(count));
+    if (tableEnd > static_cast<std::int64_t>(head.size()))
+        return fail(QStringLiteral("entry table not read"));
 
     const int kept = count < kMaxEntries ? count : kMaxEntries;
     std::int64_t position = tableEnd;
@@ -163,42 +164,74 @@ KroxResult KroxDecoder::processKroxFile(const QString& url, const QString& destD
         return result;
     }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         result.reason = QStringLiteral("cannot read: %1").arg(file.errorString());
         return result;
     }
     const qint64 size = file.size();
-    if (size > INT_MAX) {
-        result.reason = QStringLiteral("larger than 2 GiB (%1 bytes)").arg(size);
-        return result;
-    }
-    QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
-    if (file.read(bytes.data(), size) != size) {
+    std::uint8_t head[kMaxHeadSize];
+    const qint64 headSize = std::min<qint64>(size, kMaxHeadSize);
+    if (file.read(reinterpret_cast<char*>(head), headSize) != headSize) {
         result.reason = QStringLiteral("cannot read: %1").arg(file.errorString());
         return result;
     }
-    file.close();
-
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    const KroxLayout layout = parse(path, std::span(data, static_cast<std::size_t>(size)));
+    const KroxLayout layout = parse(path, std::span(head, static_cast<std::size_t>(headSize)), size);
     result.valid = layout.valid;
     result.reason = layout.reason;
+
+    // One buffer, small enough to stay in the processor's cache, carries every payload.
+    constexpr qint64 kChunk = 1 << 20;
+    std::unique_ptr<std::uint8_t[]> chunk;
     for (const KroxPayload& payload : layout.payloads) {
+        const bool movie = payload.type == kMovieType;
         QString target;
-        if (payload.type == kMovieType) {
+        if (movie) {
             const QString dir = moviesDir();
             if (dir.isEmpty()) {
                 ++result.failedWrites;
                 continue;
             }
-            target = dir + QLatin1Char('/') +
-                     movieFileName(payload.fileName, data + payload.offset, payload.length);
+            target = dir + QLatin1Char('/') + payload.fileName;
         } else {
             target = destDir + QLatin1Char('/') + payload.fileName;
         }
-        if (writeFileReplacing(target,
-                               std::span(data + payload.offset, static_cast<std::size_t>(payload.length))))
-            result.written.append(target);
+        ReplacingFile out(target);
+        if (!out.ok()) {
+            ++result.failedWrites;
+            continue;
+        }
+        if (!chunk)
+            chunk.reset(new std::uint8_t[kChunk]);
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        bool quickTime = false;
+        bool readFailed = !file.seek(payload.offset);
+        for (qint64 done = 0; done < payload.length && !readFailed;) {
+            const qint64 want = std::min(kChunk, payload.length - done);
+            const qint64 got = file.read(reinterpret_cast<char*>(chunk.get()), want);
+            if (got != want) {
+                readFailed = true;
+                break;
+            }
+            const std::span<const std::uint8_t> bytes(chunk.get(), static_cast<std::size_t>(got));
+            if (movie) {
+                if (done == 0)
+                    quickTime = got >= 12 && std::memcmp(chunk.get() + 4, "ftypqt  ", 8) == 0;
+                hash.addData(QByteArrayView(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+            }
+            out.write(bytes);
+            done += got;
+        }
+        if (readFailed) {
+            // The file shrank or failed under us: what follows cannot be trusted either.
+            result.valid = false;
+            result.reason = QStringLiteral("cannot read: %1").arg(file.errorString());
+            return result;
+        }
+        const QString written = movie ? QFileInfo(target).absolutePath() + QLatin1Char('/') +
+                                            movieFileName(payload.fileName, hash.result(), quickTime)
+                                      : target;
+        if (out.commitAs(written))
+            result.written.append(written);
         else
             ++result.failedWrites;
     }

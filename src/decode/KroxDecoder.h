@@ -58,12 +58,23 @@ public:
 
     // Unpacks the container at `url` (a file URL or a local path) into `destDir`. Output files
     // replace files of the same name; each is written to a temporary file first and renamed over
-    // the target, so an existing file is never left half-written.
+    // the target, so an existing file is never left half-written. Payloads are copied from the
+    // container through one small buffer, not read into memory whole.
     KroxResult processKroxFile(const QString& url, const QString& destDir);
 
-    // Reads the header and entry table of a container held in memory. `fileName` is only used for
-    // the extension test. Pure: writes nothing.
-    static KroxLayout parse(const QString& fileName, std::span<const std::uint8_t> data);
+    // The most bytes the header and the entry table can take: a 12-byte header and 255 entries.
+    static constexpr int kMaxHeadSize = kHeaderSize + 4 * 255;
+
+    // Reads the header and entry table of a container. `head` holds the container's first
+    // min(fileSize, kMaxHeadSize) bytes (or more); `fileName` is only used for the extension test.
+    // Pure: writes nothing.
+    static KroxLayout parse(const QString& fileName, std::span<const std::uint8_t> head,
+                            std::int64_t fileSize);
+    // The same for a whole container held in memory.
+    static KroxLayout parse(const QString& fileName, std::span<const std::uint8_t> data)
+    {
+        return parse(fileName, data, static_cast<std::int64_t>(data.size()));
+    }
 
     // The version test: the two version bytes read as the decimal number "major.minor", compared
     // in single precision with 10.16.

@@ -95,7 +95,9 @@ bool RawFrame::rotateBufferToPortInto(std::span<const std::uint8_t> bgra, FrameS
     const auto bytes = static_cast<std::uint64_t>(pixelCount(size)) * 4;
     if (bytes > bgra.size() || bytes > out.size())
         return false;
-    kernels::rotateLibyuvStrips(bgra.data(), out.data(), size.width, size.height, 64);
+    // Measured fastest: the SSE2 tile transpose in 256-pixel blocks; libyuv on strips elsewhere.
+    if (!kernels::rotateBlocked(bgra.data(), out.data(), size.width, size.height, 256))
+        kernels::rotateLibyuvStrips(bgra.data(), out.data(), size.width, size.height, 128);
     return true;
 }
 

@@ -114,9 +114,9 @@ void rotateLibyuvStrips(const std::uint8_t* src, std::uint8_t* dst, int width, i
 }
 
 #if QR_X86
-bool rotateBlocked(const std::uint8_t* src, std::uint8_t* dst, int width, int height)
+bool rotateBlocked(const std::uint8_t* src, std::uint8_t* dst, int width, int height, int block)
 {
-    constexpr int kBlock = 32;
+    const std::int64_t kBlock = std::max(4, block & ~3);
     const std::uint8_t* s = src;
     std::uint8_t* d = dst;
     const std::int64_t w = width;
@@ -163,8 +163,80 @@ bool rotateBlocked(const std::uint8_t* src, std::uint8_t* dst, int width, int he
     }
     return true;
 }
+
+namespace {
+
+// 4 x 4 pixel transpose for the clockwise turn: given source rows r0..r3 (top to bottom) over
+// columns x..x+3, out[k] is destination row x + k over the four columns of these rows, which hold
+// the source rows bottom to top.
+inline void turnTile(__m128i r0, __m128i r1, __m128i r2, __m128i r3, __m128i out[4])
+{
+    const __m128i t0 = _mm_unpacklo_epi32(r3, r2);
+    const __m128i t1 = _mm_unpacklo_epi32(r1, r0);
+    const __m128i t2 = _mm_unpackhi_epi32(r3, r2);
+    const __m128i t3 = _mm_unpackhi_epi32(r1, r0);
+    out[0] = _mm_unpacklo_epi64(t0, t1);
+    out[1] = _mm_unpackhi_epi64(t0, t1);
+    out[2] = _mm_unpacklo_epi64(t2, t3);
+    out[3] = _mm_unpackhi_epi64(t2, t3);
+}
+
+inline __m128i loadPixels(const std::uint8_t* s, std::int64_t index)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * index));
+}
+
+} // namespace
+
+bool rotateStreaming(const std::uint8_t* src, std::uint8_t* dst, int width, int height)
+{
+    const std::int64_t w = width;
+    const std::int64_t h = height;
+    std::int64_t y0 = 0;
+    for (; y0 + 16 <= h; y0 += 16) {
+        // These 16 source rows fill 64 bytes of every destination row, from column h - 16 - y0.
+        const std::int64_t col = h - 16 - y0;
+        std::int64_t x = 0;
+        for (; x + 4 <= w; x += 4) {
+            __m128i tiles[4][4];
+            for (int g = 0; g < 4; ++g) {
+                const std::int64_t y = y0 + 4 * g;
+                turnTile(loadPixels(src, y * w + x), loadPixels(src, (y + 1) * w + x),
+                         loadPixels(src, (y + 2) * w + x), loadPixels(src, (y + 3) * w + x), tiles[g]);
+            }
+            for (int k = 0; k < 4; ++k) {
+                std::uint8_t* row = dst + 4 * ((x + k) * h + col);
+                auto* line = reinterpret_cast<__m128i*>(row);
+                // Whole aligned 64-byte lines bypass the cache: the turned frame is not read back soon.
+                if ((reinterpret_cast<std::uintptr_t>(row) & 63) == 0) {
+                    _mm_stream_si128(line + 0, tiles[3][k]);
+                    _mm_stream_si128(line + 1, tiles[2][k]);
+                    _mm_stream_si128(line + 2, tiles[1][k]);
+                    _mm_stream_si128(line + 3, tiles[0][k]);
+                } else {
+                    _mm_storeu_si128(line + 0, tiles[3][k]);
+                    _mm_storeu_si128(line + 1, tiles[2][k]);
+                    _mm_storeu_si128(line + 2, tiles[1][k]);
+                    _mm_storeu_si128(line + 3, tiles[0][k]);
+                }
+            }
+        }
+        for (; x < w; ++x)
+            for (std::int64_t y = y0; y < y0 + 16; ++y)
+                copyPixel(dst, x * h + (h - 1 - y), src, y * w + x);
+    }
+    _mm_sfence();
+    for (; y0 < h; ++y0)
+        for (std::int64_t x = 0; x < w; ++x)
+            copyPixel(dst, x * h + (h - 1 - y0), src, y0 * w + x);
+    return true;
+}
 #else
-bool rotateBlocked(const std::uint8_t*, std::uint8_t*, int, int)
+bool rotateBlocked(const std::uint8_t*, std::uint8_t*, int, int, int)
+{
+    return false;
+}
+bool rotateStreaming(const std::uint8_t*, std::uint8_t*, int, int)
 {
     return false;
 }

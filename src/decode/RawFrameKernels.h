@@ -20,7 +20,11 @@ void rotateLibyuv(const std::uint8_t* src, std::uint8_t* dst, int width, int hei
 // libyuv on horizontal strips of `stripRows` source rows each: every strip's destination is a
 // narrow band of columns, which keeps the pages touched at once few.
 void rotateLibyuvStrips(const std::uint8_t* src, std::uint8_t* dst, int width, int height, int stripRows);
-// Blocked transpose of 4 x 4 pixel tiles in SSE2 registers; false without SSE2.
-bool rotateBlocked(const std::uint8_t* src, std::uint8_t* dst, int width, int height);
+// Blocked transpose of 4 x 4 pixel tiles in SSE2 registers, in square blocks of `block` pixels
+// (a multiple of 4); false without SSE2.
+bool rotateBlocked(const std::uint8_t* src, std::uint8_t* dst, int width, int height, int block = 32);
+// Bands of 16 source rows turned in 4 x 4 tiles, each destination row's 64 bytes written as one
+// line with streaming stores (when aligned); false without SSE2.
+bool rotateStreaming(const std::uint8_t* src, std::uint8_t* dst, int width, int height);
 
 } // namespace qr::kernels

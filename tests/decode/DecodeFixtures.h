@@ -30,9 +30,11 @@ enum class Block { Compressed, Stored };
 
 // The platform's framed LZ4 stream of `data`, cut into blocks of `blockSize` bytes; block i is
 // stored as `kinds[i % kinds.size()]`. Compressed blocks come from liblz4's streaming compressor
-// over the whole input, so their matches may reach back into earlier blocks.
+// over the whole input, so their matches may reach back into earlier blocks; with `linked` false
+// each block is compressed on its own.
 inline QByteArray lz4Stream(const QByteArray& data, int blockSize,
-                            const QList<Block>& kinds = {Block::Compressed}, bool endMarker = true)
+                            const QList<Block>& kinds = {Block::Compressed}, bool endMarker = true,
+                            bool linked = true)
 {
     QByteArray out;
     std::unique_ptr<LZ4_stream_t, int (*)(LZ4_stream_t*)> stream(LZ4_createStream(), LZ4_freeStream);
@@ -41,8 +43,11 @@ inline QByteArray lz4Stream(const QByteArray& data, int blockSize,
     for (qsizetype pos = 0; pos < data.size(); pos += blockSize, ++index) {
         const int size = static_cast<int>(std::min<qsizetype>(blockSize, data.size() - pos));
         // Every block goes through the compressor so that its history stays the whole input.
-        const int encoded = LZ4_compress_fast_continue(stream.get(), data.constData() + pos, scratch.data(),
-                                                       size, static_cast<int>(scratch.size()), 1);
+        const int encoded =
+            linked ? LZ4_compress_fast_continue(stream.get(), data.constData() + pos, scratch.data(), size,
+                                                static_cast<int>(scratch.size()), 1)
+                   : LZ4_compress_default(data.constData() + pos, scratch.data(), size,
+                                          static_cast<int>(scratch.size()));
         if (kinds.at(index % kinds.size()) == Block::Compressed) {
             out.append("bv41");
             appendLe32(out, static_cast<std::uint32_t>(size));

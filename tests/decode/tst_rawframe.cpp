@@ -209,6 +209,8 @@ void TestRawFrame::quarterTurnKernels_data()
     QTest::newRow("37x23") << 37 << 23;
     QTest::newRow("64x32") << 64 << 32;
     QTest::newRow("129x67") << 129 << 67;
+    QTest::newRow("7x48") << 7 << 48;
+    QTest::newRow("33x64, aligned lines") << 33 << 64;
 }
 
 void TestRawFrame::quarterTurnKernels()
@@ -233,8 +235,13 @@ void TestRawFrame::quarterTurnKernels()
         qr::kernels::rotateLibyuvStrips(src.data(), out.data(), width, height, strip);
         QCOMPARE(out, expected);
     }
+    for (int block : {4, 8, 32, 64}) {
+        std::fill(out.begin(), out.end(), 0);
+        if (qr::kernels::rotateBlocked(src.data(), out.data(), width, height, block))
+            QCOMPARE(out, expected);
+    }
     std::fill(out.begin(), out.end(), 0);
-    if (qr::kernels::rotateBlocked(src.data(), out.data(), width, height))
+    if (qr::kernels::rotateStreaming(src.data(), out.data(), width, height))
         QCOMPARE(out, expected);
 }
 

@@ -1,0 +1,490 @@
+// Decoding hot paths on a 4032 x 3024 frame, each reported with its ratio to a baseline measured
+// in the same run (printed after the benchmark table).
+//
+//   bench_decode [--benchmark_filter=...]     ratio = baseline time / candidate time (higher is faster)
+
+#include "DecodeFixtures.h"
+#include "decode/KroxDecoder.h"
+#include "decode/Lz4FrameDecoder.h"
+#include "decode/RawFrame.h"
+#include "decode/RawFrameKernels.h"
+
+#include <benchmark/benchmark.h>
+#include <lz4.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 4032;
+constexpr int kHeight = 3024;
+constexpr std::size_t kRgbBytes = std::size_t{kWidth} * kHeight * 3;
+constexpr std::size_t kBgraBytes = std::size_t{kWidth} * kHeight * 4;
+
+// Frame contents: 0 smooth gradients (LZ4 ratio about 26), 1 camera-like (sensor noise with a
+// flat, clipped third: ratio about 1.2), 2 pure noise (incompressible).
+std::vector<std::uint8_t> cameraFrame(int content)
+{
+    std::vector<std::uint8_t> rgb(kRgbBytes);
+    std::uint32_t x = 12345;
+    std::size_t i = 0;
+    for (int y = 0; y < kHeight; ++y) {
+        const bool clipped = content == 1 && y < kHeight / 3;
+        const int noise = content == 0 || clipped ? 0 : content == 1 ? 6 : 40;
+        for (int col = 0; col < kWidth; ++col) {
+            for (int c = 0; c < 3; ++c) {
+                x = x * 1664525u + 1013904223u;
+                const int base = clipped ? 255 : (col * (c + 1) / 24 + y / 16) & 0xFF;
+                const int n = noise == 0 ? 0 : static_cast<int>(x >> 24) % (noise * 2 + 1) - noise;
+                rgb[i++] = static_cast<std::uint8_t>(std::clamp(base + n, 0, 255));
+            }
+        }
+    }
+    return rgb;
+}
+
+std::vector<std::uint8_t> toVector(const QByteArray& a)
+{
+    return {a.begin(), a.end()};
+}
+
+struct Lz4Data {
+    std::vector<std::uint8_t> framed;                // the platform's stream, 64 KiB linked blocks
+    std::vector<std::uint8_t> independent;           // the same with every block compressed on its own
+    std::vector<std::pair<std::size_t, int>> blocks; // offset and size of each independent block
+    std::vector<char> plain;                         // one LZ4 block of the whole frame
+};
+
+const Lz4Data& lz4Data(int noise)
+{
+    static std::map<int, Lz4Data> cache;
+    auto it = cache.find(noise);
+    if (it != cache.end())
+        return it->second;
+    const std::vector<std::uint8_t> rgb = cameraFrame(noise);
+    const QByteArray raw =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(rgb.data()), qsizetype(rgb.size()));
+    Lz4Data d;
+    d.framed = toVector(qr::fixtures::lz4Stream(raw, 65536));
+    d.independent =
+        toVector(qr::fixtures::lz4Stream(raw, 65536, {qr::fixtures::Block::Compressed}, true, false));
+    for (std::size_t pos = 0; pos + 12 <= d.independent.size();) {
+        std::uint32_t encoded = 0;
+        std::memcpy(&encoded, d.independent.data() + pos + 8, 4);
+        d.blocks.emplace_back(pos + 12, int(encoded));
+        pos += 12 + encoded;
+    }
+    d.plain.resize(std::size_t(LZ4_compressBound(int(kRgbBytes))));
+    d.plain.resize(std::size_t(LZ4_compress_default(reinterpret_cast<const char*>(rgb.data()), d.plain.data(),
+                                                    int(kRgbBytes), int(d.plain.size()))));
+    return cache.emplace(noise, std::move(d)).first->second;
+}
+
+// Output buffers are allocated and touched once, outside the timed loop, as a frame pool would.
+std::vector<std::uint8_t>& outputBuffer(std::size_t size)
+{
+    static std::vector<std::uint8_t> buffer;
+    if (buffer.size() < size)
+        buffer.assign(size, 1);
+    return buffer;
+}
+
+const std::vector<std::uint8_t>& rgbFrame()
+{
+    static const std::vector<std::uint8_t> rgb = cameraFrame(1);
+    return rgb;
+}
+
+const std::vector<std::uint8_t>& bgraFrame()
+{
+    static const std::vector<std::uint8_t> bgra = [] {
+        std::vector<std::uint8_t> out(kBgraBytes);
+        qr::kernels::rgbToBgraLibyuv(rgbFrame().data(), out.data(), kWidth, kHeight);
+        return out;
+    }();
+    return bgra;
+}
+
+void setBytes(benchmark::State& state, std::size_t bytes)
+{
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+// ---- framed LZ4 --------------------------------------------------------------------------------
+
+void Lz4Framed(benchmark::State& state)
+{
+    const Lz4Data& d = lz4Data(int(state.range(0)));
+    auto& out = outputBuffer(kRgbBytes);
+    for (auto _ : state) {
+        const std::size_t n = qr::Lz4FrameDecoder::decodeInto(d.framed, std::span(out.data(), kRgbBytes));
+        if (n != kRgbBytes)
+            state.SkipWithError("framed decode failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["ratio_in"] = double(kRgbBytes) / double(d.framed.size());
+    setBytes(state, kRgbBytes);
+}
+
+void Lz4FramedIndependent(benchmark::State& state)
+{
+    const Lz4Data& d = lz4Data(int(state.range(0)));
+    auto& out = outputBuffer(kRgbBytes);
+    for (auto _ : state) {
+        if (qr::Lz4FrameDecoder::decodeInto(d.independent, std::span(out.data(), kRgbBytes)) != kRgbBytes)
+            state.SkipWithError("framed decode failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    setBytes(state, kRgbBytes);
+}
+
+// liblz4 alone over exactly the blocks of the stream above: the framing's own cost is the difference.
+void Lz4PlainSafeBlocks(benchmark::State& state)
+{
+    const Lz4Data& d = lz4Data(int(state.range(0)));
+    auto& out = outputBuffer(kRgbBytes);
+    for (auto _ : state) {
+        std::size_t pos = 0;
+        for (const auto& [offset, size] : d.blocks) {
+            const int capacity = int(std::min<std::size_t>(65536, kRgbBytes - pos));
+            pos +=
+                std::size_t(LZ4_decompress_safe(reinterpret_cast<const char*>(d.independent.data() + offset),
+                                                reinterpret_cast<char*>(out.data() + pos), size, capacity));
+        }
+        if (pos != kRgbBytes)
+            state.SkipWithError("plain decode failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    setBytes(state, kRgbBytes);
+}
+
+void Lz4FramedFreshBuffer(benchmark::State& state)
+{
+    const Lz4Data& d = lz4Data(int(state.range(0)));
+    for (auto _ : state) {
+        const qr::FrameBuffer out = qr::Lz4FrameDecoder::decode(d.framed);
+        if (out.size() != kRgbBytes)
+            state.SkipWithError("framed decode failed");
+    }
+    setBytes(state, kRgbBytes);
+}
+
+void Lz4PlainSafe(benchmark::State& state)
+{
+    const Lz4Data& d = lz4Data(int(state.range(0)));
+    auto& out = outputBuffer(kRgbBytes);
+    for (auto _ : state) {
+        const int n = LZ4_decompress_safe(d.plain.data(), reinterpret_cast<char*>(out.data()),
+                                          int(d.plain.size()), int(kRgbBytes));
+        if (n != int(kRgbBytes))
+            state.SkipWithError("plain decode failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    setBytes(state, kRgbBytes);
+}
+
+// ---- RGB to BGRA -------------------------------------------------------------------------------
+
+void MemcpyBgraSize(benchmark::State& state)
+{
+    static const std::vector<std::uint8_t> src(kBgraBytes, 3);
+    auto& out = outputBuffer(kBgraBytes);
+    for (auto _ : state) {
+        std::memcpy(out.data(), src.data(), kBgraBytes);
+        benchmark::DoNotOptimize(out.data());
+    }
+    setBytes(state, kBgraBytes);
+}
+
+template <typename Kernel> void runConvert(benchmark::State& state, Kernel kernel)
+{
+    const auto& rgb = rgbFrame();
+    auto& out = outputBuffer(kBgraBytes);
+    for (auto _ : state) {
+        kernel(rgb.data(), out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    setBytes(state, kBgraBytes);
+}
+
+void ConvertNaive(benchmark::State& state)
+{
+    runConvert(state, [](const std::uint8_t* s, std::uint8_t* d) {
+        qr::kernels::rgbToBgraNaive(s, d, std::int64_t{kWidth} * kHeight);
+    });
+}
+
+void ConvertLibyuv(benchmark::State& state)
+{
+    runConvert(state, [](const std::uint8_t* s, std::uint8_t* d) {
+        qr::kernels::rgbToBgraLibyuv(s, d, kWidth, kHeight);
+    });
+}
+
+void ConvertShuffle(benchmark::State& state)
+{
+    runConvert(state, [&state](const std::uint8_t* s, std::uint8_t* d) {
+        if (!qr::kernels::rgbToBgraShuffle(s, d, std::int64_t{kWidth} * kHeight))
+            state.SkipWithError("no SSSE3");
+    });
+}
+
+void ConvertChosen(benchmark::State& state)
+{
+    runConvert(state, [](const std::uint8_t* s, std::uint8_t* d) {
+        qr::RawFrame::rgbToBgraInto(std::span(s, kRgbBytes), {kWidth, kHeight}, std::span(d, kBgraBytes));
+    });
+}
+
+// ---- quarter turn ------------------------------------------------------------------------------
+
+template <typename Kernel> void runTurn(benchmark::State& state, Kernel kernel)
+{
+    const auto& bgra = bgraFrame();
+    auto& out = outputBuffer(kBgraBytes);
+    for (auto _ : state) {
+        kernel(bgra.data(), out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    setBytes(state, kBgraBytes);
+}
+
+void TurnNaive(benchmark::State& state)
+{
+    runTurn(state,
+            [](const std::uint8_t* s, std::uint8_t* d) { qr::kernels::rotateNaive(s, d, kWidth, kHeight); });
+}
+
+void TurnLibyuvWhole(benchmark::State& state)
+{
+    runTurn(state,
+            [](const std::uint8_t* s, std::uint8_t* d) { qr::kernels::rotateLibyuv(s, d, kWidth, kHeight); });
+}
+
+void TurnLibyuvStrips(benchmark::State& state)
+{
+    const int rows = int(state.range(0));
+    runTurn(state, [rows](const std::uint8_t* s, std::uint8_t* d) {
+        qr::kernels::rotateLibyuvStrips(s, d, kWidth, kHeight, rows);
+    });
+}
+
+void TurnBlocked(benchmark::State& state)
+{
+    const int block = int(state.range(0));
+    runTurn(state, [&state, block](const std::uint8_t* s, std::uint8_t* d) {
+        if (!qr::kernels::rotateBlocked(s, d, kWidth, kHeight, block))
+            state.SkipWithError("no SSE2");
+    });
+}
+
+void TurnStreaming(benchmark::State& state)
+{
+    runTurn(state, [&state](const std::uint8_t* s, std::uint8_t* d) {
+        if (!qr::kernels::rotateStreaming(s, d, kWidth, kHeight))
+            state.SkipWithError("no SSE2");
+    });
+}
+
+void TurnChosen(benchmark::State& state)
+{
+    runTurn(state, [](const std::uint8_t* s, std::uint8_t* d) {
+        qr::RawFrame::rotateBufferToPortInto(std::span(s, kBgraBytes), {kWidth, kHeight},
+                                             std::span(d, kBgraBytes));
+    });
+}
+
+// ---- container unpacking ----------------------------------------------------------------------
+
+struct ContainerFixture {
+    QTemporaryDir dir{QDir::currentPath() + QStringLiteral("/bench-decode-XXXXXX")};
+    QString container;
+    qint64 size = 0;
+    ContainerFixture()
+    {
+        // Nine 4 MB photos and one EXIF block: about 36 MB, like a burst set.
+        qr::fixtures::KroxContainer c;
+        for (int i = 0; i < 9; ++i)
+            c.entries.append({1, qr::fixtures::pattern(4'000'003 + i, std::uint32_t(i), false)});
+        c.entries.append({4, qr::fixtures::pattern(1000, 99, false)});
+        const QByteArray bytes = c.bytes();
+        size = bytes.size();
+        container = dir.filePath(QStringLiteral("set.krox"));
+        QFile f(container);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+        QDir(dir.path()).mkdir(QStringLiteral("out"));
+    }
+};
+
+ContainerFixture& containerFixture()
+{
+    static ContainerFixture f;
+    return f;
+}
+
+void UnpackContainer(benchmark::State& state)
+{
+    auto& f = containerFixture();
+    qr::KroxDecoder decoder(f.dir.filePath(QStringLiteral("docs")));
+    const QString out = f.dir.filePath(QStringLiteral("out"));
+    for (auto _ : state) {
+        if (decoder.processKroxFile(f.container, out).filesWritten() != 10)
+            state.SkipWithError("unpack failed");
+    }
+    setBytes(state, std::size_t(f.size));
+}
+
+void CopyFileCp(benchmark::State& state)
+{
+    auto& f = containerFixture();
+    const QString target = f.dir.filePath(QStringLiteral("out/copy.krox"));
+    for (auto _ : state) {
+        if (QProcess::execute(QStringLiteral("cp"), {f.container, target}) != 0)
+            state.SkipWithError("cp failed");
+    }
+    setBytes(state, std::size_t(f.size));
+}
+
+void CopyFileReadWrite(benchmark::State& state)
+{
+    // The user-space equivalent of cp: read the whole file, write it whole.
+    auto& f = containerFixture();
+    const QString target = f.dir.filePath(QStringLiteral("out/copy2.krox"));
+    for (auto _ : state) {
+        QFile in(f.container);
+        QFile out(target);
+        if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            out.write(in.readAll()) != f.size)
+            state.SkipWithError("copy failed");
+    }
+    setBytes(state, std::size_t(f.size));
+}
+
+BENCHMARK(Lz4Framed)->Arg(0)->Arg(1)->Arg(2)->ArgName("content")->Unit(benchmark::kMillisecond);
+BENCHMARK(Lz4PlainSafe)->Arg(0)->Arg(1)->Arg(2)->ArgName("content")->Unit(benchmark::kMillisecond);
+BENCHMARK(Lz4FramedIndependent)->Arg(0)->Arg(1)->Arg(2)->ArgName("content")->Unit(benchmark::kMillisecond);
+BENCHMARK(Lz4PlainSafeBlocks)->Arg(0)->Arg(1)->Arg(2)->ArgName("content")->Unit(benchmark::kMillisecond);
+BENCHMARK(Lz4FramedFreshBuffer)->Arg(1)->ArgName("content")->Unit(benchmark::kMillisecond);
+BENCHMARK(MemcpyBgraSize)->Unit(benchmark::kMillisecond);
+BENCHMARK(ConvertNaive)->Unit(benchmark::kMillisecond);
+BENCHMARK(ConvertLibyuv)->Unit(benchmark::kMillisecond);
+BENCHMARK(ConvertShuffle)->Unit(benchmark::kMillisecond);
+BENCHMARK(ConvertChosen)->Unit(benchmark::kMillisecond);
+BENCHMARK(TurnNaive)->Unit(benchmark::kMillisecond);
+BENCHMARK(TurnLibyuvWhole)->Unit(benchmark::kMillisecond);
+BENCHMARK(TurnLibyuvStrips)
+    ->Arg(8)
+    ->Arg(16)
+    ->Arg(32)
+    ->Arg(64)
+    ->Arg(128)
+    ->Arg(378)
+    ->ArgName("rows")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(TurnBlocked)
+    ->Arg(16)
+    ->Arg(32)
+    ->Arg(64)
+    ->Arg(128)
+    ->Arg(256)
+    ->Arg(512)
+    ->Arg(1024)
+    ->ArgName("block")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(TurnStreaming)->Unit(benchmark::kMillisecond);
+BENCHMARK(TurnChosen)->Unit(benchmark::kMillisecond);
+BENCHMARK(UnpackContainer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(CopyFileCp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(CopyFileReadWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Records every run's real and CPU time (the median when repeated) so that ratios can be printed
+// once all have run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    struct Times {
+        double real = 0;
+        double cpu = 0;
+    };
+    std::map<std::string, Times> times;
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& r : runs) {
+            if (r.error_occurred)
+                continue;
+            if (r.run_type == Run::RT_Iteration || r.aggregate_name == "median")
+                times[r.run_name.str()] = {r.GetAdjustedRealTime(), r.GetAdjustedCPUTime()};
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    // ratio = baseline time / candidate time: 1.0 is as fast as the baseline, above is faster. The
+    // CPU-time ratio is the steadier one on a shared machine; `cp` runs in another process, so only
+    // wall time compares with it.
+    const std::vector<std::pair<std::string, std::string>> pairs = {
+        {"Lz4FramedIndependent/content:0", "Lz4PlainSafeBlocks/content:0"},
+        {"Lz4FramedIndependent/content:1", "Lz4PlainSafeBlocks/content:1"},
+        {"Lz4FramedIndependent/content:2", "Lz4PlainSafeBlocks/content:2"},
+        {"Lz4Framed/content:0", "Lz4PlainSafe/content:0"},
+        {"Lz4Framed/content:1", "Lz4PlainSafe/content:1"},
+        {"Lz4Framed/content:2", "Lz4PlainSafe/content:2"},
+        {"Lz4FramedFreshBuffer/content:1", "Lz4PlainSafe/content:1"},
+        {"ConvertNaive", "MemcpyBgraSize"},
+        {"ConvertLibyuv", "MemcpyBgraSize"},
+        {"ConvertShuffle", "MemcpyBgraSize"},
+        {"ConvertChosen", "MemcpyBgraSize"},
+        {"ConvertChosen", "ConvertNaive"},
+        {"ConvertChosen", "ConvertLibyuv"},
+        {"TurnNaive", "MemcpyBgraSize"},
+        {"TurnLibyuvWhole", "MemcpyBgraSize"},
+        {"TurnLibyuvStrips/rows:8", "MemcpyBgraSize"},
+        {"TurnLibyuvStrips/rows:32", "MemcpyBgraSize"},
+        {"TurnLibyuvStrips/rows:128", "MemcpyBgraSize"},
+        {"TurnLibyuvStrips/rows:378", "MemcpyBgraSize"},
+        {"TurnBlocked/block:32", "MemcpyBgraSize"},
+        {"TurnBlocked/block:128", "MemcpyBgraSize"},
+        {"TurnBlocked/block:256", "MemcpyBgraSize"},
+        {"TurnBlocked/block:1024", "MemcpyBgraSize"},
+        {"TurnStreaming", "MemcpyBgraSize"},
+        {"TurnChosen", "MemcpyBgraSize"},
+        {"TurnChosen", "TurnNaive"},
+        {"TurnChosen", "TurnLibyuvStrips/rows:128"},
+        {"UnpackContainer/real_time", "CopyFileCp/real_time"},
+        {"UnpackContainer/real_time", "CopyFileReadWrite/real_time"},
+    };
+    std::printf("\n%-32s %-30s %11s %10s\n", "candidate", "baseline", "ratio(real)", "ratio(cpu)");
+    for (const auto& [candidate, baseline] : pairs) {
+        const auto c = reporter.times.find(candidate);
+        const auto b = reporter.times.find(baseline);
+        if (c == reporter.times.end() || b == reporter.times.end())
+            continue;
+        const bool cpuComparable = baseline.rfind("CopyFileCp", 0) != 0;
+        std::printf("%-32s %-30s %11.2f", candidate.c_str(), baseline.c_str(),
+                    b->second.real / c->second.real);
+        if (cpuComparable)
+            std::printf(" %10.2f\n", b->second.cpu / c->second.cpu);
+        else
+            std::printf(" %10s\n", "-");
+    }
+    benchmark::Shutdown();
+    return 0;
+}
