@@ -1,0 +1,556 @@
+// The player's widgets driven as the user and the engine drive them: panels, controls, zoom,
+// resize, favourites, sharing, keyboard transport.
+#include "player/PlayerEngine.h"
+#include "player/RenderTimer.h"
+#include "ui/ImageView.h"
+#include "ui/LayerView.h"
+#include "ui/PbCtlrView.h"
+#include "ui/PbCtlrViewPlaybackDelegate.h"
+#include "ui/PlayerUi.h"
+#include "ui/ScreenMetrics.h"
+#include "ui/SharingPicker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace qr;
+
+namespace {
+
+// A render timer the test owns: armed or not, it never fires by itself.
+class ManualTimer : public RenderTimer {
+public:
+    std::int64_t nowNs() const override { return 0; }
+    void armAt(std::int64_t) override { armed = true; }
+    void stop() override { armed = false; }
+    bool isArmed() const override { return armed; }
+    void setCallback(std::function<void()>) override {}
+    bool armed = false;
+};
+
+// Forwards the bar's commands to the engine, as the main controller does.
+class Forwarder : public QObject, public PbCtlrViewPlaybackDelegate {
+public:
+    PlayerEngine* engine = nullptr;
+    QList<int32_t> received;
+    void toContainerVCFromPbCtlrView(PbCtlrView*, int32_t n) override
+    {
+        received << n;
+        if (engine)
+            engine->toContainerVCFromPbCtlrView(n);
+    }
+};
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// The player on a 1440 x 900 retina screen with a 24-point menu bar: display 588 x 784.
+struct Fixture {
+    QWidget window;
+    QWidget* container = nullptr;
+    ScreenMetrics metrics;
+    std::unique_ptr<PlayerUi> ui;
+    ManualTimer* timer = nullptr;
+    std::unique_ptr<PlayerEngine> engine;
+    Forwarder forwarder;
+    QTemporaryDir dir;
+    QString favourites, downloads;
+
+    Fixture()
+    {
+        metrics = ScreenMetricsCalc::compute({2.0f, 1440, 900, 1440, 875, 24});
+        container = new QWidget(&window);
+        window.resize(1440, 786);
+        container->setGeometry(0, 0, 1440, 786);
+        ui = std::make_unique<PlayerUi>(container, &metrics);
+        auto t = std::make_unique<ManualTimer>();
+        timer = t.get();
+        engine = std::make_unique<PlayerEngine>(ui.get(), std::move(t));
+        ui->setEngine(engine.get());
+        forwarder.engine = engine.get();
+        ui->setBarDelegate(&forwarder);
+        ui->setLayoutModeSource([] { return LayoutMode{true, false, 2, false}; });
+        favourites = dir.filePath("Favorites");
+        downloads = dir.filePath("Downloads");
+        QDir().mkpath(favourites);
+        QDir().mkpath(downloads);
+        ui->setFavoritesDir(favourites);
+        engine->state()._symbolicPath = downloads;
+        build();
+        window.show();
+    }
+
+    // What accepting the welcome dialog builds.
+    void build()
+    {
+        ui->configRenderView1();
+        ui->configRenderView2();
+        ui->configRenderView3();
+        ui->configRenderView4();
+        PlayerControls& c = ui->controls();
+        c._toolsEn = false;
+        c.configGeneratePlaylistButton();
+        c.configJpegHeicRgbAllSeg();
+        c.configFifoLifoSeg();
+        c.configToolsButton();
+        c._imageOffsetW = c._imageOffsetH = 0.0f;
+        c.configSliders();
+        c.configResetSlidersButton();
+        c.configSaveAsPresetButton();
+        c.configShareFavPhotosButton();
+        c.configView1Labels();
+    }
+
+    // A set of photos on disk with photo `shown` on the display, first photo w x h.
+    void loadSet(const QStringList& names, int shown, int w = 300, int h = 400)
+    {
+        for (const QString& n : names)
+            QVERIFY(writeFile(downloads + "/" + n, n.toUtf8()));
+        engine->state()._listOfFilesForView[0] = names;
+        engine->state()._view1RenderPid = shown;
+        QImage first(w, h, QImage::Format_RGB32);
+        first.fill(Qt::darkCyan);
+        engine->state()._image[0] = PhotoImage::fromImage(first);
+    }
+
+    // A point of a widget in the container's coordinates.
+    QPoint inContainer(QWidget* w, QPoint p = {}) const { return w->mapTo(container, p); }
+};
+
+} // namespace
+
+class TstPlayerUi : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void layoutOnScreen();
+    void panelsToggle();
+    void panelsSurviveResize_data();
+    void panelsSurviveResize();
+    void resizeBeforePlaylistShowsTools();
+    void resizeAnswersSpecSizes();
+    void zoomDoublesDisplayLabelsStay();
+    void zoomIgnoresLandscape();
+    void maxOutFitsRawFirstPhoto();
+    void speedSlider_data();
+    void speedSlider();
+    void sliderMoveDuringPlaybackRearms();
+    void copyTwiceLeavesOne();
+    void copyWithoutPhotoDoesNothing();
+    void shareOffersLastFavourite();
+    void pauseBringsFavouriteButtons();
+    void keyboardTransport_data();
+    void keyboardTransport();
+    void accessibleNames();
+    void thumbnailFillsPanel();
+};
+
+void TstPlayerUi::layoutOnScreen()
+{
+    Fixture f;
+    // Bottom-left points become top-left pixels once: render view 1 at (294, 1) in a 786-high area.
+    QCOMPARE(f.ui->panels().renderView(1)->geometry(), QRect(294, 1, 588, 784));
+    QCOMPARE(f.ui->panels().renderView(4)->geometry().left(), 1176);
+    QCOMPARE(f.ui->panels().renderView(4)->geometry().width(), 264);
+    QCOMPARE(f.ui->panels().renderView(2)->geometry().top(), 1);
+    QCOMPARE(f.ui->panels().renderView(4)->geometry().bottom() + 1, 785);
+    QCOMPARE(f.ui->panels().imageView(1)->geometry(), QRect(0, 0, 588, 784));
+    // Borders and backgrounds.
+    QCOMPARE(f.ui->panels().renderView(1)->borderWidth(), 3.0);
+    QCOMPARE(f.ui->panels().renderView(4)->backgroundColour(),
+             QColor::fromRgbF(0.501961f, 0.501961f, 0.501961f));
+    // The playlist panel shows; the Tools button waits for a playlist.
+    PlayerControls& c = f.ui->controls();
+    QVERIFY(c.playlistButton()->isVisible());
+    QVERIFY(c.jpegHeicRgbAllSeg()->isVisible());
+    QVERIFY(!c.toolsButton()->isVisible());
+    QCOMPARE(c.playlistButton()->geometry(), QRect(67, 261 - 54 - 40, 130, 40));
+    // The bar: centred under the main display, 30 points above the bottom.
+    f.ui->createControllerBar();
+    QCOMPARE(f.ui->controllerBar()->geometry(), QRect(363, 786 - 80, 450, 50));
+    QVERIFY(f.ui->controllerBar()->iconIsAtPause());
+    // Repeat label at (W - 15, H - 35).
+    QCOMPARE(f.ui->repeatSetLabel()->geometry(), QRect(573, 786 - 784 + 5, 30, 30));
+}
+
+void TstPlayerUi::panelsToggle()
+{
+    Fixture f;
+    PlayerControls& c = f.ui->controls();
+    f.timer->armed = true; // playing: no favourite buttons
+    f.ui->playlistPassFinished(PhotoImage());
+    QVERIFY(c._toolsEn);
+    QCOMPARE(c.toolsButton()->text(), QStringLiteral("<-"));
+    QVERIFY(c.toolsButton()->isVisible());
+    for (QWidget* w : std::initializer_list<QWidget*>{c.zoomInSlider(), c.xSlider(), c.ySlider(),
+                                                      c.speedSlider(), c.resetSlidersButton()})
+        QVERIFY(w->isVisible());
+    QVERIFY(!c.saveAsPresetButton()->isVisible());
+    QVERIFY(!c.shareFavPhotosButton()->isVisible());
+    QVERIFY(!c.playlistButton()->isVisible());
+    QTest::mouseClick(c.toolsButton(), Qt::LeftButton);
+    QVERIFY(!c._toolsEn);
+    QCOMPARE(c.toolsButton()->text(), QStringLiteral("Tools"));
+    QVERIFY(c.playlistButton()->isVisible());
+    QVERIFY(c.fifoLifoSeg()->isVisible());
+    QVERIFY(!c.zoomInSlider()->isVisible());
+    // Stopped: the tools panel brings Copy, and Share only when a favourite exists.
+    f.timer->armed = false;
+    QTest::mouseClick(c.toolsButton(), Qt::LeftButton);
+    QVERIFY(c.saveAsPresetButton()->isVisible());
+    QVERIFY(!c.shareFavPhotosButton()->isVisible());
+}
+
+void TstPlayerUi::panelsSurviveResize_data()
+{
+    QTest::addColumn<bool>("tools");
+    QTest::newRow("tools panel") << true;
+    QTest::newRow("playlist panel") << false;
+}
+
+void TstPlayerUi::panelsSurviveResize()
+{
+    QFETCH(bool, tools);
+    Fixture f;
+    PlayerControls& c = f.ui->controls();
+    c.jpegHeicRgbAllSeg()->clickSegment(1); // HEIC
+    c.fifoLifoSeg()->clickSegment(0);       // FIFO
+    QCOMPARE(f.engine->state()._jpegHeicRgbAllSegMode, 1);
+    QCOMPARE(f.engine->state()._fifoLifoSegMode, 0);
+    c.speedSlider()->setValue(0.9);
+    c.speedSliderAction();
+    QCOMPARE(f.engine->state()._playbackSpeed, 30);
+    if (tools)
+        c.toolsButtonAction();
+    f.ui->createControllerBar();
+
+    f.container->resize(1700, 984);
+    const QSize answer = f.ui->windowWillResize(QSize(1700, 1003), 1.0f, 19.0);
+    QCOMPARE(answer, QSize(1700, 1003));
+    QCOMPARE(c._toolsEn, tools);
+    QCOMPARE(c.zoomInSlider()->isVisible(), tools);
+    QCOMPARE(c.playlistButton()->isVisible(), !tools);
+    QVERIFY(c.toolsButton()->isVisible());
+    QCOMPARE(c.toolsButton()->text(), tools ? QStringLiteral("<-") : QStringLiteral("Tools"));
+    // Selectors and speed are back at their defaults: ALL, LIFO, 1 photo per second.
+    QCOMPARE(c.jpegHeicRgbAllSeg()->selectedSegment(), 3);
+    QCOMPARE(c.fifoLifoSeg()->selectedSegment(), 1);
+    QCOMPARE(f.engine->state()._jpegHeicRgbAllSegMode, 3);
+    QCOMPARE(f.engine->state()._fifoLifoSegMode, 1);
+    QCOMPARE(f.engine->state()._playbackSpeed, 1);
+    // New display 738 x 984 at (369, 0); the bar follows it.
+    QCOMPARE(f.ui->panels().renderView(1)->geometry(), QRect(369, 0, 738, 984));
+    QCOMPARE(f.ui->controllerBar()->geometry(), QRect((2 * 738 - 500) / 2, 984 - 80, 500, 50));
+    QCOMPARE(f.ui->panels().renderView(4)->geometry().left(), 2 * 738);
+}
+
+void TstPlayerUi::resizeBeforePlaylistShowsTools()
+{
+    Fixture f;
+    QVERIFY(!f.ui->controls().toolsButton()->isVisible());
+    f.ui->windowWillResize(QSize(1440, 810), 2.0f, 24.0);
+    QVERIFY(f.ui->controls().toolsButton()->isVisible());
+    QVERIFY(f.ui->controls().playlistButton()->isVisible());
+}
+
+void TstPlayerUi::resizeAnswersSpecSizes()
+{
+    Fixture f;
+    QCOMPARE(f.ui->windowWillResize(QSize(600, 300), 2.0f, 24.0), QSize(1280, 720));
+    QCOMPARE(f.metrics.outHeight, 276.0f);
+    QCOMPARE(f.ui->windowWillResize(QSize(1200, 800), 1.0f, 24.0), QSize(1600, 900));
+    QCOMPARE(f.metrics.outHeight, 776.0f);
+    QCOMPARE(f.ui->windowWillResize(QSize(1440, 870), 2.0f, 24.0), QSize(1440, 808));
+    QCOMPARE(f.metrics.outWidth, 606.0f);
+    QCOMPARE(f.metrics.screenHeight, 810);
+}
+
+void TstPlayerUi::zoomDoublesDisplayLabelsStay()
+{
+    Fixture f;
+    f.loadSet({"a.jpg"}, 1); // portrait first photo
+    PlayerControls& c = f.ui->controls();
+    f.ui->setPhotoNumText("7");
+    const QPoint numBefore = f.inContainer(c.photoNumLabel());
+    const QPoint speedBefore = f.inContainer(c.playbackSpeedLabel());
+    c.zoomInSlider()->setValue(1.0);
+    c.zoomInSliderAction();
+    QCOMPARE(f.ui->panels().renderView(1)->geometry(), QRect(0, 1 - 392, 1176, 1568));
+    QCOMPARE(f.ui->panels().imageView(1)->size(), QSize(1176, 1568));
+    QCOMPARE(f.inContainer(c.photoNumLabel()), numBefore);
+    QCOMPARE(f.inContainer(c.playbackSpeedLabel()), speedBefore);
+    QCOMPARE(c.photoNumLabel()->text(), QStringLiteral("7"));
+    // Pan moves the photo by the display's size times the value; Reset brings everything back.
+    c.xSlider()->setValue(0.25);
+    c.xSliderAction();
+    QCOMPARE(f.ui->panels().imageView(1)->pos().x(), 147);
+    QTest::mouseClick(c.resetSlidersButton(), Qt::LeftButton);
+    QCOMPARE(f.ui->panels().renderView(1)->geometry(), QRect(294, 1, 588, 784));
+    QCOMPARE(f.ui->panels().imageView(1)->pos(), QPoint(0, 0));
+    QCOMPARE(c.speedSlider()->value(), 0.0625);
+}
+
+void TstPlayerUi::zoomIgnoresLandscape()
+{
+    Fixture f;
+    f.loadSet({"a.jpg"}, 1, 400, 300);
+    PlayerControls& c = f.ui->controls();
+    c.zoomInSlider()->setValue(1.0);
+    c.zoomInSliderAction();
+    c.xSlider()->setValue(0.5);
+    c.xSliderAction();
+    QCOMPARE(c.zoomInSlider()->value(), 1.0);
+    QCOMPARE(f.ui->panels().renderView(1)->geometry(), QRect(294, 1, 588, 784));
+    QCOMPARE(f.ui->panels().imageView(1)->pos(), QPoint(0, 0));
+}
+
+void TstPlayerUi::maxOutFitsRawFirstPhoto()
+{
+    Fixture f;
+    f.loadSet({"a.rgb"}, 1, 1512, 2016);
+    PlayerControls& c = f.ui->controls();
+    const float m = (1512.0f - 588.0f) / 588.0f;
+    f.ui->setZoomSliderMaximum(m);
+    f.ui->maxOutTheSliderAndImage(f.engine->state()._image[0]);
+    QCOMPARE(c.zoomInSlider()->value(), double(m));
+    QCOMPARE(f.ui->panels().renderView(1)->width(), 1512);
+    // A photo as wide as the display gives zoom 0; a narrower one stays at 0 rather than shrinking.
+    f.loadSet({"a.jpg"}, 1, 588, 784);
+    f.ui->maxOutTheSliderAndImage(f.engine->state()._image[0]);
+    QCOMPARE(c.zoomInSlider()->value(), 0.0);
+    QCOMPARE(f.ui->panels().renderView(1)->width(), 588);
+    f.loadSet({"a.jpg"}, 1, 300, 400);
+    f.ui->maxOutTheSliderAndImage(f.engine->state()._image[0]);
+    QCOMPARE(c.zoomInSlider()->value(), 0.0);
+    QCOMPARE(f.ui->panels().renderView(1)->width(), 588);
+    // The speed chosen before a set change survives the reset of the new set.
+    f.engine->state()._transactionToTheNextSetWillOccur = true;
+    f.engine->state()._speedSliderDoubleValue = 0.8f;
+    f.ui->maxOutTheSliderAndImage(f.engine->state()._image[0]);
+    QVERIFY(!f.engine->state()._transactionToTheNextSetWillOccur);
+    QCOMPARE(f.engine->state()._playbackSpeed, 15);
+}
+
+void TstPlayerUi::speedSlider_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("speed");
+    QTest::newRow("0.875") << 0.875 << 15;
+    QTest::newRow("0.8751") << 0.8751 << 30;
+    QTest::newRow("0.125") << 0.125 << 1;
+    QTest::newRow("0.3") << 0.3 << 3;
+}
+
+void TstPlayerUi::speedSlider()
+{
+    QFETCH(double, value);
+    QFETCH(int, speed);
+    Fixture f;
+    PlayerControls& c = f.ui->controls();
+    QCOMPARE(c.speedSlider()->value(), 0.0625);
+    c.speedSlider()->setValue(value);
+    c.speedSliderAction();
+    QCOMPARE(f.engine->state()._playbackSpeed, speed);
+    QCOMPARE(f.engine->state()._timerTimeInterval, 1.0f / static_cast<float>(speed));
+}
+
+void TstPlayerUi::sliderMoveDuringPlaybackRearms()
+{
+    Fixture f;
+    PlayerControls& c = f.ui->controls();
+    c.toolsButtonAction();
+    f.timer->armed = true;
+    // A drag on the knob: the slider's own notification, as the user's move sends it.
+    c.speedSlider()->QSlider::setValue(c.speedSlider()->QSlider::maximum());
+    QCOMPARE(c.speedSlider()->value(), 1.0);
+    QCOMPARE(f.engine->state()._playbackSpeed, 30);
+    QVERIFY(f.timer->armed);
+    f.timer->armed = false;
+    c.speedSlider()->QSlider::setValue(0);
+    QCOMPARE(f.engine->state()._playbackSpeed, 1);
+    QVERIFY(!f.timer->armed);
+}
+
+void TstPlayerUi::copyTwiceLeavesOne()
+{
+    Fixture f;
+    f.loadSet({"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg"}, 2);
+    PlayerControls& c = f.ui->controls();
+    c.toolsButtonAction();
+    QVERIFY(c.saveAsPresetButton()->isVisible());
+    QVERIFY(!c.shareFavPhotosButton()->isVisible());
+    QTest::mouseClick(c.saveAsPresetButton(), Qt::LeftButton);
+    QTest::mouseClick(c.saveAsPresetButton(), Qt::LeftButton);
+    QCOMPARE(QDir(f.favourites).entryList(QDir::Files), QStringList{"IMG_0002.jpg"});
+    QFile copy(f.favourites + "/IMG_0002.jpg");
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), QByteArray("IMG_0002.jpg"));
+    QVERIFY(c.shareFavPhotosButton()->isVisible());
+}
+
+void TstPlayerUi::copyWithoutPhotoDoesNothing()
+{
+    Fixture f;
+    f.loadSet({"IMG_0001.jpg"}, 0);
+    PlayerControls& c = f.ui->controls();
+    c.toolsButtonAction();
+    c.copyFavPhotoAction();
+    QVERIFY(QDir(f.favourites).isEmpty());
+    QVERIFY(!c.shareFavPhotosButton()->isVisible());
+    // An unreadable photo is not copied either.
+    f.engine->state()._view1RenderPid = 1;
+    QVERIFY(QFile::remove(f.downloads + "/IMG_0001.jpg"));
+    c.copyFavPhotoAction();
+    QVERIFY(QDir(f.favourites).isEmpty());
+    QVERIFY(!c.shareFavPhotosButton()->isVisible());
+}
+
+void TstPlayerUi::shareOffersLastFavourite()
+{
+    Fixture f;
+    // Recording stand-ins for the e-mail program; the messaging and nearby programs are missing.
+    const QString bin = f.dir.filePath("bin");
+    QDir().mkpath(bin);
+    const QString record = f.dir.filePath("record.txt");
+    const QString script = bin + "/xdg-email";
+    QVERIFY(
+        writeFile(script, QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\n").arg(record).toUtf8()));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.toUtf8());
+
+    QVERIFY(writeFile(f.favourites + "/IMG_0001.jpg", "1"));
+    QVERIFY(writeFile(f.favourites + "/IMG_0002.jpg", "2"));
+    PlayerControls& c = f.ui->controls();
+    c.toolsButtonAction();
+    QVERIFY(c.shareFavPhotosButton()->isVisible());
+    // Share fires as the button goes down.
+    QTest::mousePress(c.shareFavPhotosButton(), Qt::LeftButton);
+    const auto menus = f.window.findChildren<QMenu*>();
+    QCOMPARE(menus.size(), 1);
+    QMenu* menu = menus.first();
+    QTest::mouseRelease(c.shareFavPhotosButton(), Qt::LeftButton);
+    const QList<QAction*> actions = menu->actions();
+    QCOMPARE(actions.size(), 3);
+    QCOMPARE(actions[0]->text(), QStringLiteral("Messages"));
+    QCOMPARE(actions[1]->text(), QStringLiteral("Mail"));
+    QCOMPARE(actions[2]->text(), QStringLiteral("Nearby Device"));
+    QVERIFY(!actions[0]->isEnabled());
+    QVERIFY(actions[1]->isEnabled());
+    QVERIFY(!actions[2]->isEnabled());
+    actions[1]->trigger();
+    const auto recorded = [&record] {
+        QFile r(record);
+        return r.open(QIODevice::ReadOnly) ? QString::fromUtf8(r.readAll()).split('\n', Qt::SkipEmptyParts)
+                                           : QStringList();
+    };
+    QTRY_COMPARE(recorded(), (QStringList{"--attach", f.favourites + "/IMG_0002.jpg"}));
+    menu->close();
+    qputenv("PATH", oldPath);
+}
+
+void TstPlayerUi::pauseBringsFavouriteButtons()
+{
+    Fixture f;
+    f.loadSet({"IMG_0001.jpg", "IMG_0002.jpg"}, 1);
+    QVERIFY(writeFile(f.favourites + "/IMG_0009.jpg", "9"));
+    PlayerControls& c = f.ui->controls();
+    f.timer->armed = true;
+    c.toolsButtonAction();
+    f.ui->createControllerBar();
+    QVERIFY(!c.saveAsPresetButton()->isVisible());
+    QTest::mouseClick(f.ui->controllerBar()->button(PbCtlrView::Pause), Qt::LeftButton);
+    QCOMPARE(f.forwarder.received, QList<int32_t>{1});
+    QVERIFY(!f.timer->armed);
+    QVERIFY(c.saveAsPresetButton()->isVisible());
+    QVERIFY(c.shareFavPhotosButton()->isVisible());
+    QTest::mouseClick(f.ui->controllerBar()->button(PbCtlrView::FwdOne), Qt::LeftButton);
+    QVERIFY(!c.saveAsPresetButton()->isVisible());
+    QVERIFY(!c.shareFavPhotosButton()->isVisible());
+    QCOMPARE(f.engine->state()._view1RenderPid, 2);
+}
+
+void TstPlayerUi::keyboardTransport_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("command");
+    QTest::newRow("space") << int(Qt::Key_Space) << 0 << 1;
+    QTest::newRow("right") << int(Qt::Key_Right) << 0 << 2;
+    QTest::newRow("left") << int(Qt::Key_Left) << 0 << 3;
+    QTest::newRow("end") << int(Qt::Key_End) << 0 << 4;
+    QTest::newRow("home") << int(Qt::Key_Home) << 0 << 5;
+    QTest::newRow("page up") << int(Qt::Key_PageUp) << 0 << 6;
+    QTest::newRow("page down") << int(Qt::Key_PageDown) << 0 << 7;
+    QTest::newRow("ctrl+right stays the menu's") << int(Qt::Key_Right) << int(Qt::ControlModifier) << 0;
+    QTest::newRow("r is not transport") << int(Qt::Key_R) << 0 << 0;
+}
+
+void TstPlayerUi::keyboardTransport()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, command);
+    Fixture f;
+    f.ui->createControllerBar();
+    f.ui->installTransportKeys(&f.window);
+    QTest::keyClick(&f.window, static_cast<Qt::Key>(key), static_cast<Qt::KeyboardModifiers>(modifiers));
+    QCOMPARE(f.forwarder.received, command ? QList<int32_t>{command} : QList<int32_t>{});
+    // The bar's icon follows, as for a click: play/pause toggles, the others leave play shown.
+    if (command)
+        QCOMPARE(f.ui->controllerBar()->iconIsAtPause(), false);
+}
+
+void TstPlayerUi::accessibleNames()
+{
+    Fixture f;
+    PlayerControls& c = f.ui->controls();
+    QCOMPARE(c.zoomInSlider()->accessibleName(), QStringLiteral("Zoom"));
+    QCOMPARE(c.xSlider()->accessibleName(), QStringLiteral("Pan X"));
+    QCOMPARE(c.ySlider()->accessibleName(), QStringLiteral("Pan Y"));
+    QCOMPARE(c.speedSlider()->accessibleName(), QStringLiteral("Speed"));
+    QCOMPARE(c.playlistButton()->accessibleName(), QStringLiteral("Generate Playlist"));
+    QVERIFY(!c.saveAsPresetButton()->accessibleName().isEmpty());
+    QVERIFY(!c.shareFavPhotosButton()->accessibleName().isEmpty());
+    QVERIFY(!c.resetSlidersButton()->accessibleName().isEmpty());
+    f.ui->setPhotoNumText("12");
+    f.ui->setPlaybackSpeedText("5");
+    QVERIFY(c.photoNumLabel()->accessibleName().contains("12"));
+    QVERIFY(c.playbackSpeedLabel()->accessibleName().contains("5"));
+}
+
+void TstPlayerUi::thumbnailFillsPanel()
+{
+    Fixture f;
+    // A 16:9 source, red in its central 1000 columns and blue at the sides: the crop keeps the central
+    // 909 columns, so a squeezed (uncropped) thumbnail would show blue at its edges.
+    QImage wide(1600, 900, QImage::Format_RGB32);
+    wide.fill(Qt::blue);
+    for (int y = 0; y < 900; ++y)
+        for (int x = 300; x < 1300; ++x)
+            wide.setPixel(x, y, qRgb(255, 0, 0));
+    PhotoImage photo = PhotoImage::fromImage(wide);
+    f.ui->showImage(2, photo);
+    const QImage shown = f.ui->panels().imageView(2)->image();
+    // 264 x 261.33 points, covered by whole pixels.
+    QCOMPARE(shown.deviceIndependentSize().toSize(), QSize(264, 262));
+    QCOMPARE(QColor(shown.pixel(2, shown.height() / 2)), QColor(Qt::red));
+    QCOMPARE(QColor(shown.pixel(shown.width() - 3, shown.height() / 2)), QColor(Qt::red));
+    // The image view fills the panel: the thumbnail is drawn over the whole panel.
+    const QRectF drawn = f.ui->panels().imageView(2)->imageRect();
+    QVERIFY(drawn.width() >= 262.5 && drawn.height() >= 260.5);
+    // A resize keeps the preview, fitted to the new panel.
+    f.ui->windowWillResize(QSize(1700, 1003), 1.0f, 19.0);
+    QCOMPARE(f.ui->panels().imageView(2)->image().deviceIndependentSize().toSize(),
+             QSize(1700 - 2 * 738, 328));
+}
+
+QTEST_MAIN(TstPlayerUi)
+#include "tst_PlayerUi.moc"
