@@ -92,12 +92,17 @@ QList<QNetworkInterface> MdnsResponder::interfaces() const
     return out;
 }
 
-bool MdnsResponder::start(const Service& service)
+void MdnsResponder::setService(const Service& service)
 {
-    stop();
     m_service = service;
     if (m_service.hostName.isEmpty())
         m_service.hostName = defaultHostName();
+}
+
+bool MdnsResponder::start(const Service& service)
+{
+    stop();
+    setService(service);
     const auto ifaces = interfaces();
     for (bool v6 : {false, true}) {
         if (v6 && !m_network.ipv6)

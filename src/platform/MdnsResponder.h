@@ -54,6 +54,8 @@ public:
     ~MdnsResponder() override;
 
     void setNetwork(const Network& network) { m_network = network; }
+    // The service answerFor() speaks for; start() sets it too.
+    void setService(const Service& service);
     // Binds, joins the groups and announces. False when no socket could be bound.
     bool start(const Service& service);
     // Sends goodbyes and closes the sockets.
