@@ -38,13 +38,95 @@ PlayerEngine::PlayerEngine(PlayerDisplay* display, std::unique_ptr<RenderTimer> 
 PlayerEngine::~PlayerEngine()
 {
     timer_->stop();
-    ++generation_;
-    ++passGeneration_;
+    {
+        const std::lock_guard lock(mailbox_);
+        jobs_.clear();
+        pass_.reset();
+    }
     pool_.clear();
     pool_.waitForDone();
-    // A playlist pass on the global pool posts back to this object; wait for it as well.
-    while (passRunning_.load() > 0)
-        QThread::msleep(5);
+}
+
+// Pool side ---------------------------------------------------------------------------------------
+
+void PlayerEngine::runOne()
+{
+    std::optional<Pass> pass;
+    std::optional<Job> job;
+    {
+        const std::lock_guard lock(mailbox_);
+        if (pass_) {
+            pass = std::move(pass_);
+            pass_.reset();
+        } else if (!jobs_.empty()) {
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+    }
+    if (pass) {
+        PassDone done{pass->generation, Playlist::generatePlaylist(std::move(pass->request))};
+        const std::lock_guard lock(mailbox_);
+        passesDone_.push_back(std::move(done));
+    } else if (job) {
+        PhotoImage photo;
+        switch (job->kind) {
+        case Job::Kind::RawSlot:
+            photo = SetPreparer::prepareRawFrame(job->path, job->size, job->box);
+            break;
+        case Job::Kind::FileSlot:
+        case Job::Kind::FilePreview:
+            photo = SetPreparer::preparePhoto(job->path, job->box);
+            break;
+        case Job::Kind::RawPreview:
+            photo = SetPreparer::prepareRawPreview(job->path, job->size, job->box);
+            break;
+        }
+        const std::lock_guard lock(mailbox_);
+        done_.push_back({std::move(*job), std::move(photo)});
+    } else {
+        return; // the work was dropped by a later set start
+    }
+    QMetaObject::invokeMethod(this, "drainResults", Qt::QueuedConnection);
+}
+
+void PlayerEngine::enqueue(std::vector<Job> jobs)
+{
+    {
+        const std::lock_guard lock(mailbox_);
+        for (Job& job : jobs)
+            jobs_.push_back(std::move(job));
+    }
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        pool_.start(&runner_);
+}
+
+void PlayerEngine::drainResults()
+{
+    std::vector<Done> done;
+    std::vector<PassDone> passes;
+    {
+        const std::lock_guard lock(mailbox_);
+        done.swap(done_);
+        passes.swap(passesDone_);
+    }
+    for (const PassDone& pass : passes) {
+        if (pass.generation == passGeneration_)
+            takePlaylist(pass.result);
+    }
+    for (const Done& d : done) {
+        const Job& job = d.job;
+        if (job.kind == Job::Kind::RawSlot ||
+            (job.kind == Job::Kind::FileSlot && !d.photo.displayImage().isNull()))
+            cache_.insert(job.path, job.box, job.stamp, d.photo);
+        if (job.generation != generation_)
+            continue;
+        if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::FileSlot)
+            landSlot(job, d.photo);
+        else
+            landPreview(job, d.photo);
+        if (pending_ > 0 && --pending_ == 0)
+            Q_EMIT preparationFinished();
+    }
 }
 
 // Playlist --------------------------------------------------------------------------------------
@@ -54,7 +136,6 @@ void PlayerEngine::generatePlaylistButtonAction()
     // Playback of the old playlist ends here: its timer, its pending preparations and its sets.
     timer_->stop();
     ++generation_;
-    pool_.clear();
     pending_ = 0;
     for (int view = 1; view <= 3; ++view)
         display_->showImage(view, PhotoImage());
@@ -66,26 +147,18 @@ void PlayerEngine::generatePlaylistButtonAction()
     s_._arrayOfSetIndexes.clear();
     s_._numOfSets = 0;
 
-    PlaylistRequest request;
-    request.downloadsDir = s_._pathToDownloadsDir;
-    request.typeFilter = s_._jpegHeicRgbAllSegMode;
-    request.fifoLifo = s_._fifoLifoSegMode;
-    request.kroxDecoder = kroxDecoder_;
-    const std::uint64_t pass = ++passGeneration_;
-    ++passRunning_;
-    // The worker reads only its request; it reaches the engine only through a queued call, and the
-    // engine's destructor waits for it.
-    QThreadPool::globalInstance()->start([this, request = std::move(request), pass]() mutable {
-        PlaylistResult result = Playlist::generatePlaylist(std::move(request));
-        QMetaObject::invokeMethod(
-            this,
-            [this, result = std::move(result), pass] {
-                if (pass == passGeneration_)
-                    takePlaylist(result);
-            },
-            Qt::QueuedConnection);
-        --passRunning_;
-    });
+    Pass pass;
+    pass.generation = ++passGeneration_;
+    pass.request.downloadsDir = s_._pathToDownloadsDir;
+    pass.request.typeFilter = s_._jpegHeicRgbAllSegMode;
+    pass.request.fifoLifo = s_._fifoLifoSegMode;
+    pass.request.kroxDecoder = kroxDecoder_;
+    {
+        const std::lock_guard lock(mailbox_);
+        jobs_.clear();
+        pass_ = std::move(pass);
+    }
+    pool_.start(&runner_);
 }
 
 void PlayerEngine::takePlaylist(const PlaylistResult& result)
@@ -113,8 +186,11 @@ void PlayerEngine::configScheduler(bool laterSet)
 {
     // Whatever an earlier set start still has queued or running can no longer land.
     ++generation_;
-    pool_.clear();
     pending_ = 0;
+    {
+        const std::lock_guard lock(mailbox_);
+        jobs_.clear();
+    }
     for (auto& list : s_._listOfFilesForView)
         list.clear();
     emptySlots(PlayerState::kShownSlots);
@@ -159,16 +235,22 @@ void PlayerEngine::configScheduler(bool laterSet)
     const std::uint64_t gen = generation_;
     const QString ext = Playlist::extension(current.first());
     PhotoImage first;
-    if (isFilePhoto(ext)) {
+    if (isFilePhoto(ext))
         first = PhotoImage::fromFile(s_._symbolicPath + QLatin1Char('/') + current.first());
-        startSetPreparation(current);
-    } else if (ext == QLatin1String("rgb")) {
-        startSetPreparation(current);
-    } else {
+    else if (ext != QLatin1String("rgb"))
         return;
+    std::vector<Job> slots = slotJobs(current);
+    // The first slots go first, then the side previews, then the rest of the set.
+    std::vector<Job> jobs;
+    const std::size_t urgent = std::min<std::size_t>(slots.size(), kUrgentSlots);
+    jobs.insert(jobs.end(), slots.begin(), slots.begin() + static_cast<std::ptrdiff_t>(urgent));
+    for (int view = 2; view <= 3; ++view) {
+        if (auto job = previewJob(view, s_._listOfFilesForView[static_cast<std::size_t>(view - 1)]))
+            jobs.push_back(std::move(*job));
     }
-    for (int view = 2; view <= 3; ++view)
-        startPreview(view, s_._listOfFilesForView[static_cast<std::size_t>(view - 1)]);
+    jobs.insert(jobs.end(), slots.begin() + static_cast<std::ptrdiff_t>(urgent), slots.end());
+    pending_ = static_cast<int>(jobs.size());
+    enqueue(std::move(jobs));
     QMetaObject::invokeMethod(
         this,
         [this, gen, first] {
@@ -176,11 +258,22 @@ void PlayerEngine::configScheduler(bool laterSet)
                 displayStep(first);
         },
         Qt::QueuedConnection);
+    if (ext == QLatin1String("rgb") && !s_._image[0].isNull()) {
+        // Slot 1 came from the cache: its zoom maximum follows the display step, as a prepared one would.
+        const PhotoImage slot1 = s_._image[0];
+        QMetaObject::invokeMethod(
+            this,
+            [this, gen, slot1] {
+                if (gen == generation_)
+                    updateZoomMaximum(slot1);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
-void PlayerEngine::startSetPreparation(const QStringList& list)
+std::vector<PlayerEngine::Job> PlayerEngine::slotJobs(const QStringList& list)
 {
-    const std::uint64_t gen = generation_;
+    std::vector<Job> jobs;
     const QString root = s_._symbolicPath;
     const QSize box = display_->preparedPixelSize(1);
     const int count = static_cast<int>(std::min<qsizetype>(list.size(), PlayerState::kShownSlots));
@@ -193,105 +286,70 @@ void PlayerEngine::startSetPreparation(const QStringList& list)
         if (!sizes.empty())
             captureSize_ = sizes.back();
         for (int i = 0; i < count; ++i) {
-            const QString path = paths.at(i);
-            const FrameSize size = sizes[static_cast<std::size_t>(i)];
-            const PhotoCache::Stamp stamp = PhotoCache::stampOf(path);
-            const PhotoImage cached = cache_.find(path, box, stamp);
-            if (!cached.isNull() &&
-                cached.size() == (RawFrame::staysLandscape(std::int64_t{size.width} * size.height * 4)
-                                      ? QSize(size.width, size.height)
-                                      : QSize(size.height, size.width))) {
+            Job job;
+            job.kind = Job::Kind::RawSlot;
+            job.generation = generation_;
+            job.index = i + 1;
+            job.path = paths.at(i);
+            job.size = sizes[static_cast<std::size_t>(i)];
+            job.box = box;
+            job.stamp = PhotoCache::stampOf(job.path);
+            const bool landscape =
+                RawFrame::staysLandscape(std::int64_t{job.size.width} * job.size.height * 4);
+            const QSize expected =
+                landscape ? QSize(job.size.width, job.size.height) : QSize(job.size.height, job.size.width);
+            const PhotoImage cached = cache_.find(job.path, box, job.stamp);
+            if (!cached.isNull() && cached.size() == expected)
                 s_._image[static_cast<std::size_t>(i)] = cached;
-                continue;
-            }
-            ++pending_;
-            pool_.start(
-                [this, gen, i, path, size, box, stamp] {
-                    PhotoImage photo = SetPreparer::prepareRawFrame(path, size, box);
-                    QMetaObject::invokeMethod(
-                        this,
-                        [this, gen, i, photo, path, box, stamp] {
-                            cache_.insert(path, box, stamp, photo);
-                            landSlot(gen, i + 1, photo, true);
-                        },
-                        Qt::QueuedConnection);
-                },
-                i < kUrgentSlots ? 2 : 0);
+            else
+                jobs.push_back(std::move(job));
         }
-        if (!s_._image[0].isNull()) {
-            // Slot 1 came from the cache: its zoom maximum follows the display step, as a prepared one would.
-            const PhotoImage slot1 = s_._image[0];
-            QMetaObject::invokeMethod(
-                this,
-                [this, gen, slot1] {
-                    if (gen == generation_)
-                        updateZoomMaximum(slot1);
-                },
-                Qt::QueuedConnection);
-        }
-        return;
+        return jobs;
     }
 
     // JPEG and HEIC: each slot refers to its file at once; its display copy is decoded ahead.
     const bool copies = box.isValid() && !box.isEmpty();
     for (int i = 0; i < count; ++i) {
-        const QString path = paths.at(i);
-        const PhotoCache::Stamp stamp = copies ? PhotoCache::stampOf(path) : PhotoCache::Stamp{};
-        const PhotoImage cached = copies ? cache_.find(path, box, stamp) : PhotoImage();
-        s_._image[static_cast<std::size_t>(i)] = cached.isNull() ? PhotoImage::fromFile(path) : cached;
-        if (!copies || !cached.isNull())
-            continue;
-        ++pending_;
-        pool_.start(
-            [this, gen, i, path, box, stamp] {
-                PhotoImage photo = SetPreparer::preparePhoto(path, box);
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, gen, i, photo, path, box, stamp] {
-                        if (!photo.displayImage().isNull())
-                            cache_.insert(path, box, stamp, photo);
-                        landSlot(gen, i + 1, photo, false);
-                    },
-                    Qt::QueuedConnection);
-            },
-            i < kUrgentSlots ? 2 : 0);
+        Job job;
+        job.kind = Job::Kind::FileSlot;
+        job.generation = generation_;
+        job.index = i + 1;
+        job.path = paths.at(i);
+        job.box = box;
+        job.stamp = copies ? PhotoCache::stampOf(job.path) : PhotoCache::Stamp{};
+        const PhotoImage cached = copies ? cache_.find(job.path, box, job.stamp) : PhotoImage();
+        s_._image[static_cast<std::size_t>(i)] = cached.isNull() ? PhotoImage::fromFile(job.path) : cached;
+        if (copies && cached.isNull())
+            jobs.push_back(std::move(job));
     }
+    return jobs;
 }
 
-void PlayerEngine::startPreview(int view, const QStringList& list)
+std::optional<PlayerEngine::Job> PlayerEngine::previewJob(int view, const QStringList& list)
 {
     if (list.isEmpty())
-        return;
+        return std::nullopt;
     const QString ext = Playlist::extension(list.first());
     if (!isFilePhoto(ext) && ext != QLatin1String("rgb"))
-        return;
-    const std::uint64_t gen = generation_;
-    const QString path = s_._symbolicPath + QLatin1Char('/') + list.first();
-    const QSize box = display_->preparedPixelSize(view);
-    const FrameSize fallback = captureSize_;
-    const bool raw = ext == QLatin1String("rgb");
-    ++pending_;
-    pool_.start(
-        [this, gen, view, path, box, fallback, raw] {
-            PhotoImage photo = raw ? SetPreparer::prepareRawPreview(path, fallback, box)
-                                   : SetPreparer::preparePhoto(path, box);
-            QMetaObject::invokeMethod(
-                this, [this, gen, view, photo] { landPreview(gen, view, photo); }, Qt::QueuedConnection);
-        },
-        1);
+        return std::nullopt;
+    Job job;
+    job.kind = ext == QLatin1String("rgb") ? Job::Kind::RawPreview : Job::Kind::FilePreview;
+    job.generation = generation_;
+    job.index = view;
+    job.path = s_._symbolicPath + QLatin1Char('/') + list.first();
+    job.size = captureSize_;
+    job.box = display_->preparedPixelSize(view);
+    return job;
 }
 
-void PlayerEngine::landSlot(std::uint64_t generation, int slot, const PhotoImage& image, bool zoomSource)
+void PlayerEngine::landSlot(const Job& job, const PhotoImage& image)
 {
-    if (generation != generation_)
-        return;
     // A JPEG or HEIC slot keeps its file reference when no display copy could be made.
     if (!image.isNull() && (image.kind() == PhotoImage::Kind::Bitmap || !image.displayImage().isNull()))
-        s_._image[static_cast<std::size_t>(slot - 1)] = image;
-    if (zoomSource && slot == 1 && !image.isNull())
+        s_._image[static_cast<std::size_t>(job.index - 1)] = image;
+    if (job.kind == Job::Kind::RawSlot && job.index == 1 && !image.isNull())
         updateZoomMaximum(image);
-    Q_EMIT slotPrepared(slot);
-    jobLanded(generation);
+    Q_EMIT slotPrepared(job.index);
 }
 
 void PlayerEngine::updateZoomMaximum(const PhotoImage& slot1)
@@ -301,21 +359,10 @@ void PlayerEngine::updateZoomMaximum(const PhotoImage& slot1)
         display_->setZoomSliderMaximum((static_cast<float>(slot1.width()) - outWidth) / outWidth);
 }
 
-void PlayerEngine::landPreview(std::uint64_t generation, int view, const PhotoImage& image)
+void PlayerEngine::landPreview(const Job& job, const PhotoImage& image)
 {
-    if (generation != generation_)
-        return;
     if (!image.isNull())
-        display_->showImage(view, image);
-    jobLanded(generation);
-}
-
-void PlayerEngine::jobLanded(std::uint64_t generation)
-{
-    if (generation != generation_ || pending_ <= 0)
-        return;
-    if (--pending_ == 0)
-        Q_EMIT preparationFinished();
+        display_->showImage(job.index, image);
 }
 
 void PlayerEngine::displayStep(const PhotoImage& first)

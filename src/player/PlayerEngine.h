@@ -6,19 +6,23 @@
 #include "player/PhotoImage.h"
 #include "player/PlayerState.h"
 #include "player/Playlist.h"
+#include "player/RenderTimer.h"
 
 #include <QObject>
+#include <QRunnable>
 #include <QSize>
 #include <QThreadPool>
 
-#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 namespace qr {
 
 class PlayerDisplay;
-class RenderTimer;
 
 // The media player engine: the playlist pass, set preparation, the frame scheduler with its render
 // timer, and the transport commands. Widget-free; it lives on the main thread and drives a
@@ -30,7 +34,7 @@ public:
     // `display` must outlive the engine. Without a timer the engine makes a QtRenderTimer.
     explicit PlayerEngine(PlayerDisplay* display, std::unique_ptr<RenderTimer> timer = nullptr,
                           QObject* parent = nullptr);
-    // Drops queued preparation and waits for the jobs already running.
+    // Drops queued preparation and waits for the work already running.
     ~PlayerEngine() override;
 
     PlayerState& state() { return s_; }
@@ -79,34 +83,82 @@ Q_SIGNALS:
     // A playlist pass has been installed.
     void playlistTaken();
 
+private Q_SLOTS:
+    // Takes the finished work out of the mailbox (queued from the pool).
+    void drainResults();
+
 private:
     enum class ArmMode { FromNow, Chained };
+    // One unit of preparation for the pool.
+    struct Job {
+        enum class Kind { RawSlot, FileSlot, RawPreview, FilePreview };
+        Kind kind = Kind::RawSlot;
+        std::uint64_t generation = 0;
+        int index = 0; // slot (1-based) or view
+        QString path;
+        FrameSize size;
+        QSize box;
+        PhotoCache::Stamp stamp;
+    };
+    struct Done {
+        Job job;
+        PhotoImage photo;
+    };
+    struct Pass {
+        std::uint64_t generation = 0;
+        PlaylistRequest request;
+    };
+    struct PassDone {
+        std::uint64_t generation = 0;
+        PlaylistResult result;
+    };
+    // The one runnable the pool runs, again and again: it takes the next piece of work from the
+    // mailbox. Made before any pool thread exists.
+    class Runner : public QRunnable {
+    public:
+        explicit Runner(PlayerEngine* engine) : engine_(engine) { setAutoDelete(false); }
+        void run() override { engine_->runOne(); }
+
+    private:
+        PlayerEngine* engine_;
+    };
+
+    void runOne();
+    void enqueue(std::vector<Job> jobs);
     void arm(ArmMode mode);
     void displayStep(const PhotoImage& first);
     void emptySlots(int count);
-    void startSetPreparation(const QStringList& list);
-    void startPreview(int view, const QStringList& list);
-    void landSlot(std::uint64_t generation, int slot, const PhotoImage& image, bool zoomSource);
+    std::vector<Job> slotJobs(const QStringList& list);
+    std::optional<Job> previewJob(int view, const QStringList& list);
+    void landSlot(const Job& job, const PhotoImage& image);
     void updateZoomMaximum(const PhotoImage& slot1);
-    void landPreview(std::uint64_t generation, int view, const PhotoImage& image);
-    void jobLanded(std::uint64_t generation);
+    void landPreview(const Job& job, const PhotoImage& image);
     void moveToSet(std::int32_t setNumber);
 
     PlayerDisplay* display_;
     std::unique_ptr<RenderTimer> timer_;
     PlayerState s_;
     KroxDecoder kroxDecoder_;
-    QThreadPool pool_;
     std::uint64_t generation_ = 0;
     std::uint64_t passGeneration_ = 0;
     int pending_ = 0;
     std::int64_t deadlineNs_ = 0;
     std::int64_t tickDueNs_ = 0;
-    std::atomic<int> passRunning_{0};
     // Prepared photos of earlier set starts: one raw set of 45 full frames fits.
     PhotoCache cache_{std::int64_t{2400} << 20};
     // The raw frame size in force (`_imageCaptureWidth` x `_imageCaptureHeight`), carried across sets.
     FrameSize captureSize_;
+
+    // The mailbox between the main thread and the pool: work goes in and results come out only under
+    // this mutex, so that everything a worker reads or writes is handed over whole. The pool carries
+    // no data itself.
+    std::mutex mailbox_;
+    std::deque<Job> jobs_;
+    std::optional<Pass> pass_;
+    std::vector<Done> done_;
+    std::vector<PassDone> passesDone_;
+    Runner runner_{this};
+    QThreadPool pool_; // last: destroyed (and waited for) first
 };
 
 } // namespace qr

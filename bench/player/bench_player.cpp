@@ -1,0 +1,389 @@
+// Playback of a set of 45 photos of 4032 x 3024 at 30 photos per second, for JPEG, HEIC and raw RGB
+// sets, on the offscreen platform; and the per-photo preparation steps behind it.
+//
+//   bench_player [--benchmark_filter=...] [--passes=N] [--fixtures=DIR] [--kinds=jpg,heic,rgb]
+//
+// The Google Benchmark table reports per-photo costs with their ratio to a 48.8 MB frame copy
+// measured in the same run. The playback report that follows gives, per kind: the share of ticks
+// whose photo was on the display within 5 ms of its due time (first pass and later passes), the time
+// from set start to the first frame, how long the set start blocked the main thread, the time until
+// every slot of the set was prepared, and the peak resident memory; times also as ratios to the tick
+// period (33.3 ms).
+
+#include "player/PhotoDecoder.h"
+#include "player/PhotoImage.h"
+#include "player/PlayerDisplay.h"
+#include "player/PlayerEngine.h"
+#include "player/SetPreparer.h"
+
+#include "PlayerFixtures.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace qr;
+
+namespace {
+
+constexpr int kW = 4032;
+constexpr int kH = 3024;
+constexpr int kPhotos = 45;
+constexpr double kPeriodMs = 1000.0 / 30.0;
+const QSize kDisplay(588, 784); // the main display of a 1920 x 1080 screen at scale 1, in pixels
+
+QString g_dir = QDir::tempPath() + QStringLiteral("/qr-bench-player");
+int g_passes = 3;
+QStringList g_kinds{"jpg", "heic", "rgb"};
+
+// A camera-like picture: gradients with sensor noise.
+QImage cameraImage(int seed)
+{
+    QImage image(kW, kH, QImage::Format_RGB32);
+    std::uint32_t x = 12345u + static_cast<std::uint32_t>(seed);
+    for (int y = 0; y < kH; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int c = 0; c < kW; ++c) {
+            x = x * 1664525u + 1013904223u;
+            const int n = static_cast<int>(x >> 28) - 8;
+            line[c] = qRgb(std::clamp(c / 16 + n + seed, 0, 255), std::clamp(y / 12 + n, 0, 255),
+                           std::clamp((c + y) / 28 + n, 0, 255));
+        }
+    }
+    return image;
+}
+
+QString photoName(int i, const QString& ext)
+{
+    return QStringLiteral("kro_01_%1_01.%2").arg(i, 3, 10, QLatin1Char('0')).arg(ext);
+}
+
+// Makes the 45 photos of a kind once; later runs reuse them.
+QStringList fixturesFor(const QString& ext)
+{
+    const QString dir = g_dir + QLatin1Char('/') + ext;
+    QDir().mkpath(dir);
+    QStringList names;
+    for (int i = 1; i <= kPhotos; ++i)
+        names.append(photoName(i, ext));
+    if (QFile::exists(dir + QLatin1Char('/') + names.last()))
+        return names;
+    std::fprintf(stderr, "making %s fixtures in %s ...\n", qPrintable(ext), qPrintable(dir));
+    const QString first = dir + QLatin1Char('/') + names.first();
+    if (ext == QLatin1String("rgb")) {
+        const QImage image = cameraImage(0);
+        QByteArray rgb(qsizetype{kW} * kH * 3, Qt::Uninitialized);
+        for (int i = 0; i < kPhotos; ++i) {
+            char* p = rgb.data();
+            for (int y = 0; y < kH; ++y) {
+                const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+                for (int c = 0; c < kW; ++c) {
+                    *p++ = static_cast<char>(qRed(line[c]) + i);
+                    *p++ = static_cast<char>(qGreen(line[c]));
+                    *p++ = static_cast<char>(qBlue(line[c]));
+                }
+            }
+            fixtures::writeFile(dir + QLatin1Char('/') + names.at(i), rgb);
+        }
+        return names;
+    }
+    if (ext == QLatin1String("jpg")) {
+        cameraImage(0).save(first, "JPG", 92);
+    } else {
+        // libheif encodes from an RGB plane; the fixture helper fills it from a small test image, so
+        // build the frame here.
+        std::unique_ptr<heif_context, void (*)(heif_context*)> ctx(heif_context_alloc(), heif_context_free);
+        heif_encoder* encoder = nullptr;
+        heif_context_get_encoder_for_format(ctx.get(), heif_compression_HEVC, &encoder);
+        heif_encoder_set_lossy_quality(encoder, 80);
+        heif_image* image = nullptr;
+        heif_image_create(kW, kH, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+        heif_image_add_plane(image, heif_channel_interleaved, kW, kH, 8);
+        int stride = 0;
+        std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+        const QImage source = cameraImage(0);
+        for (int y = 0; y < kH; ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+            for (int c = 0; c < kW; ++c) {
+                plane[y * stride + c * 3] = static_cast<std::uint8_t>(qRed(line[c]));
+                plane[y * stride + c * 3 + 1] = static_cast<std::uint8_t>(qGreen(line[c]));
+                plane[y * stride + c * 3 + 2] = static_cast<std::uint8_t>(qBlue(line[c]));
+            }
+        }
+        heif_context_encode_image(ctx.get(), image, encoder, nullptr, nullptr);
+        heif_image_release(image);
+        heif_encoder_release(encoder);
+        heif_context_write_to_file(ctx.get(), QFile::encodeName(first).constData());
+    }
+    for (int i = 1; i < kPhotos; ++i)
+        QFile::copy(first, dir + QLatin1Char('/') + names.at(i));
+    return names;
+}
+
+// ---- Per-photo costs ------------------------------------------------------------------------
+
+void BM_BaselineFrameCopy(benchmark::State& state)
+{
+    std::vector<std::uint8_t> a(std::size_t{kW} * kH * 4, 1), b(a.size(), 2);
+    for (auto _ : state) {
+        std::memcpy(b.data(), a.data(), a.size());
+        benchmark::DoNotOptimize(b.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_PrepareRawSlot(benchmark::State& state)
+{
+    const QString path = g_dir + "/rgb/" + photoName(1, "rgb");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(SetPreparer::prepareRawFrame(path, FrameSize{kW, kH}, kDisplay));
+}
+
+void BM_PrepareJpegDisplayCopy(benchmark::State& state)
+{
+    const QString path = g_dir + "/jpg/" + photoName(1, "jpg");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(SetPreparer::preparePhoto(path, kDisplay));
+}
+
+void BM_PrepareHeicDisplayCopy(benchmark::State& state)
+{
+    const QString path = g_dir + "/heic/" + photoName(1, "heic");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(SetPreparer::preparePhoto(path, kDisplay));
+}
+
+// What a tick costs the main thread: painting the prepared copy, against painting the full photo.
+void BM_PaintDisplayCopy(benchmark::State& state)
+{
+    const QImage copy =
+        PhotoDecoder::scaledToFit(cameraImage(1).transformed(QTransform().rotate(90)), kDisplay);
+    QImage canvas(kDisplay, QImage::Format_RGB32);
+    for (auto _ : state) {
+        QPainter p(&canvas);
+        p.drawImage(QRect(QPoint(0, 0), copy.size()), copy);
+    }
+}
+
+void BM_PaintFullPhotoScaled(benchmark::State& state)
+{
+    const QImage full = cameraImage(1).transformed(QTransform().rotate(90));
+    QImage canvas(kDisplay, QImage::Format_RGB32);
+    for (auto _ : state) {
+        QPainter p(&canvas);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(QRect(QPoint(0, 0), PhotoDecoder::fittedSize(full.size(), kDisplay)), full);
+    }
+}
+
+BENCHMARK(BM_BaselineFrameCopy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrepareRawSlot)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrepareJpegDisplayCopy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrepareHeicDisplayCopy)->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK(BM_PaintDisplayCopy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintFullPhotoScaled)->Unit(benchmark::kMillisecond);
+
+// Collects the per-benchmark times for the ratio lines.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::vector<std::pair<std::string, double>> times;
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            times.emplace_back(run.benchmark_name(), run.GetAdjustedRealTime());
+    }
+};
+
+// ---- Playback -------------------------------------------------------------------------------
+
+long residentPeakKb()
+{
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+void resetResidentPeak()
+{
+    QFile f("/proc/self/clear_refs");
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+// A display that paints the way the player widgets do: the prepared copy when there is one, else
+// the full photo fitted (decoded on the spot for a file photo).
+class BenchDisplay : public PlayerDisplay {
+public:
+    PlayerEngine* engine = nullptr;
+    QImage canvas{kDisplay, QImage::Format_RGB32};
+    QElapsedTimer sinceStart;
+    bool lastShown = false;
+    int pass = 0;
+    double firstFrameMs = -1;
+    struct Tick {
+        int pass;
+        bool shown;
+        double lateMs;
+    };
+    std::vector<Tick> ticks;
+
+    void showImage(int view, const PhotoImage& image) override
+    {
+        if (view != 1)
+            return;
+        lastShown = !image.isNull();
+        if (image.isNull())
+            return;
+        const QImage picture = image.bestImage();
+        QPainter p(&canvas);
+        if (picture.size() == PhotoDecoder::fittedSize(picture.size(), kDisplay))
+            p.drawImage(QPoint(0, 0), picture);
+        else
+            p.drawImage(QRect(QPoint(0, 0), PhotoDecoder::fittedSize(picture.size(), kDisplay)), picture);
+        if (firstFrameMs < 0 && !picture.isNull())
+            firstFrameMs = static_cast<double>(sinceStart.nsecsElapsed()) / 1e6;
+        lastShown = !picture.isNull();
+    }
+    // Called by every tick right after the photo was handed over.
+    void setPhotoNumText(const QString& text) override
+    {
+        if (text.isEmpty())
+            return;
+        const double late = static_cast<double>(engine->nowNs() - engine->tickDueNs()) / 1e6;
+        ticks.push_back({pass, lastShown, late});
+    }
+    void setPlaybackSpeedText(const QString&) override {}
+    void setRepeatLabelColour(bool) override {}
+    void recreateControllerBar() override { ++pass; }
+    void resetSliders() override {}
+    void maxOutTheSliderAndImage(const PhotoImage&) override
+    {
+        engine->state()._transactionToTheNextSetWillOccur = false;
+    }
+    void setZoomSliderMaximum(float) override {}
+    double speedSliderValue() const override { return 1.0; }
+    bool toolsPanelShown() const override { return false; }
+    void hideFavouriteButtons() override {}
+    void showFavouriteButtons() override {}
+    float outWidth() const override { return static_cast<float>(kDisplay.width()); }
+    QSize preparedPixelSize(int view) const override { return view == 1 ? kDisplay : QSize(200, 267); }
+    void playlistPassFinished(const PhotoImage&) override {}
+};
+
+void playback(const QString& ext)
+{
+    const QStringList names = fixturesFor(ext);
+    resetResidentPeak();
+    BenchDisplay display;
+    PlayerEngine engine(&display);
+    display.engine = &engine;
+    engine.state()._timerTimeInterval = 1.0f / 30.0f;
+    engine.state()._playbackSpeed = 30;
+    double preparedMs = -1;
+    QObject::connect(&engine, &PlayerEngine::preparationFinished, [&] {
+        if (preparedMs < 0)
+            preparedMs = static_cast<double>(display.sinceStart.nsecsElapsed()) / 1e6;
+    });
+    PlaylistResult result;
+    result.symbolicPath = g_dir + QLatin1Char('/') + ext;
+    result.sortedList = names;
+    result.setIndexes = {0, kPhotos - 1};
+
+    display.sinceStart.start();
+    engine.takePlaylist(result);
+    const double blockedMs = static_cast<double>(display.sinceStart.nsecsElapsed()) / 1e6;
+    while (display.pass <= g_passes)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    engine.stopRenderTimer();
+    const long peakMb = residentPeakKb() / 1024;
+
+    auto share = [&](bool firstPass) {
+        int all = 0;
+        int onTime = 0;
+        for (const auto& t : display.ticks) {
+            if ((t.pass == 1) != firstPass)
+                continue;
+            ++all;
+            onTime += t.shown && t.lateMs <= 5.0 ? 1 : 0;
+        }
+        return all == 0 ? 0.0 : 100.0 * onTime / all;
+    };
+    std::vector<double> late;
+    for (const auto& t : display.ticks) {
+        if (t.pass > 1)
+            late.push_back(t.lateMs);
+    }
+    std::sort(late.begin(), late.end());
+    const double p99 = late.empty() ? 0 : late[static_cast<std::size_t>(late.size() * 0.99)];
+    std::printf(
+        "%-5s on time: first pass %5.1f%%, later passes %5.1f%% (late p99 %.2f ms) | first frame %7.1f ms "
+        "(%.2f ticks) | set start blocked %6.2f ms (%.2f ticks) | set prepared %7.1f ms (%.2f of the set's "
+        "%d ticks) | peak RSS %ld MB\n",
+        qPrintable(ext), share(true), share(false), p99, display.firstFrameMs,
+        display.firstFrameMs / kPeriodMs, blockedMs, blockedMs / kPeriodMs, preparedMs,
+        preparedMs / (kPeriodMs * kPhotos), kPhotos, peakMb);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a.rfind("--passes=", 0) == 0)
+            g_passes = std::stoi(a.substr(9));
+        else if (a.rfind("--fixtures=", 0) == 0)
+            g_dir = QString::fromStdString(a.substr(11));
+        else if (a.rfind("--kinds=", 0) == 0)
+            g_kinds = QString::fromStdString(a.substr(8)).split(QLatin1Char(','));
+        else
+            args.push_back(argv[i]);
+    }
+    int qtArgc = 1;
+    QGuiApplication app(qtArgc, argv);
+    for (const QString& kind : {QStringLiteral("jpg"), QStringLiteral("heic"), QStringLiteral("rgb")})
+        fixturesFor(kind);
+
+    int benchArgc = static_cast<int>(args.size());
+    benchmark::Initialize(&benchArgc, args.data());
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    double baseline = 0;
+    for (const auto& [name, t] : reporter.times) {
+        if (name.find("Baseline") != std::string::npos)
+            baseline = t;
+    }
+    if (baseline > 0) {
+        std::printf("\nratios to BM_BaselineFrameCopy (time / baseline time; lower is faster):\n");
+        for (const auto& [name, t] : reporter.times)
+            std::printf("  %-28s %7.2f\n", name.c_str(), t / baseline);
+    }
+
+    std::printf("\nplayback at 30 photos per second, %d photos of %d x %d, %d passes, tick period %.1f ms:\n",
+                kPhotos, kW, kH, g_passes, kPeriodMs);
+    for (const QString& kind : g_kinds)
+        playback(kind);
+    benchmark::Shutdown();
+    return 0;
+}
