@@ -349,6 +349,11 @@ void PlayerEngine::landSlot(const Job& job, const PhotoImage& image)
         s_._image[static_cast<std::size_t>(job.index - 1)] = image;
     if (job.kind == Job::Kind::RawSlot && job.index == 1 && !image.isNull())
         updateZoomMaximum(image);
+    if (job.index == 1 && slot1Deferred_ == job.generation) {
+        slot1Deferred_ = 0;
+        if (s_._view1RenderPid == 0)
+            display_->showImage(1, s_._image[0]);
+    }
     Q_EMIT slotPrepared(job.index);
 }
 
@@ -367,8 +372,16 @@ void PlayerEngine::landPreview(const Job& job, const PhotoImage& image)
 
 void PlayerEngine::displayStep(const PhotoImage& first)
 {
-    if (!first.isNull())
-        display_->showImage(1, s_._image[0].isNull() ? first : s_._image[0]);
+    if (!first.isNull()) {
+        // While slot 1's display copy is still being decoded, showing the photo would mean decoding
+        // it on the main thread; it is shown when the copy lands (unless a tick came first).
+        const PhotoImage& slot1 = s_._image[0];
+        if (slot1.displayImage().isNull() && display_->preparedPixelSize(1).isValid() &&
+            !display_->preparedPixelSize(1).isEmpty())
+            slot1Deferred_ = generation_;
+        else
+            display_->showImage(1, slot1.isNull() ? first : slot1);
+    }
     display_->recreateControllerBar();
     configRenderTimer();
     display_->maxOutTheSliderAndImage(first.isNull() ? PhotoImage() : s_._image[0]);

@@ -144,6 +144,8 @@ private:
     int pending_ = 0;
     std::int64_t deadlineNs_ = 0;
     std::int64_t tickDueNs_ = 0;
+    // The set start whose first photo waits for its display copy before it is shown.
+    std::uint64_t slot1Deferred_ = 0;
     // Prepared photos of earlier set starts: one raw set of 45 full frames fits.
     PhotoCache cache_{std::int64_t{2400} << 20};
     // The raw frame size in force (`_imageCaptureWidth` x `_imageCaptureHeight`), carried across sets.

@@ -1,6 +1,7 @@
 #include "player/PlayerEngine.h"
 
 #include "FakeDisplay.h"
+#include "PlayerFixtures.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -92,6 +93,7 @@ private Q_SLOTS:
     void favouriteButtons_data();
     void favouriteButtons();
     void emptyIndexListPlaysNothing();
+    void generatePlaylistStartsFirstSet();
 };
 
 void TestPlayerEngine::threeSetsWrapWithPreviews()
@@ -329,6 +331,32 @@ void TestPlayerEngine::emptyIndexListPlaysNothing()
     QVERIFY(rig.command(1)); // resumes a timer whose tick finds no set and stops for good
     QVERIFY(rig.tick());
     QVERIFY(!rig.engine->renderTimerRunning());
+}
+
+void TestPlayerEngine::generatePlaylistStartsFirstSet()
+{
+    Rig rig;
+    for (int set = 1; set <= 2; ++set) {
+        for (int photo = 1; photo <= 10; ++photo) {
+            const bool end = photo == 1 || photo == 10;
+            QVERIFY(fixtures::makeJpeg(rig.dir.filePath(photoName(set, photo)),
+                                       end ? fixtures::signature("10.1") : QString(), {16, 16}, photo));
+        }
+    }
+    rig.s()._pathToDownloadsDir = rig.dir.path();
+    rig.s()._fifoLifoSegMode = 0;
+    rig.engine->generatePlaylistButtonAction();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.display.passesFinished, 1, 30000);
+    QCOMPARE(rig.s()._symbolicPath, rig.dir.path());
+    QCOMPARE(rig.s()._sortedListv2.size(), 20);
+    QCOMPARE(rig.s()._arrayOfSetIndexes, (QList<std::int32_t>{10, 19, 0, 9}));
+    // FIFO: the set with the largest key plays first, the other one waits in view 2.
+    QVERIFY(rig.settle());
+    QCOMPARE(rig.s()._setNumRenderedInView1, 1);
+    QCOMPARE(rig.shown(1), photoName(2, 1));
+    QCOMPARE(rig.shown(2), photoName(1, 1));
+    QCOMPARE(rig.display.barsCreated, 1);
+    QVERIFY(rig.engine->renderTimerRunning());
 }
 
 QTEST_MAIN(TestPlayerEngine)

@@ -248,6 +248,9 @@ void TestSetPreparation::jpegSlotsGetDisplayCopies()
         QCOMPARE(photo.displayImage().size(), QSize(160, 120));
     }
     QVERIFY(engine.state()._image[12].isNull());
+    // The set's first photo went to the display with its copy, not as a file to decode there.
+    QCOMPARE(display.views[1].filePath(), dir.filePath(names.first()));
+    QCOMPARE(display.views[1].displayImage().size(), QSize(160, 120));
     // Zooming in can still ask for the whole photo.
     QCOMPARE(engine.state()._image[0].fullImage().size(), QSize(640, 480));
 }
