@@ -23,6 +23,16 @@ std::int64_t steadyNs()
         .count();
 }
 
+// 4 or 6 for the peer's address, an IPv4 address mapped into IPv6 counting as 4; 0 when unknown.
+int addressFamily(const QHostAddress& peer)
+{
+    bool mapped = false;
+    peer.toIPv4Address(&mapped);
+    if (mapped)
+        return 4;
+    return peer.protocol() == QAbstractSocket::IPv6Protocol ? 6 : 0;
+}
+
 } // namespace
 
 MvcMaster::MvcMaster(QObject* parent) : QObject(parent), m_clock(steadyNs)
@@ -104,20 +114,22 @@ void MvcMaster::newConnectionsPending()
 {
     while (m_listener->hasPendingConnections()) {
         QPointer<QTcpSocket> socket = m_listener->nextPendingConnection();
-        // Handled one turn later, as the platform's new-connection callback is.
+        // Handled one turn later, as the platform's new-connection callback is; the time that the
+        // duplicate rule compares is taken now, when the connection was accepted.
         QMetaObject::invokeMethod(
             this,
-            [this, socket] {
+            [this, socket, acceptedNs = now()] {
                 if (socket)
-                    listenerRxdNewConnection(socket);
+                    listenerRxdNewConnection(socket, acceptedNs);
             },
             Qt::QueuedConnection);
     }
 }
 
-void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket)
+void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::int64_t> acceptedNs)
 {
-    const int k = m_table.assignNewConnection(now());
+    const int k =
+        m_table.assignNewConnection(acceptedNs.value_or(now()), addressFamily(socket->peerAddress()));
     if (k < 0) {
         // Dropped: neither started nor kept.
         socket->abort();

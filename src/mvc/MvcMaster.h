@@ -74,8 +74,9 @@ public:
     int liveSocketCount() const;
     qsizetype bufferedBytes(int slot) const { return m_rx.at(std::size_t(slot)).assembler.bufferedBytes(); }
 
-    // Assigns an accepted socket to a slot or drops it; takes ownership.
-    void listenerRxdNewConnection(QTcpSocket* socket);
+    // Assigns an accepted socket to a slot or drops it; takes ownership. `acceptedNs` is when it was
+    // accepted (now when not given).
+    void listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::int64_t> acceptedNs = std::nullopt);
 
 Q_SIGNALS:
     // Show `image` in the image view of display position `view` (0 to 2).

@@ -2,11 +2,13 @@
 
 namespace qr {
 
-int MvcSlotTable::assignNewConnection(std::int64_t nowNs)
+int MvcSlotTable::assignNewConnection(std::int64_t nowNs, int addressFamily)
 {
+    const bool sameFamily = addressFamily != 0 && addressFamily == m_lastAddressFamily;
     const bool duplicate =
-        m_rxdNewConnectionTimestamp && nowNs - *m_rxdNewConnectionTimestamp < kDuplicateGapNs;
+        m_rxdNewConnectionTimestamp && nowNs - *m_rxdNewConnectionTimestamp < kDuplicateGapNs && !sameFamily;
     m_rxdNewConnectionTimestamp = nowNs;
+    m_lastAddressFamily = addressFamily;
     if (duplicate) {
         ++m_happyEyeballsCntr;
         return -1;

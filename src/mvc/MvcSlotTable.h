@@ -24,9 +24,14 @@ public:
         MvcIndicatorColour colour = MvcIndicatorColour::Grey;
     };
 
-    // Chooses the slot (0 to 2) of a connection that arrived at nowNs (a monotonic clock), or -1 when
-    // the connection is to be dropped. The chosen slot starts over: not ready, no messages.
-    int assignNewConnection(std::int64_t nowNs);
+    // Chooses the slot (0 to 2) of a connection that arrived at nowNs (a monotonic clock) from a peer
+    // of `addressFamily` (4, 6, or 0 when unknown), or -1 when the connection is to be dropped. The
+    // chosen slot starts over: not ready, no messages.
+    //
+    // A connection less than 1 ms after the previous one is the loser of one phone's dual-stack race
+    // and is dropped, unless both came over the same address family: connections accepted in one
+    // batch after a busy moment are close together in time yet come from different phones.
+    int assignNewConnection(std::int64_t nowNs, int addressFamily = 0);
 
     // Applies a reported connection state to the slot; returns the indicator to paint, if any.
     std::optional<IndicatorPaint> connectionStateChanged(int slot, int state);
@@ -40,6 +45,7 @@ public:
 private:
     std::array<MvcRxSlot, kSlots> m_slots{};
     std::optional<std::int64_t> m_rxdNewConnectionTimestamp;
+    int m_lastAddressFamily = 0;
     std::int32_t m_happyEyeballsCntr = 0;
 };
 

@@ -16,16 +16,17 @@ struct Step {
     double tMs = 0;
     int slot = 0;
     int state = 0;
+    int family = 0; // of a Connect: 4, 6, 0 unknown
 };
 
-Step connectAt(double tMs)
+Step connectAt(double tMs, int family = 0)
 {
-    return {Step::Connect, tMs, 0, 0};
+    return {Step::Connect, tMs, 0, 0, family};
 }
 
 Step stateOf(int slot, ConnectionState s)
 {
-    return {Step::State, 0, slot, int(s)};
+    return {Step::State, 0, slot, int(s), 0};
 }
 
 } // namespace
@@ -68,6 +69,13 @@ void TestMvcSlotTable::slotChoice_data()
                                            << QList<int>{0, 1, 2, -1} << 0;
     QTest::newRow("two connections 0.5 ms apart")
         << QList<Step>{connectAt(0), connectAt(0.5)} << QList<int>{0, -1} << 1;
+    QTest::newRow("IPv4 then IPv6 0.5 ms apart: one phone's race")
+        << QList<Step>{connectAt(0, 4), connectAt(0.5, 6)} << QList<int>{0, -1} << 1;
+    QTest::newRow("IPv6 then IPv4 0.5 ms apart: one phone's race")
+        << QList<Step>{connectAt(0, 6), connectAt(0.5, 4)} << QList<int>{0, -1} << 1;
+    QTest::newRow("two IPv4 phones accepted together are both kept")
+        << QList<Step>{connectAt(0, 4), connectAt(0.01, 4), connectAt(0.02, 4), connectAt(0.03, 4)}
+        << QList<int>{0, 1, 2, -1} << 0;
     QTest::newRow("the first connection is never a duplicate")
         << QList<Step>{connectAt(0)} << QList<int>{0} << 0;
     QTest::newRow("exactly 1 ms apart is not a duplicate")
@@ -96,7 +104,7 @@ void TestMvcSlotTable::slotChoice()
     QList<int> got;
     for (const Step& s : steps) {
         if (s.kind == Step::Connect) {
-            const int k = t.assignNewConnection(std::int64_t(s.tMs * double(kMs)));
+            const int k = t.assignNewConnection(std::int64_t(s.tMs * double(kMs)), s.family);
             got.append(k);
             if (k >= 0) {
                 QVERIFY(t.slot(k).filled);

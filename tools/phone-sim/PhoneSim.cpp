@@ -21,7 +21,7 @@ PhoneSim::PhoneSim(const Options& options, QObject* parent)
     connect(&m_timer, &QTimer::timeout, this, &PhoneSim::sendNext);
     const int cycle = std::max(1, m_o.patternCycle);
     for (int i = 0; i < cycle; ++i)
-        m_payloads.append(PlatformLz4Encoder::encode(testPatternRgb(m_o.width, m_o.height, i)));
+        m_payloads.append(PlatformLz4Encoder::encode(testPatternRgb(m_o.width, m_o.height, i, m_o.noisy)));
 }
 
 PhoneSim::~PhoneSim() = default;
@@ -51,7 +51,7 @@ void PhoneSim::start()
     m_socket->connectToHost(m_o.host, m_o.port);
 }
 
-QByteArray PhoneSim::testPatternRgb(int width, int height, int n)
+QByteArray PhoneSim::testPatternRgb(int width, int height, int n, bool noisy)
 {
     QByteArray rgb(qsizetype(width) * height * 3, Qt::Uninitialized);
     auto* p = reinterpret_cast<unsigned char*>(rgb.data());
@@ -66,6 +66,15 @@ QByteArray PhoneSim::testPatternRgb(int width, int height, int n)
             px[0] = kColours[q][0];
             px[1] = kColours[q][1];
             px[2] = kColours[q][2];
+        }
+    }
+    if (noisy) {
+        std::uint32_t x = 0x9E3779B9U * std::uint32_t(n + 1);
+        for (qsizetype i = 0; i < rgb.size(); ++i) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            p[i] = static_cast<unsigned char>(std::min(255U, p[i] + (x & 31U)));
         }
     }
     // The frame number as 16 squares of 8 x 8 pixels, most significant bit first.

@@ -39,6 +39,7 @@ public:
         quint32 seed = 1;
         int patternCycle = 8; // distinct frames made in advance and sent in turn
         bool closeAtEnd = true;
+        bool noisy = false; // sensor-like noise, which LZ4 barely compresses
     };
 
     struct Discovered {
@@ -66,7 +67,8 @@ public:
 
     // The raw RGB test pattern of frame `n`: four coloured quadrants that move with the frame number,
     // and the frame number in binary as 16 black or white 8-pixel squares along the top-left edge.
-    static QByteArray testPatternRgb(int width, int height, int n);
+    // With `noisy`, every byte also gets up to 31 of pseudo-random noise.
+    static QByteArray testPatternRgb(int width, int height, int n, bool noisy = false);
     // One whole message (header and compressed payload).
     static QByteArray message(const Options& o, quint16 counter, const QByteArray& compressedPayload);
     static QByteArray closeRequest();

@@ -1,0 +1,220 @@
+// Three simulated phones streaming to the capture master over loopback at 30 frames per second each.
+// Reported per run: frames shown per second per display position (goal 30 each), latency from a
+// message's last byte to its image being shown, and the longest stretch the main thread was busy.
+// The baseline, measured in the same run, is the time one frame takes to decode on one core:
+// latency and busy time are given as multiples of it, frames shown as a fraction of frames sent.
+
+#include "PhoneSim.h"
+#include "PlatformLz4Encoder.h"
+#include "mvc/MvcFrameDecoder.h"
+#include "mvc/MvcMaster.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+using qr::MvcMaster;
+using qr::PhoneSim;
+
+namespace {
+
+std::int64_t steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(p * double(v.size() - 1) + 0.5))];
+}
+
+double decodeBaselineMs(int w, int h, bool noisy)
+{
+    const QByteArray payload = qr::PlatformLz4Encoder::encode(PhoneSim::testPatternRgb(w, h, 1, noisy));
+    qr::MvcMsgHeader hd;
+    hd.width = std::uint16_t(w);
+    hd.height = std::uint16_t(h);
+    hd.posOrient = 0x00; // turned, the dearer case
+    hd.mvcLen = std::uint32_t(payload.size());
+    qr::MvcFrameDecoder decoder;
+    std::vector<double> ms;
+    for (int i = 0; i < 15; ++i) {
+        QElapsedTimer t;
+        t.start();
+        const QImage img = decoder.decode(hd, payload);
+        benchmark::DoNotOptimize(img.constBits());
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    return percentile(ms, 0.5);
+}
+
+struct Result {
+    double shownPerSecond[3] = {0, 0, 0};
+    double sentPerSecond = 0;
+    double latencyMedianMs = 0;
+    double latencyP99Ms = 0;
+    double busyMaxMs = 0;
+};
+
+Result runScenario(int w, int h, bool worker, bool noisy, double seconds)
+{
+    MvcMaster master;
+    MvcMaster::Options o;
+    o.listenAddress = QHostAddress::LocalHost;
+    o.advertise = false;
+    o.decodeOnWorker = worker;
+    master.setOptions(o);
+    master.setupMvcMaster();
+
+    // The phones live on a thread of their own so that they do not share the master's event loop.
+    QThread phoneThread;
+    QObject phoneContext;
+    phoneContext.moveToThread(&phoneThread);
+    phoneThread.start();
+    std::vector<PhoneSim*> phones;
+    QMetaObject::invokeMethod(
+        &phoneContext,
+        [&] {
+            for (int v = 0; v < 3; ++v) {
+                PhoneSim::Options po;
+                po.port = master.serverPort();
+                po.width = w;
+                po.height = h;
+                po.view = v;
+                po.orientation = v == 1 ? 0 : 1;
+                po.fps = 30;
+                po.noisy = noisy;
+                po.patternCycle = 4;
+                auto* p = new PhoneSim(po);
+                // Phones connect one after another, never within the same millisecond.
+                QTimer::singleShot(20 * v, p, &PhoneSim::start);
+                phones.push_back(p);
+            }
+        },
+        Qt::BlockingQueuedConnection);
+
+    bool measuring = false;
+    int shown[3] = {0, 0, 0};
+    std::vector<double> latency;
+    QObject::connect(&master, &MvcMaster::showImage, [&](int view, const QImage&) {
+        if (measuring && view >= 0 && view < 3)
+            ++shown[view];
+    });
+    QObject::connect(&master, &MvcMaster::frameDecoded, [&](int, int, std::int64_t lastByteNs) {
+        if (measuring)
+            latency.push_back(double(steadyNs() - lastByteNs) / 1e6);
+    });
+    // A 1 ms probe: the longest gap between its ticks is the longest the main thread was busy.
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    std::int64_t lastTick = 0;
+    double busyMax = 0;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const std::int64_t t = steadyNs();
+        if (measuring && lastTick != 0)
+            busyMax = std::max(busyMax, double(t - lastTick) / 1e6 - 1.0);
+        lastTick = t;
+    });
+    probe.start();
+
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 700) // warm-up: connections, first frames
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    int sentBefore = 0;
+    for (auto* p : phones)
+        sentBefore += p->framesSent();
+    measuring = true;
+    clock.restart();
+    lastTick = 0;
+    while (clock.elapsed() < qint64(seconds * 1000))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    measuring = false;
+    const double elapsed = double(clock.nsecsElapsed()) / 1e9;
+    int sentAfter = 0;
+    for (auto* p : phones)
+        sentAfter += p->framesSent();
+
+    QMetaObject::invokeMethod(
+        &phoneContext,
+        [&] {
+            for (auto* p : phones)
+                delete p;
+        },
+        Qt::BlockingQueuedConnection);
+    phoneThread.quit();
+    phoneThread.wait();
+
+    Result r;
+    for (int v = 0; v < 3; ++v)
+        r.shownPerSecond[v] = shown[v] / elapsed;
+    r.sentPerSecond = (sentAfter - sentBefore) / elapsed;
+    r.latencyMedianMs = percentile(latency, 0.5);
+    r.latencyP99Ms = percentile(latency, 0.99);
+    r.busyMaxMs = busyMax;
+    return r;
+}
+
+void BM_ThreePhones(benchmark::State& state)
+{
+    const int w = int(state.range(0));
+    const int h = int(state.range(1));
+    const bool worker = state.range(2) != 0;
+    const bool noisy = state.range(3) != 0;
+    const double baseMs = decodeBaselineMs(w, h, noisy);
+    Result r;
+    for (auto _ : state)
+        r = runScenario(w, h, worker, noisy, 3.0);
+    state.counters["base_decode_ms"] = baseMs;
+    state.counters["shown_pos1"] = r.shownPerSecond[0];
+    state.counters["shown_pos2"] = r.shownPerSecond[1];
+    state.counters["shown_pos3"] = r.shownPerSecond[2];
+    state.counters["shown_per_sent"] =
+        r.sentPerSecond > 0
+            ? (r.shownPerSecond[0] + r.shownPerSecond[1] + r.shownPerSecond[2]) / r.sentPerSecond
+            : 0;
+    state.counters["lat_med_ms"] = r.latencyMedianMs;
+    state.counters["lat_p99_ms"] = r.latencyP99Ms;
+    state.counters["busy_max_ms"] = r.busyMaxMs;
+    state.counters["lat_med_x_base"] = r.latencyMedianMs / baseMs;
+    state.counters["lat_p99_x_base"] = r.latencyP99Ms / baseMs;
+    state.counters["busy_max_x_base"] = r.busyMaxMs / baseMs;
+}
+
+// Arguments: width, height, decode on the worker pool (1) or on the main thread (0), noisy frames.
+BENCHMARK(BM_ThreePhones)
+    ->ArgNames({"w", "h", "worker", "noisy"})
+    ->Args({1280, 960, 1, 0})
+    ->Args({1280, 960, 0, 0})
+    ->Args({1920, 1440, 1, 0})
+    ->Args({1920, 1440, 0, 0})
+    ->Args({1280, 960, 1, 1})
+    ->Args({1920, 1440, 1, 1})
+    ->Args({1920, 1440, 0, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
