@@ -6,6 +6,7 @@
 #include "decode/KroxDecoder.h"
 #include "decode/Lz4FrameDecoder.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -34,6 +35,16 @@ inline void kroxParse(const std::uint8_t* data, std::size_t size)
         require(p.fileName.startsWith(QLatin1String("krox_")));
         end = p.offset + p.length;
     }
+    // Reading only the head of the file, as the unpacker does, gives the same layout.
+    const std::size_t headSize = std::min<std::size_t>(size, KroxDecoder::kMaxHeadSize);
+    const KroxLayout fromHead = KroxDecoder::parse(QStringLiteral("fuzz.krox"), std::span(data, headSize),
+                                                   static_cast<std::int64_t>(size));
+    require(fromHead.valid == layout.valid && fromHead.reason == layout.reason);
+    require(fromHead.payloads.size() == layout.payloads.size());
+    for (std::size_t i = 0; i < layout.payloads.size(); ++i)
+        require(fromHead.payloads[i].offset == layout.payloads[i].offset &&
+                fromHead.payloads[i].length == layout.payloads[i].length &&
+                fromHead.payloads[i].fileName == layout.payloads[i].fileName);
 }
 
 // An LZ4 stream, its first byte choosing the output capacity: the result never exceeds the
