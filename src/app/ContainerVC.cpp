@@ -11,6 +11,8 @@
 #include "platform/MainWindow.h"
 #include "platform/StandardFolders.h"
 #include "platform/UserDefaults.h"
+#include "player/PlayerEngine.h"
+#include "ui/PlayerUi.h"
 
 #include <QGuiApplication>
 #include <QMenuBar>
@@ -66,6 +68,13 @@ void ContainerVC::updateUI(int32_t /*unused*/)
     _screen = ScreenMetricsCalc::compute(mainScreenInfo());
     _containerView = new ContainerView;
     _containerView->resize(static_cast<int>(_screen.outWidth), static_cast<int>(_screen.outHeight));
+    _playerUi = std::make_unique<PlayerUi>(_containerView, &_screen);
+    _playerEngine = std::make_unique<PlayerEngine>(_playerUi.get());
+    _playerUi->setEngine(_playerEngine.get());
+    _playerUi->setBarDelegate(this);
+    _playerUi->setLayoutModeSource([this] {
+        return LayoutMode{_modes._mediaPlayerModeEn, _modes._mvcModeEn, _mvc._mvcPresentationMode, false};
+    });
 
     _folders = AppFolders::prepare(StandardFolders::applicationSupport(), StandardFolders::downloads());
     _player._toolsButtonBackActionCntr = 0;
@@ -93,6 +102,11 @@ void ContainerVC::presentStartupDialog()
     if (!WelcomeDialog::run())
         return;
     _modes._mediaPlayerModeEn = true;
+    _playerUi->setFavoritesDir(_folders._pathToFavoritesDir);
+    _playerEngine->state()._pathToDownloadsDir = _folders._pathToDownloadsDir;
+    if (_kroxDecoder)
+        _playerEngine->setKroxDecoder(*_kroxDecoder);
+    _playerUi->installTransportKeys(m_window);
     configRenderView1();
     configRenderView2();
     configRenderView3();
@@ -100,10 +114,10 @@ void ContainerVC::presentStartupDialog()
     configGeneratePlaylistButton();
     configJpegHeicRgbAllSeg();
     configFifoLifoSeg();
-    _player._toolsEn = false;
+    _playerUi->controls()._toolsEn = false;
     configToolsButton();
-    _player._imageOffsetW = 0.0f;
-    _player._imageOffsetH = 0.0f;
+    _playerUi->controls()._imageOffsetW = 0.0f;
+    _playerUi->controls()._imageOffsetH = 0.0f;
     configSliders();
     configResetSlidersButton();
     configSaveAsPresetButton();
@@ -166,20 +180,64 @@ QStringList ContainerVC::stripOffAllButLastPathComponent(const QStringList& path
     return CompanionMoves::stripOffAllButLastPathComponent(paths);
 }
 
-// Player panels and controls: built with the player interface.
-void ContainerVC::configRenderView1() {}
-void ContainerVC::configRenderView2() {}
-void ContainerVC::configRenderView3() {}
-void ContainerVC::configRenderView4() {}
-void ContainerVC::configGeneratePlaylistButton() {}
-void ContainerVC::configJpegHeicRgbAllSeg() {}
-void ContainerVC::configFifoLifoSeg() {}
-void ContainerVC::configToolsButton() {}
-void ContainerVC::configSliders() {}
-void ContainerVC::configResetSlidersButton() {}
-void ContainerVC::configSaveAsPresetButton() {}
-void ContainerVC::configShareFavPhotosButton() {}
-void ContainerVC::configView1Labels() {}
+// Player panels and controls.
+void ContainerVC::configRenderView1()
+{
+    _playerUi->configRenderView1();
+}
+void ContainerVC::configRenderView2()
+{
+    _playerUi->configRenderView2();
+}
+void ContainerVC::configRenderView3()
+{
+    _playerUi->configRenderView3();
+}
+void ContainerVC::configRenderView4()
+{
+    _playerUi->configRenderView4();
+}
+void ContainerVC::configGeneratePlaylistButton()
+{
+    _playerUi->controls().configGeneratePlaylistButton();
+}
+void ContainerVC::configJpegHeicRgbAllSeg()
+{
+    _playerUi->controls().configJpegHeicRgbAllSeg();
+}
+void ContainerVC::configFifoLifoSeg()
+{
+    _playerUi->controls().configFifoLifoSeg();
+}
+void ContainerVC::configToolsButton()
+{
+    _playerUi->controls().configToolsButton();
+}
+void ContainerVC::configSliders()
+{
+    _playerUi->controls().configSliders();
+}
+void ContainerVC::configResetSlidersButton()
+{
+    _playerUi->controls().configResetSlidersButton();
+}
+void ContainerVC::configSaveAsPresetButton()
+{
+    _playerUi->controls().configSaveAsPresetButton();
+}
+void ContainerVC::configShareFavPhotosButton()
+{
+    _playerUi->controls().configShareFavPhotosButton();
+}
+void ContainerVC::configView1Labels()
+{
+    _playerUi->controls().configView1Labels();
+}
+
+void ContainerVC::toContainerVCFromPbCtlrView(PbCtlrView* /*sender*/, int32_t playbackNum)
+{
+    _playerEngine->toContainerVCFromPbCtlrView(playbackNum);
+}
 
 void ContainerVC::menuRefresh()
 {
@@ -192,13 +250,18 @@ void ContainerVC::menuPresentationMode2() {}
 void ContainerVC::menuPresentationMode3() {}
 void ContainerVC::menuPresentationMode4() {}
 void ContainerVC::menuToggleColors() {}
-// Repeat switch: built with the transport commands.
-void ContainerVC::menuToggleRepeatSet() {}
+void ContainerVC::menuToggleRepeatSet()
+{
+    _playerEngine->menuToggleRepeatSet(_modes._mediaPlayerModeEn);
+}
 
-// The layout's resize computation comes with the player interface; until then any size is taken.
 QSize ContainerVC::windowWillResize(QSize proposed)
 {
-    return proposed;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const float scale = screen ? static_cast<float>(screen->devicePixelRatio()) : 1.0f;
+    // The menu bar's height as the window reports it (no fallback here).
+    const double menuBar = m_window && m_window->menuWidget() ? m_window->menuWidget()->height() : 0.0;
+    return _playerUi->windowWillResize(proposed, scale, menuBar);
 }
 
 } // namespace qr

@@ -3,6 +3,7 @@
 #include "app/AppFolders.h"
 #include "companion/SharedContainer.h"
 #include "modes/ModeFlags.h"
+#include "ui/PbCtlrViewPlaybackDelegate.h"
 #include "ui/ScreenMetrics.h"
 
 #include <QObject>
@@ -19,10 +20,12 @@ namespace qr {
 class ContainerView;
 class KroxDecoder;
 class MainWindow;
+class PlayerEngine;
+class PlayerUi;
 
 // The main controller: owns the state of every mode, grouped per subsystem, and forwards each
 // operation to the subsystem that implements it. Lives on the main thread.
-class ContainerVC : public QObject {
+class ContainerVC : public QObject, public PbCtlrViewPlaybackDelegate {
     Q_OBJECT
 public:
     explicit ContainerVC(MainWindow* window);
@@ -74,6 +77,9 @@ public:
     // The window's resize hook: the size the window takes for a proposed size.
     QSize windowWillResize(QSize proposed);
 
+    // The controller bar's commands, carried out by the player engine.
+    void toContainerVCFromPbCtlrView(PbCtlrView* sender, int32_t playbackNum) override;
+
     // --- Mode flags (start-up chooser and the dialogs after it) ---
     ModeFlags _modes;
 
@@ -92,15 +98,16 @@ public:
     // --- Screen and layout ---
     ScreenMetrics _screen;
     ContainerView* _containerView = nullptr; // owned by the window once installed
+    // Panels, controls, labels and controller bar on the container view; the player engine's display.
+    std::unique_ptr<PlayerUi> _playerUi;
 
     // --- Player ---
     struct Player {
         bool _repeatSetEn = false;
         int32_t _toolsButtonBackActionCntr = 0;
-        bool _toolsEn = false;
-        float _imageOffsetW = 0.0f;
-        float _imageOffsetH = 0.0f;
     } _player;
+    // Playlist, scheduler and transport; `_toolsEn` and the image offsets live in _playerUi->controls().
+    std::unique_ptr<PlayerEngine> _playerEngine;
 
     // --- Multi View Capture ---
     struct Mvc {

@@ -2,6 +2,7 @@
 
 #include "player/PhotoImage.h"
 #include "player/PlayerDisplay.h"
+#include "ui/PbCtlrView.h"
 #include "ui/PlayerControls.h"
 #include "ui/RenderPanels.h"
 
@@ -17,7 +18,6 @@
 
 namespace qr {
 
-class PbCtlrView;
 class PlayerEngine;
 class SharingPicker;
 struct ScreenMetrics;
@@ -119,6 +119,7 @@ private:
     QPointer<QLabel> m_repeatSetLabel;
     QPointer<QWidget> m_keyWindow;
     PanelFrames m_frames;
+    int m_containerHeight = 0;
     std::array<PhotoImage, 3> m_shown; // what image views 1 to 3 show
 };
 

@@ -150,6 +150,7 @@ private Q_SLOTS:
     void keyboardTransport();
     void accessibleNames();
     void thumbnailFillsPanel();
+    void containerGrowthKeepsBottomAnchor();
 };
 
 void TstPlayerUi::layoutOnScreen()
@@ -550,6 +551,20 @@ void TstPlayerUi::thumbnailFillsPanel()
     f.ui->windowWillResize(QSize(1700, 1003), 1.0f, 19.0);
     QCOMPARE(f.ui->panels().imageView(2)->image().deviceIndependentSize().toSize(),
              QSize(1700 - 2 * 738, 328));
+}
+
+void TstPlayerUi::containerGrowthKeepsBottomAnchor()
+{
+    Fixture f;
+    f.ui->createControllerBar();
+    const QRect bar = f.ui->controllerBar()->geometry();
+    const QRect rv1 = f.ui->panels().renderView(1)->geometry();
+    // Taller by 40: everything keeps its distance from the bottom edge, as bottom-left points do.
+    f.container->resize(1440, 826);
+    QCOMPARE(f.ui->controllerBar()->geometry(), bar.translated(0, 40));
+    QCOMPARE(f.ui->panels().renderView(1)->geometry(), rv1.translated(0, 40));
+    f.container->resize(1440, 786);
+    QCOMPARE(f.ui->controllerBar()->geometry(), bar);
 }
 
 QTEST_MAIN(TstPlayerUi)
