@@ -45,6 +45,7 @@ PlayerEngine::~PlayerEngine()
     }
     pool_.clear();
     pool_.waitForDone();
+    const std::lock_guard lock(mailbox_);
 }
 
 // Pool side ---------------------------------------------------------------------------------------
@@ -87,6 +88,14 @@ void PlayerEngine::runOne()
         return; // the work was dropped by a later set start
     }
     QMetaObject::invokeMethod(this, "drainResults", Qt::QueuedConnection);
+    // Orders this worker's last use of the engine before the engine's destruction through a lock
+    // the project owns (the pool's own wait is invisible to a race checker).
+    const std::lock_guard lock(mailbox_);
+}
+
+void PlayerEngine::waitForPool()
+{
+    pool_.waitForDone();
 }
 
 void PlayerEngine::enqueue(std::vector<Job> jobs)

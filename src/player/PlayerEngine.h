@@ -69,7 +69,8 @@ public:
     std::uint64_t generation() const { return generation_; }
     // Jobs of the current set (slots and previews) not yet landed.
     int pendingPreparations() const { return pending_; }
-    QThreadPool& pool() { return pool_; }
+    // Blocks until the pool has nothing running or queued; for tests and benchmarks only.
+    void waitForPool();
     PhotoCache& cache() { return cache_; }
     // The deadline of the tick running now (or of the last one), on the render timer's clock.
     std::int64_t tickDueNs() const { return tickDueNs_; }

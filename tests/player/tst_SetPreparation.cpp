@@ -214,7 +214,7 @@ void TestSetPreparation::lateFramesOfOldSetAreDropped()
     QCoreApplication::processEvents();
     engine.toContainerVCFromPbCtlrView(6);
     QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 60000);
-    engine.pool().waitForDone();
+    engine.waitForPool();
     QCoreApplication::processEvents();
     QCOMPARE(engine.state()._setNumRenderedInView1, 2);
     for (int slot = 1; slot <= 10; ++slot)
