@@ -1,5 +1,7 @@
 #include "companion/CompanionMoves.h"
 
+#include "platform/LogCategories.h"
+
 #include "companion/SafeFileMove.h"
 
 #include <QDir>
@@ -12,6 +14,14 @@ namespace qr {
 namespace {
 
 const QDir::Filters kEntries = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
+
+bool moveOne(const QString& source, const QString& destination)
+{
+    const bool moved = SafeFileMove::moveFile(source, destination);
+    qCDebug(lcCompanion) << (moved ? "moved" : "left in place (destination not written):") << source << "->"
+                         << destination;
+    return moved;
+}
 
 bool usableDir(const QString& dir)
 {
@@ -61,7 +71,7 @@ QStringList CompanionMoves::moveInputsToAppGroupSharedRxDir(const QString& downl
         const QString ext = pathExtension(name);
         if (ext != QLatin1String("krox") && ext != QLatin1String("kroa"))
             continue;
-        if (SafeFileMove::moveFile(downloadsDir + QLatin1Char('/') + name, rxDir + QLatin1Char('/') + name))
+        if (moveOne(downloadsDir + QLatin1Char('/') + name, rxDir + QLatin1Char('/') + name))
             moved.append(name);
     }
     return moved;
@@ -83,7 +93,7 @@ QStringList CompanionMoves::moveOutputsFromAppGroupSharedTxDir(const QString& tx
     for (const QString& name : names) {
         if (pathExtension(name) != QLatin1String("mp4"))
             continue;
-        if (SafeFileMove::moveFile(txDir + QLatin1Char('/') + name, downloadsDir + QLatin1Char('/') + name))
+        if (moveOne(txDir + QLatin1Char('/') + name, downloadsDir + QLatin1Char('/') + name))
             moved.append(name);
     }
     return moved;

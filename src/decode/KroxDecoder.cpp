@@ -1,5 +1,7 @@
 #include "decode/KroxDecoder.h"
 
+#include "platform/LogCategories.h"
+
 #include "decode/FileWriter.h"
 
 #include <QCryptographicHash>
@@ -155,6 +157,19 @@ QString KroxDecoder::moviesDir()
 }
 
 KroxResult KroxDecoder::processKroxFile(const QString& url, const QString& destDir)
+{
+    const KroxResult result = unpack(url, destDir);
+    if (result.valid && result.failedWrites == 0)
+        qCDebug(lcKrox) << url << "unpacked:" << result.filesWritten() << "files into" << destDir;
+    else
+        qCDebug(lcKrox) << url << "-"
+                        << (result.reason.isEmpty() ? QStringLiteral("failed writes") : result.reason)
+                        << "- files written:" << result.filesWritten()
+                        << "failed writes:" << result.failedWrites;
+    return result;
+}
+
+KroxResult KroxDecoder::unpack(const QString& url, const QString& destDir)
 {
     KroxResult result;
     const QString path = url.startsWith(QLatin1String("file:")) ? QUrl(url).toLocalFile() : url;

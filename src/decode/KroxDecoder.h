@@ -84,6 +84,8 @@ public:
     static QString baseName(int setNumber, int photoNumber);
 
 private:
+    KroxResult unpack(const QString& url, const QString& destDir);
+
     QString moviesDir();
 
     QString pathToDocsDir_;
