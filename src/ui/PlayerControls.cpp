@@ -12,6 +12,7 @@
 #include "ui/SegmentedControl.h"
 #include "ui/SharingPicker.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QUrl>
 
@@ -80,8 +81,15 @@ void PlayerControls::addToPanel(QWidget* w) const
 
 void PlayerControls::removeFromSuperview(QWidget* w)
 {
-    if (w)
-        w->hide();
+    if (!w)
+        return;
+    // Focus must not wander to the next control when this one goes: it returns to the display, so
+    // the transport keys keep working.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus && (focus == w || w->isAncestorOf(focus)))
+        if (QWidget* display = w->parentWidget() ? w->parentWidget()->parentWidget() : nullptr)
+            display->setFocus(Qt::OtherFocusReason);
+    w->hide();
 }
 
 QPushButton* PlayerControls::playlistButton() const

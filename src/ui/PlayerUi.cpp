@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QResizeEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -26,12 +25,10 @@ PlayerUi::PlayerUi(QWidget* container, ScreenMetrics* metrics, QObject* parent)
       m_controls(metrics, &m_panels), m_picker(std::make_unique<SharingPicker>())
 {
     m_controls.setSharingPicker(m_picker.get());
-    // Points have their origin at the bottom left: when the container grows or shrinks, everything
-    // in it keeps its distance from the bottom edge.
-    if (m_container) {
-        m_containerHeight = m_container->height();
-        m_container->installEventFilter(this);
-    }
+    // Clicking the display takes the keyboard focus back from a control. (The container itself keeps
+    // its children at their distance from its bottom edge when it changes height.)
+    if (m_container)
+        m_container->setFocusPolicy(Qt::ClickFocus);
 }
 
 PlayerUi::~PlayerUi()
@@ -109,6 +106,7 @@ void PlayerUi::configRenderView4()
         m_bar->raise();
     if (m_repeatSetLabel)
         m_repeatSetLabel->raise();
+    m_container->setFocus(Qt::OtherFocusReason);
 }
 
 void PlayerUi::configRepeatSetLabel()
@@ -381,18 +379,6 @@ void PlayerUi::installTransportKeys(QWidget* window)
 
 bool PlayerUi::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_container && event->type() == QEvent::Resize) {
-        // Seen once through the container's filter and once through the application's: the height
-        // last handled makes the second one a no-op.
-        const int height = static_cast<QResizeEvent*>(event)->size().height();
-        const int delta = height - m_containerHeight;
-        m_containerHeight = height;
-        if (delta != 0) {
-            for (QWidget* child : m_container->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                child->move(child->x(), child->y() + delta);
-        }
-        return false;
-    }
     if (event->type() != QEvent::KeyPress || !m_keyWindow || !m_bar || !watched->isWidgetType())
         return false;
     auto* target = static_cast<QWidget*>(watched);

@@ -119,7 +119,6 @@ private:
     QPointer<QLabel> m_repeatSetLabel;
     QPointer<QWidget> m_keyWindow;
     PanelFrames m_frames;
-    int m_containerHeight = 0;
     std::array<PhotoImage, 3> m_shown; // what image views 1 to 3 show
 };
 

@@ -22,7 +22,7 @@ SegmentedControl::SegmentedControl(const QStringList& labels, QWidget* parent) :
             QStringLiteral("QPushButton { color: #1e1e1e; background: #f4f4f4; border: 1px solid #8a8a8a;"
                            " border-top-left-radius: %1; border-bottom-left-radius: %1;"
                            " border-top-right-radius: %2; border-bottom-right-radius: %2;"
-                           " padding: 0px 6px; }"
+                           " padding: 3px 8px; }"
                            "QPushButton:checked { color: white; background: #5a5a66; }"
                            "QPushButton:focus { border: 1px solid #3b82f6; }")
                 .arg(left, right));
@@ -64,6 +64,14 @@ QSize SegmentedControl::sizeHint() const
 
 void SegmentedControl::resizeEvent(QResizeEvent*)
 {
+    // A short control (the small size) gets a font that fits it.
+    QFont f = font();
+    if (height() < 22)
+        f.setPixelSize(std::max(8, height() - 5));
+    else
+        f = QFont();
+    for (QAbstractButton* b : m_group.buttons())
+        b->setFont(f);
     layoutSegments();
 }
 

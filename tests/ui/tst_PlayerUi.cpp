@@ -1,5 +1,6 @@
 // The player's widgets driven as the user and the engine drive them: panels, controls, zoom,
 // resize, favourites, sharing, keyboard transport.
+#include "platform/ContainerView.h"
 #include "player/PlayerEngine.h"
 #include "player/RenderTimer.h"
 #include "ui/ImageView.h"
@@ -10,6 +11,7 @@
 #include "ui/ScreenMetrics.h"
 #include "ui/SharingPicker.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -67,7 +69,7 @@ struct Fixture {
     Fixture()
     {
         metrics = ScreenMetricsCalc::compute({2.0f, 1440, 900, 1440, 875, 24});
-        container = new QWidget(&window);
+        container = new ContainerView(&window);
         window.resize(1440, 786);
         container->setGeometry(0, 0, 1440, 786);
         ui = std::make_unique<PlayerUi>(container, &metrics);
@@ -125,6 +127,13 @@ struct Fixture {
     QPoint inContainer(QWidget* w, QPoint p = {}) const { return w->mapTo(container, p); }
 };
 
+void activate(QWidget* window)
+{
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+}
+
 } // namespace
 
 class TstPlayerUi : public QObject {
@@ -148,6 +157,7 @@ private Q_SLOTS:
     void pauseBringsFavouriteButtons();
     void keyboardTransport_data();
     void keyboardTransport();
+    void spaceAfterFocusedControlHides();
     void accessibleNames();
     void thumbnailFillsPanel();
     void containerGrowthKeepsBottomAnchor();
@@ -509,6 +519,24 @@ void TstPlayerUi::keyboardTransport()
         QCOMPARE(f.ui->controllerBar()->iconIsAtPause(), false);
 }
 
+void TstPlayerUi::spaceAfterFocusedControlHides()
+{
+    Fixture f;
+    f.ui->createControllerBar();
+    f.ui->installTransportKeys(&f.window);
+    activate(&f.window);
+    PlayerControls& c = f.ui->controls();
+    // The user tabbed to Generate Playlist, then the panel switched: Space must not press the next
+    // control in the focus chain (the order selector), it goes back to play/pause.
+    c.playlistButton()->setFocus(Qt::TabFocusReason);
+    QVERIFY(c.playlistButton()->hasFocus());
+    c.toolsButtonAction();
+    QVERIFY(!c.playlistButton()->isVisible());
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &f.window, Qt::Key_Space);
+    QCOMPARE(f.forwarder.received, QList<int32_t>{1});
+    QCOMPARE(c.fifoLifoSeg()->selectedSegment(), 1);
+}
+
 void TstPlayerUi::accessibleNames()
 {
     Fixture f;
@@ -559,7 +587,7 @@ void TstPlayerUi::containerGrowthKeepsBottomAnchor()
     f.ui->createControllerBar();
     const QRect bar = f.ui->controllerBar()->geometry();
     const QRect rv1 = f.ui->panels().renderView(1)->geometry();
-    // Taller by 40: everything keeps its distance from the bottom edge, as bottom-left points do.
+    // The root view keeps its children's distance from its bottom edge, as bottom-left points do.
     f.container->resize(1440, 826);
     QCOMPARE(f.ui->controllerBar()->geometry(), bar.translated(0, 40));
     QCOMPARE(f.ui->panels().renderView(1)->geometry(), rv1.translated(0, 40));
