@@ -146,6 +146,7 @@ void PlayerEngine::generatePlaylistButtonAction()
     timer_->stop();
     ++generation_;
     pending_ = 0;
+    slotPending_.fill(false);
     for (int view = 1; view <= 3; ++view)
         display_->showImage(view, PhotoImage());
     for (auto& list : s_._listOfFilesForView)
@@ -196,6 +197,7 @@ void PlayerEngine::configScheduler(bool laterSet)
     // Whatever an earlier set start still has queued or running can no longer land.
     ++generation_;
     pending_ = 0;
+    slotPending_.fill(false);
     {
         const std::lock_guard lock(mailbox_);
         jobs_.clear();
@@ -259,6 +261,10 @@ void PlayerEngine::configScheduler(bool laterSet)
     }
     jobs.insert(jobs.end(), slots.begin() + static_cast<std::ptrdiff_t>(urgent), slots.end());
     pending_ = static_cast<int>(jobs.size());
+    for (const Job& job : jobs) {
+        if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::FileSlot)
+            slotPending_[static_cast<std::size_t>(job.index - 1)] = true;
+    }
     enqueue(std::move(jobs));
     QMetaObject::invokeMethod(
         this,
@@ -353,6 +359,7 @@ std::optional<PlayerEngine::Job> PlayerEngine::previewJob(int view, const QStrin
 
 void PlayerEngine::landSlot(const Job& job, const PhotoImage& image)
 {
+    slotPending_[static_cast<std::size_t>(job.index - 1)] = false;
     // A JPEG or HEIC slot keeps its file reference when no display copy could be made.
     if (!image.isNull() && (image.kind() == PhotoImage::Kind::Bitmap || !image.displayImage().isNull()))
         s_._image[static_cast<std::size_t>(job.index - 1)] = image;
@@ -482,8 +489,13 @@ void PlayerEngine::moveToSet(std::int32_t setNumber)
 
 void PlayerEngine::renderRgbPhoto(std::int32_t n)
 {
-    if (n >= 1 && n <= PlayerState::kShownSlots)
-        display_->showImage(1, s_._image[static_cast<std::size_t>(n - 1)]);
+    if (n >= 1 && n <= PlayerState::kShownSlots) {
+        const auto i = static_cast<std::size_t>(n - 1);
+        // A JPEG or HEIC photo whose display copy is still being decoded shows as empty, like a raw
+        // frame still being converted: handing over the file would make the display decode the whole
+        // photo on the main thread (about 50 ms for JPEG, up to a second for HEIC) and stall playback.
+        display_->showImage(1, slotPending_[i] ? PhotoImage() : s_._image[i]);
+    }
     display_->setPhotoNumText(QString::number(s_._view1RenderPid));
     display_->setPlaybackSpeedText(QString::number(s_._playbackSpeed));
 }

@@ -13,6 +13,7 @@
 #include <QSize>
 #include <QThreadPool>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -143,6 +144,8 @@ private:
     std::uint64_t generation_ = 0;
     std::uint64_t passGeneration_ = 0;
     int pending_ = 0;
+    // Slots of the current set whose preparation has not landed yet.
+    std::array<bool, PlayerState::kShownSlots> slotPending_{};
     std::int64_t deadlineNs_ = 0;
     std::int64_t tickDueNs_ = 0;
     // The set start whose first photo waits for its display copy before it is shown.

@@ -240,7 +240,13 @@ void TestSetPreparation::jpegSlotsGetDisplayCopies()
     result.sortedList = names;
     result.setIndexes = {0, 11};
     engine.takePlaylist(result);
+    // Stepping onto a photo whose copy has not landed shows nothing rather than the file to decode.
+    engine.toContainerVCFromPbCtlrView(2);
+    QCOMPARE(display.photoNum, QStringLiteral("1"));
+    QVERIFY(display.views[1].isNull());
     QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 30000);
+    engine.toContainerVCFromPbCtlrView(5);
+    QCOMPARE(display.views[1].displayImage().size(), QSize(160, 120));
     for (int slot = 1; slot <= 12; ++slot) {
         const PhotoImage& photo = engine.state()._image[static_cast<std::size_t>(slot - 1)];
         QCOMPARE(photo.filePath(), dir.filePath(names.at(slot - 1)));
