@@ -17,7 +17,10 @@ public:
     // Shows `image` in image view `view` (1, 2 or 3); a null image leaves the view without an image.
     // Views 2 and 3 fit the image into the side panel (`resizeImage:`); the engine hands them the
     // first photo of a following set. Paint `PhotoImage::displayImage()` when it is set: it was
-    // prepared off the main thread at `preparedPixelSize(view)` and is cheap to draw.
+    // prepared off the main thread to fit `preparedPixelSize(view)` and is cheap to draw. The engine
+    // hands view 1 a null image rather than a photo whose copy is still being prepared, so a tick never
+    // costs a decode; `fullImage()` (which may decode a JPEG or HEIC file now) is for zooming past the
+    // copy's resolution.
     virtual void showImage(int view, const PhotoImage& image) = 0;
 
     // Texts of `_photoNumLabel` and `_playbackSpeedLabel` on the main display.
