@@ -6,15 +6,21 @@
 #include "decode/KroxDecoder.h"
 #include "modes/StartupChooser.h"
 #include "modes/WelcomeDialog.h"
+#include "mvc/MvcMaster.h"
 #include "platform/Alert.h"
 #include "platform/ContainerView.h"
 #include "platform/MainWindow.h"
 #include "platform/StandardFolders.h"
 #include "platform/UserDefaults.h"
 #include "player/PlayerEngine.h"
+#include "ui/ImageView.h"
+#include "ui/LayerView.h"
+#include "ui/MvcControlStrip.h"
 #include "ui/PlayerUi.h"
+#include "ui/RenderPanels.h"
 
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 
@@ -73,7 +79,12 @@ void ContainerVC::updateUI(int32_t /*unused*/)
     _playerUi->setEngine(_playerEngine.get());
     _playerUi->setBarDelegate(this);
     _playerUi->setLayoutModeSource([this] {
-        return LayoutMode{_modes._mediaPlayerModeEn, _modes._mvcModeEn, _mvc._mvcPresentationMode, false};
+        return LayoutMode{_modes._mediaPlayerModeEn, _modes._mvcModeEn, _mvc._mvcPresentationMode,
+                          _mvc._mvcToggleColorsMode};
+    });
+    _playerUi->setRenderViewHooks(nullptr, [this] {
+        if (_modes._mvcModeEn)
+            configMvcControlStrip();
     });
 
     _folders = AppFolders::prepare(StandardFolders::applicationSupport(), StandardFolders::downloads());
@@ -133,8 +144,92 @@ void ContainerVC::parseSecretCodeInputString(const QString& text)
         _settings._tf[static_cast<size_t>(i)] = static_cast<int32_t>(text.at(i).unicode()) - 48;
 }
 
-// Multi View Capture dialog: built with the MVC master.
-void ContainerVC::presentMultiViewCaptureDialog() {}
+void ContainerVC::presentMultiViewCaptureDialog()
+{
+    Alert alert;
+    alert.messageText = QStringLiteral("Multi View Capture");
+    alert.informativeText = QStringLiteral("6-digit Secret Code");
+    QLineEdit field;
+    field.setFixedSize(200, 24);
+    field.setAccessibleName(QStringLiteral("6-digit Secret Code"));
+    alert.accessoryView = &field;
+    alert.addButtonWithTitle(QStringLiteral("Proceed"));
+    alert.addButtonWithTitle(QStringLiteral("Cancel"));
+    alert.addButtonWithTitle(QStringLiteral("Save Changes"));
+    const int result = alert.runModal();
+    if (result == Alert::kFirstButtonReturn) {
+        _modes._mvcModeEn = true;
+        configRenderView1();
+        configRenderView2();
+        configRenderView3();
+        configRenderView4();
+        _settings._quintarayTvForMacSecretCode = field.text();
+        // The code typed here is used, not stored.
+        if (_settings._quintarayTvForMacSecretCode.size() == 6) {
+            parseSecretCodeInputString(_settings._quintarayTvForMacSecretCode);
+            setupMvcMaster();
+        }
+    } else if (result == Alert::kFirstButtonReturn + 2) {
+        _settings._quintarayTvForMacSecretCode = field.text();
+        if (_settings._quintarayTvForMacSecretCode.size() == 6) {
+            parseSecretCodeInputString(_settings._quintarayTvForMacSecretCode);
+            UserDefaults::setString(kSecretCodeKey, _settings._quintarayTvForMacSecretCode);
+        }
+    }
+}
+
+void ContainerVC::setupMvcMaster()
+{
+    if (_mvc._master)
+        return;
+    _mvc._master = std::make_unique<MvcMaster>();
+    MvcMaster* master = _mvc._master.get();
+    master->parseSecretCodeInputString(_settings._quintarayTvForMacSecretCode);
+    QObject::connect(master, &MvcMaster::showImage, this, [this](int view, const QImage& image) {
+        if (ImageView* iv = _playerUi->panels().imageView(view + 1))
+            iv->setImage(image);
+    });
+    QObject::connect(master, &MvcMaster::indicatorChanged, this, [this](int view, MvcIndicatorColour colour) {
+        if (_mvc._strip)
+            _mvc._strip->setIndicatorColour(view, colour);
+    });
+    QObject::connect(master, &MvcMaster::fpsTextChanged, this, [this](int view, const QString& text) {
+        if (_mvc._strip)
+            _mvc._strip->setSpeedText(view, text);
+    });
+    master->setupMvcMaster();
+}
+
+void ContainerVC::configMvcControlStrip()
+{
+    if (!_mvc._strip) {
+        _mvc._strip = std::make_unique<MvcControlStrip>();
+        QObject::connect(_mvc._strip.get(), &MvcControlStrip::shutterPressed, this, [this](int view) {
+            if (_mvc._master)
+                _mvc._master->remoteShutterButtonAction(view);
+        });
+    }
+    LayerView* rv4 = _playerUi->panels().renderView(4);
+    if (!rv4)
+        return;
+    const PointRect& f = _playerUi->panels().frame(4);
+    const float scale = _screen.screenScaleFactor;
+    _mvc._strip->configMvcIndicatorViews(rv4, f.width, f.height, scale);
+    _mvc._strip->configMvcSpeedLabels(rv4, f.width, f.height, scale);
+    _mvc._strip->configRemoteShutterButtons(rv4, f.width, f.height, scale);
+}
+
+void ContainerVC::displayInitImages()
+{
+    if (!_mvc._master)
+        return;
+    for (int k = 0; k < 3; ++k) {
+        const QImage image = _mvc._master->livePreviewImage(k);
+        ImageView* iv = _playerUi->panels().imageView(k + 1);
+        if (iv && image.width() > 0 && image.height() > 0)
+            iv->setImage(image);
+    }
+}
 void ContainerVC::presentQuintarayOnAppleSiMacDialog()
 {
     CompanionDialog::Actions a;
@@ -244,12 +339,56 @@ void ContainerVC::menuRefresh()
     presentQuintarayOnAppleSiMacDialog();
 }
 
-// Presentation modes and colours: built with the MVC master.
-void ContainerVC::menuPresentationMode1() {}
-void ContainerVC::menuPresentationMode2() {}
-void ContainerVC::menuPresentationMode3() {}
-void ContainerVC::menuPresentationMode4() {}
-void ContainerVC::menuToggleColors() {}
+// Presentation modes: the panels are rebuilt for the new tiling and keep their images.
+void ContainerVC::menuPresentationMode1()
+{
+    setMvcPresentationMode(1);
+}
+void ContainerVC::menuPresentationMode2()
+{
+    setMvcPresentationMode(2);
+}
+void ContainerVC::menuPresentationMode3()
+{
+    setMvcPresentationMode(3);
+}
+void ContainerVC::menuPresentationMode4()
+{
+    setMvcPresentationMode(4);
+}
+
+void ContainerVC::setMvcPresentationMode(int32_t n)
+{
+    if (_modes._mediaPlayerModeEn)
+        return;
+    _mvc._mvcPresentationMode = n - 1;
+    std::array<QImage, 3> shown;
+    for (int v = 0; v < 3; ++v) {
+        if (ImageView* iv = _playerUi->panels().imageView(v + 1))
+            shown[static_cast<size_t>(v)] = iv->image();
+    }
+    configRenderView1();
+    configRenderView2();
+    configRenderView3();
+    configRenderView4();
+    // reassignImagesAfterViewModeChange: each image back into the new view of its position.
+    for (int v = 0; v < 3; ++v) {
+        if (ImageView* iv = _playerUi->panels().imageView(v + 1))
+            iv->setImage(shown[static_cast<size_t>(v)]);
+    }
+}
+
+void ContainerVC::menuToggleColors()
+{
+    if (_modes._mediaPlayerModeEn)
+        return;
+    _mvc._mvcToggleColorsMode = !_mvc._mvcToggleColorsMode;
+    configRenderView1();
+    configRenderView2();
+    configRenderView3();
+    configRenderView4();
+    displayInitImages();
+}
 void ContainerVC::menuToggleRepeatSet()
 {
     _playerEngine->menuToggleRepeatSet(_modes._mediaPlayerModeEn);

@@ -20,6 +20,8 @@ namespace qr {
 class ContainerView;
 class KroxDecoder;
 class MainWindow;
+class MvcControlStrip;
+class MvcMaster;
 class PlayerEngine;
 class PlayerUi;
 
@@ -74,6 +76,12 @@ public:
     void menuToggleColors();
     void menuToggleRepeatSet();
 
+    // Multi View Capture: starts the master once; the strip is rebuilt with render view 4.
+    void setupMvcMaster();
+    void configMvcControlStrip();
+    void displayInitImages();
+    void setMvcPresentationMode(int32_t n); // n = 1 to 4
+
     // The window's resize hook: the size the window takes for a proposed size.
     QSize windowWillResize(QSize proposed);
 
@@ -112,6 +120,10 @@ public:
     // --- Multi View Capture ---
     struct Mvc {
         int32_t _mvcPresentationMode = 0;
+        bool _mvcToggleColorsMode = false;
+        // The listener, its slots and their frames (widget-free); the strip inside render view 4.
+        std::unique_ptr<MvcMaster> _master;
+        std::unique_ptr<MvcControlStrip> _strip;
     } _mvc;
 
     // --- Companion ---

@@ -46,7 +46,8 @@ QString MvcControlStrip::stateDescription(MvcIndicatorColour colour)
     return tr("not connected");
 }
 
-void MvcControlStrip::configMvcIndicatorViews(LayerView* renderView4, double w4, double h4, float screenScaleFactor)
+void MvcControlStrip::configMvcIndicatorViews(LayerView* renderView4, double w4, double h4,
+                                              float screenScaleFactor)
 {
     for (auto& v : m_indicators)
         delete v.data();
@@ -64,13 +65,15 @@ void MvcControlStrip::configMvcIndicatorViews(LayerView* renderView4, double w4,
     }
 }
 
-void MvcControlStrip::configMvcSpeedLabels(LayerView* renderView4, double w4, double h4, float screenScaleFactor)
+void MvcControlStrip::configMvcSpeedLabels(LayerView* renderView4, double w4, double h4,
+                                           float screenScaleFactor)
 {
     for (auto& v : m_labels)
         delete v.data();
     const auto l = MvcControlStripLayout::compute(w4, h4, screenScaleFactor);
     QFont font(QStringLiteral("Helvetica Neue"));
-    font.setFamilies({QStringLiteral("Helvetica Neue"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    font.setFamilies(
+        {QStringLiteral("Helvetica Neue"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     font.setBold(true);
     font.setPointSizeF(MvcControlStripLayout::kLabelFontPoints);
     for (std::size_t n = 0; n < 3; ++n) {
@@ -100,7 +103,8 @@ QImage MvcControlStrip::buttonImage(const QImage& icon, double side, double scal
     return out;
 }
 
-void MvcControlStrip::configRemoteShutterButtons(LayerView* renderView4, double w4, double h4, float screenScaleFactor)
+void MvcControlStrip::configRemoteShutterButtons(LayerView* renderView4, double w4, double h4,
+                                                 float screenScaleFactor)
 {
     // Earlier buttons went with the earlier render view 4.
     const auto l = MvcControlStripLayout::compute(w4, h4, screenScaleFactor);
@@ -115,11 +119,12 @@ void MvcControlStrip::configRemoteShutterButtons(LayerView* renderView4, double 
             b->setIcon(QIcon(QPixmap::fromImage(image)));
             b->setIconSize(QSize(int(l.buttonImageSide), int(l.buttonImageSide)));
         }
-        b->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(197, 52, 87); border: %1px solid %2; "
-                                        "border-radius: %3px; }")
-                             .arg(l.buttonBorderWidth)
-                             .arg(border.name())
-                             .arg(l.buttonCornerRadius));
+        b->setStyleSheet(
+            QStringLiteral("QPushButton { background-color: rgb(197, 52, 87); border: %1px solid %2; "
+                           "border-radius: %3px; }")
+                .arg(l.buttonBorderWidth)
+                .arg(border.name())
+                .arg(l.buttonCornerRadius));
         b->setAccessibleName(tr("Shutter, position %1").arg(n + 1));
         b->setFocusPolicy(Qt::TabFocus);
         connect(b, &QPushButton::clicked, this, [this, n] { Q_EMIT shutterPressed(int(n)); });

@@ -101,7 +101,8 @@ private Q_SLOTS:
         // The companion dialog follows; dismissing it keeps the mode.
         QTest::newRow("companion on apple silicon")
             << true << QList<int>{1000, 1003} << 2 << true << false << false << companionMenu;
-        QTest::newRow("mvc") << false << QList<int>{1001} << 1 << false << true << false << mvcMenu;
+        // The capture dialog follows; cancelling it keeps the mode without its layout.
+        QTest::newRow("mvc") << false << QList<int>{1001, 1001} << 2 << false << true << false << mvcMenu;
         QTest::newRow("player proceed")
             << false << QList<int>{1002, 1000} << 2 << false << false << true << playerMenu;
         QTest::newRow("player cancel")
@@ -133,8 +134,9 @@ private Q_SLOTS:
                               "Burst Photo Set Media Player", "Cancel"}));
         if (alertsShown == 2)
             QCOMPARE(alerts.shownButtons.at(1),
-                     companion ? (QStringList{"Move Inputs", "Move Outputs", "Move Both", "Dismiss"})
-                               : (QStringList{"Proceed", "Cancel"}));
+                     companion   ? (QStringList{"Move Inputs", "Move Outputs", "Move Both", "Dismiss"})
+                     : mvcMaster ? (QStringList{"Proceed", "Cancel", "Save Changes"})
+                                 : (QStringList{"Proceed", "Cancel"}));
 
         QCOMPARE(vc->_modes._appGroupSharingEn, companion);
         QCOMPARE(vc->_modes._mvcMasterEn, mvcMaster);
