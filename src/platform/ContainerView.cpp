@@ -1,5 +1,6 @@
 #include "platform/ContainerView.h"
 
+#include <QChildEvent>
 #include <QPalette>
 #include <QResizeEvent>
 
@@ -29,14 +30,23 @@ QRect ContainerView::qtRect(double x, double y, double width, double height) con
 void ContainerView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    if (!event->oldSize().isValid())
+    const int previous = m_placedHeight;
+    m_placedHeight = event->size().height();
+    if (previous < 0)
         return;
-    const int dy = event->size().height() - event->oldSize().height();
+    const int dy = event->size().height() - previous;
     if (dy == 0)
         return;
     for (QObject* o : children())
         if (auto* w = qobject_cast<QWidget*>(o); w && w->isWindow() == false)
             w->move(w->x(), w->y() + dy);
+}
+
+void ContainerView::childEvent(QChildEvent* event)
+{
+    QWidget::childEvent(event);
+    if (event->added() && event->child()->isWidgetType())
+        m_placedHeight = height();
 }
 
 } // namespace qr

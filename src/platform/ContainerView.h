@@ -18,6 +18,13 @@ public:
 protected:
     // Children keep their distance from the bottom-left corner when the view changes height.
     void resizeEvent(QResizeEvent* event) override;
+    void childEvent(QChildEvent* event) override;
+
+private:
+    // The height the children were placed for: the height when a child arrives, then after each
+    // resize. A view resized while hidden gets one resize event without an old size when shown, so
+    // the event's old size cannot be trusted.
+    int m_placedHeight = -1;
 };
 
 } // namespace qr

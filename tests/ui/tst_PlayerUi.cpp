@@ -161,6 +161,7 @@ private Q_SLOTS:
     void accessibleNames();
     void thumbnailFillsPanel();
     void containerGrowthKeepsBottomAnchor();
+    void builtWhileHiddenThenShown();
 };
 
 void TstPlayerUi::layoutOnScreen()
@@ -593,6 +594,26 @@ void TstPlayerUi::containerGrowthKeepsBottomAnchor()
     QCOMPARE(f.ui->panels().renderView(1)->geometry(), rv1.translated(0, 40));
     f.container->resize(1440, 786);
     QCOMPARE(f.ui->controllerBar()->geometry(), bar);
+}
+
+void TstPlayerUi::builtWhileHiddenThenShown()
+{
+    // As at start-up: the root view is sized to the display, the panels are built, the view becomes
+    // the window's content (taller) and only then is shown.
+    ContainerView container;
+    container.resize(588, 784);
+    ScreenMetrics metrics = ScreenMetricsCalc::compute({2.0f, 1440, 900, 1440, 875, 24});
+    PlayerUi ui(&container, &metrics);
+    ui.setLayoutModeSource([] { return LayoutMode{true, false, 2, false}; });
+    ui.configRenderView1();
+    ui.configRenderView2();
+    ui.configRenderView3();
+    ui.configRenderView4();
+    container.resize(1440, 786);
+    container.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&container));
+    QCOMPARE(ui.panels().renderView(1)->geometry(), QRect(294, 1, 588, 784));
+    QCOMPARE(ui.panels().renderView(4)->geometry().bottom() + 1, 785);
 }
 
 QTEST_MAIN(TstPlayerUi)

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The real binary under Xvfb with a scratch HOME holding two signed JPEG sets in Downloads: choose
+# the media player, Proceed, Generate Playlist; then check and keep a screenshot of the player.
+#   player_e2e.sh APP DEMO_GEN SCALE
+# SCALE 1 runs on a 1920x1080 screen; SCALE 2 runs with QT_SCALE_FACTOR=2 on a 2880x1800 screen.
+set -euo pipefail
+APP=$1 DEMO_GEN=$2 SCALE=$3
+ART=${ARTIFACTS:-$(mktemp -d)}
+source "$(dirname "$0")/../e2e/lib.sh"
+
+export HOME=$(mktemp -d)
+export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share
+mkdir -p "$HOME/Downloads" "$XDG_CONFIG_HOME"
+printf 'XDG_DOWNLOAD_DIR="%s"\n' "$HOME/Downloads" >"$XDG_CONFIG_HOME/user-dirs.dirs"
+unset QT_QPA_PLATFORM
+"$DEMO_GEN" --no-raw --no-heic "$HOME/Downloads" 2>/dev/null
+[ "$SCALE" = 2 ] && export QT_SCALE_FACTOR=2
+
+read -r SW SH < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
+LW=$((SW / SCALE)) LH=$((SH / SCALE)) # the screen in points
+
+"$APP" &
+pid=$!
+trap 'kill $pid 2>/dev/null || true' EXIT
+chooser=$(wait_window "^Quintaray TV/Studio$")
+sleep 0.5
+send_keys "$chooser" Tab Tab space # "Burst Photo Set Media Player"
+sleep 1
+welcome=$(wait_window "^Quintaray TV/Studio$")
+send_keys "$welcome" space # "Proceed"
+main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
+sleep 1
+
+eval "$(xdotool getwindowgeometry --shell "$main")"
+WINH=$((HEIGHT / SCALE))
+# Where the layout is, read off the window: the accent border of the main display gives its left
+# edge (at W/2) and its bottom edge; the display is 3:4.
+import -window "$main" "$ART/layout-scale$SCALE.png"
+accent_cols() { convert "$ART/layout-scale$SCALE.png" -crop "${WIDTH}x1+0+$1" txt:- |
+  awk -F'[,: ]+' '!found && /#D24D57/ { print $1; found = 1 }'; }
+accent_rows() { convert "$ART/layout-scale$SCALE.png" -crop "1x${HEIGHT}+$1+0" txt:- |
+  awk -F'[,: ]+' '/#D24D57/ { last = $2 } END { print last }'; }
+left=$(accent_cols $((HEIGHT * 2 / 3)))
+W=$((left * 2 / SCALE))
+H=$((W * 4 / 3))
+bottom=$(accent_rows $((W * SCALE)))
+BASE=$((WINH - (bottom + 1) / SCALE)) # the display's bottom edge, in points above the window's
+COL=$((LW - 2 * W))
+echo "screen ${LW}x${LH} points, window ${WIDTH}x${HEIGHT}, display ${W}x${H} at $BASE, column $COL"
+[ "$W" -gt 100 ] || { echo "FAIL: no main display"; exit 1; }
+# A point (x, y from the display's bottom) as a device pixel of the window.
+px() { awk -v x="$1" -v y="$2" -v s=$SCALE -v wh=$WINH -v b=$BASE 'BEGIN { printf "%d %d\n", x * s, (wh - b - y) * s }'; }
+
+retina=$([ "$SCALE" = 2 ] && echo 1 || echo 0)
+read -r gx gy < <(px $((2 * W + COL / 2)) "$(awk -v h=$H -v r=$retina \
+  'BEGIN { printf "%f", 0.2083333 * h / 3 + (r ? 20 : 25) }')")
+xdotool mousemove "$gx" "$gy" click 1 # Generate Playlist
+sleep 4
+shot="$ART/player-scale$SCALE.png"
+import -window "$main" "$shot"
+echo "screenshot: $shot"
+
+fail=0
+# Standard deviation of a box of points (x, y from the display's bottom, width, height): photos
+# vary, empty panels do not.
+spread() {
+  local x=$1 y=$2 w=$3 h=$4
+  convert "$shot" -crop "$((w * SCALE))x$((h * SCALE))+$((x * SCALE))+$(((WINH - BASE - y - h) * SCALE))" \
+    -colorspace Gray -format "%[fx:standard_deviation]" info:
+}
+colour() { convert "$shot" -format "%[pixel:p{$1,$2}]" info:; }
+check() { if awk -v v="$2" -v m="$3" 'BEGIN { exit !(v > m) }'; then echo "ok: $1 ($2)"; else echo "FAIL: $1 ($2)"; fail=1; fi; }
+
+third=$((H / 3))
+check "photo in the main display" "$(spread $((W / 2 + 40)) $((H / 2)) $((W - 80)) $((H / 3)))" 0.02
+check "photo in the upper side panel" "$(spread $((2 * W + 10)) $((2 * third + 20)) $((COL - 20)) $((third - 40)))" 0.01
+check "photo in the middle side panel" "$(spread $((2 * W + 10)) $((third + 20)) $((COL - 20)) $((third - 40)))" 0.01
+
+# The bar: dark, centred under the main display, 30 points above the bottom.
+barw=$([ "$SCALE" = 2 ] && echo 450 || echo 500)
+read -r bx by < <(px $(((2 * W - barw) / 2 + 3)) $((30 + 25)))
+c=$(colour "$bx" "$by")
+echo "bar edge: $c"
+[ "$c" = "srgb(44,46,57)" ] || { echo "FAIL: no controller bar at its place"; fail=1; }
+read -r bx by < <(px $(((2 * W + barw) / 2 - 3)) $((30 + 25)))
+[ "$(colour "$bx" "$by")" = "srgb(44,46,57)" ] || { echo "FAIL: bar not centred"; fail=1; }
+
+# The tools panel in render view 4: the zoom slider's accent background near its left end.
+sh=$([ "$SCALE" = 2 ] && echo 15 || echo 30)
+read -r zx zy < <(px "$(awk -v w=$W -v c=$COL 'BEGIN { printf "%d", 2 * w + 0.1 * c + 2 }')" \
+  "$(awk -v h=$H -v s=$sh 'BEGIN { printf "%d", 0.8416667 * h / 3 + s - 2 }')")
+c=$(colour "$zx" "$zy")
+echo "zoom slider: $c"
+[ "$c" = "srgb(210,77,87)" ] || { echo "FAIL: no zoom slider in render view 4"; fail=1; }
+
+send_keys "$main" ctrl+q
+rc=$(wait_exit $pid 10)
+trap - EXIT
+[ "$rc" = 0 ] || { echo "FAIL: exit code $rc after Ctrl+Q"; fail=1; }
+[ $fail = 0 ] && echo PASS
+exit $fail
