@@ -226,9 +226,10 @@ QByteArray MdnsResponder::answerFor(QByteArrayView packet, std::uint16_t senderP
         if (DnsMessage::sameName(q.name, servicePtr.name) && wants(q, DnsMessage::PTR)) {
             addUnique(answers, servicePtr);
             addUnique(extra, srv);
-            addUnique(extra, txt);
             for (const auto& r : a + aaaa)
                 addUnique(extra, r);
+            // Last: a standard resolver may fail to read raw TXT data after which it reads nothing.
+            addUnique(extra, txt);
         }
         if (DnsMessage::sameName(q.name, srv.name)) {
             if (wants(q, DnsMessage::SRV)) {

@@ -1,7 +1,9 @@
 #include "platform/MdnsResponder.h"
 
 #include <QNetworkDatagram>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -158,6 +160,7 @@ private Q_SLOTS:
     void knownAnswerIsSuppressed();
     void liveLegacyUnicastOnLoopback();
     void liveAnnouncementAndGoodbye();
+    void digSeesTheService();
 
 private:
     MdnsResponder m_responder;
@@ -359,6 +362,32 @@ void TestMdnsResponder::liveAnnouncementAndGoodbye()
     QVERIFY(bye.ok);
     for (const auto& rec : bye.answers)
         QCOMPARE(rec.ttl, 0U);
+}
+
+void TestMdnsResponder::digSeesTheService()
+{
+    const QString dig = QStandardPaths::findExecutable(QStringLiteral("dig"));
+    if (dig.isEmpty())
+        QSKIP("dig is not installed");
+    // The TXT data is six raw bytes, not DNS character-strings; for most codes a standard resolver
+    // cannot parse it (the phones read it raw). Code 1 5 2 0 0 0 happens to read as the strings
+    // "\005", "\000\000" and "", so dig can show it.
+    auto s = service();
+    s.txt = QByteArray::fromHex("010502000000");
+    MdnsResponder responder;
+    responder.setNetwork(loopbackOnly());
+    QVERIFY(responder.start(s));
+    QProcess p;
+    p.start(dig, {QStringLiteral("-p"), QStringLiteral("5353"), QStringLiteral("@127.0.0.1"),
+                  QStringLiteral("_quintaray-mvc._tcp.local"), QStringLiteral("PTR"),
+                  QStringLiteral("+tries=1"), QStringLiteral("+time=3")});
+    QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 10000);
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    QVERIFY2(out.contains(QLatin1String("status: NOERROR")), qPrintable(out));
+    QVERIFY2(!out.contains(QLatin1String("malformed")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("PTR\tMVC-Server._quintaray-mvc._tcp.local.")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("SRV\t0 0 40123 testhost.local.")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("TXT\t\"\\005\" \"\\000\\000\" \"\"")), qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(TestMdnsResponder)
