@@ -69,6 +69,7 @@ private Q_SLOTS:
     void hostileHeadersCancel_data();
     void hostileHeadersCancel();
     void newConnectionDiscardsLeftoverBytes();
+    void phoneMovesToAnotherPosition();
 
 private:
     // A raw client that has taken a slot and seen it turn ready.
@@ -290,6 +291,31 @@ void TestMvcMaster::newConnectionDiscardsLeftoverBytes()
     d->write(msg);
     QTRY_COMPARE_WITH_TIMEOUT(processed.size(), 1, 5000);
     QCOMPARE(processed[0][0].toInt(), 0);
+}
+
+void TestMvcMaster::phoneMovesToAnotherPosition()
+{
+    auto client = connectClient();
+    QVERIFY(client);
+    QSignalSpy shown(m_master.get(), &MvcMaster::showImage);
+    QSignalSpy fps(m_master.get(), &MvcMaster::fpsTextChanged);
+    QSignalSpy decoded(m_master.get(), &MvcMaster::frameDecoded);
+    m_clock.ns->fetch_add(1);
+    client->write(frameMessage(0x01, 32, 24));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 1, 5000);
+    m_clock.ns->fetch_add(50'000'000);
+    client->write(frameMessage(0x11, 32, 24, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 2, 5000);
+    QCOMPARE(shown[0][0].toInt(), 0);
+    QCOMPARE(shown[1][0].toInt(), 1);
+    QCOMPARE(fps.last()[0].toInt(), 1);
+    QCOMPARE(m_master->rxConnForView(0), 1); // never cleared
+    QCOMPARE(m_master->rxConnForView(1), 1);
+    // Its indicator colour follows: the close request paints position 2.
+    QSignalSpy colours(m_master.get(), &MvcMaster::indicatorChanged);
+    client->write(PhoneSim::closeRequest());
+    QTRY_VERIFY_WITH_TIMEOUT(!colours.isEmpty(), 5000);
+    QCOMPARE(colours.last()[0].toInt(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestMvcMaster)
