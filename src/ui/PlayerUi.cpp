@@ -243,9 +243,12 @@ QImage PlayerUi::imageForMainDisplay(const PhotoImage& image) const
     if (image.isNull())
         return {};
     QImage shown = image.displayImage();
+    if (shown.isNull()) {
+        // A bitmap is at hand; a file photo is never decoded here, on the main thread: the display
+        // stays empty until its prepared copy lands.
+        return image.kind() == PhotoImage::Kind::Bitmap ? image.fullImage() : QImage();
+    }
     const QSize natural = image.size();
-    if (shown.isNull())
-        return image.bestImage();
     // A display copy stands in for the whole photo: it is shown at the photo's own size.
     if (natural.width() > 0 && shown.width() > 0)
         shown.setDevicePixelRatio(static_cast<double>(shown.width()) / natural.width());
@@ -263,7 +266,9 @@ void PlayerUi::showImage(int view, const PhotoImage& image)
     if (view == 1)
         iv->setImage(imageForMainDisplay(image));
     else
-        iv->setImage(image.isNull() ? QImage() : resizeImage(image.bestImage()));
+        iv->setImage(resizeImage(image.displayImage().isNull() && image.kind() == PhotoImage::Kind::Bitmap
+                                     ? image.fullImage()
+                                     : image.displayImage()));
 }
 
 void PlayerUi::setPhotoNumText(const QString& text)

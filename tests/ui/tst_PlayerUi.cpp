@@ -162,6 +162,7 @@ private Q_SLOTS:
     void thumbnailFillsPanel();
     void containerGrowthKeepsBottomAnchor();
     void builtWhileHiddenThenShown();
+    void mainDisplayShowsPreparedCopies();
 };
 
 void TstPlayerUi::layoutOnScreen()
@@ -614,6 +615,30 @@ void TstPlayerUi::builtWhileHiddenThenShown()
     QVERIFY(QTest::qWaitForWindowExposed(&container));
     QCOMPARE(ui.panels().renderView(1)->geometry(), QRect(294, 1, 588, 784));
     QCOMPARE(ui.panels().renderView(4)->geometry().bottom() + 1, 785);
+}
+
+void TstPlayerUi::mainDisplayShowsPreparedCopies()
+{
+    Fixture f;
+    const QString path = f.downloads + "/photo.jpg";
+    QImage photo(300, 400, QImage::Format_RGB32);
+    photo.fill(Qt::darkGreen);
+    QVERIFY(photo.save(path, "JPEG"));
+    ImageView* iv = f.ui->panels().imageView(1);
+    // Not prepared yet: the display stays empty rather than decoding on the main thread.
+    f.ui->showImage(1, PhotoImage::fromFile(path, {}, QSize(300, 400)));
+    QVERIFY(iv->image().isNull());
+    // A half-size prepared copy stands for the whole photo: it is shown at the photo's size.
+    QImage copy(150, 200, QImage::Format_RGB32);
+    copy.fill(Qt::darkGreen);
+    f.ui->showImage(1, PhotoImage::fromFile(path, copy, QSize(300, 400)));
+    QCOMPARE(iv->image().deviceIndependentSize(), QSizeF(300, 400));
+    QCOMPARE(iv->imageRect(), QRectF((588 - 300) / 2.0, (784 - 400) / 2.0, 300, 400));
+    // A converted raw frame is at hand and shown as it is; a null photo clears the display.
+    f.ui->showImage(1, PhotoImage::fromImage(photo));
+    QCOMPARE(iv->image().size(), QSize(300, 400));
+    f.ui->showImage(1, PhotoImage());
+    QVERIFY(iv->image().isNull());
 }
 
 QTEST_MAIN(TstPlayerUi)
