@@ -325,11 +325,12 @@ void playback(const QString& ext)
     engine.stopRenderTimer();
     const long peakMb = residentPeakKb() / 1024;
 
-    auto share = [&](bool firstPass) {
+    // On-time share of the first pass, of the later ones, or (lastOnly) of the last one.
+    auto share = [&](bool firstPass, bool lastOnly = false) {
         int all = 0;
         int onTime = 0;
         for (const auto& t : display.ticks) {
-            if ((t.pass == 1) != firstPass)
+            if (lastOnly ? t.pass != g_passes : (t.pass == 1) != firstPass)
                 continue;
             ++all;
             onTime += t.shown && t.lateMs <= 5.0 ? 1 : 0;
@@ -347,12 +348,13 @@ void playback(const QString& ext)
     if (QFile loadavg("/proc/loadavg"); loadavg.open(QIODevice::ReadOnly))
         loadAverage = loadavg.readAll().split(' ').first().toDouble();
     std::printf(
-        "%-5s [load %.1f] on time: first pass %5.1f%%, later passes %5.1f%% (late p99 %.2f ms) | first frame "
+        "%-5s [load %.1f] on time: first pass %5.1f%%, later passes %5.1f%%, last pass %5.1f%% (late p99 "
+        "%.2f ms) | first frame "
         "%7.1f ms "
         "(%.2f ticks) | set start blocked %6.2f ms (%.2f ticks) | set prepared %7.1f ms (%.2f of the set's "
         "%d ticks) | peak RSS %ld MB\n",
-        qPrintable(ext), loadAverage, share(true), share(false), p99, display.firstFrameMs,
-        display.firstFrameMs / kPeriodMs, blockedMs, blockedMs / kPeriodMs, preparedMs,
+        qPrintable(ext), loadAverage, share(true), share(false), share(false, true), p99,
+        display.firstFrameMs, display.firstFrameMs / kPeriodMs, blockedMs, blockedMs / kPeriodMs, preparedMs,
         preparedMs / (kPeriodMs * kPhotos), kPhotos, peakMb);
     std::fflush(stdout);
 }

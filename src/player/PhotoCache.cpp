@@ -63,12 +63,14 @@ void PhotoCache::clear()
 
 void PhotoCache::evict()
 {
-    while (bytes_ > budget_ && !entries_.isEmpty()) {
-        auto oldest = entries_.begin();
+    while (bytes_ > budget_) {
+        auto oldest = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            if (it->lastUse < oldest->lastUse)
+            if (!it->photo.isShared() && (oldest == entries_.end() || it->lastUse < oldest->lastUse))
                 oldest = it;
         }
+        if (oldest == entries_.end())
+            return;
         bytes_ -= oldest->cost;
         entries_.erase(oldest);
     }

@@ -13,7 +13,8 @@ namespace qr {
 // Prepared photos kept across set starts, so that a set that plays again (a single set wraps onto
 // itself; FIFO and LIFO playlists come back to their first set) is not decoded again. An entry is
 // valid only for the same display size and the same file (byte count and modification time).
-// Bounded by a byte budget, least recently used first out. Main thread only.
+// Bounded by a byte budget, least recently used first out; a photo that is also held elsewhere (a slot
+// of the set playing now) is never evicted, since dropping it would free nothing. Main thread only.
 class PhotoCache {
 public:
     // What identifies a file's content cheaply.

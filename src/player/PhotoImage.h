@@ -27,6 +27,8 @@ public:
     static PhotoImage fromFile(const QString& path, QImage display = {}, QSize size = {});
 
     bool isNull() const { return !d_; }
+    // True when another copy of this photo exists (for example in a frame slot). Main thread only.
+    bool isShared() const { return d_.use_count() > 1; }
     Kind kind() const;
     // The photo's file; empty for a bitmap photo.
     QString filePath() const;

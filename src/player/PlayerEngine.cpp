@@ -250,7 +250,8 @@ void PlayerEngine::configScheduler(bool laterSet)
         first = PhotoImage::fromFile(s_._symbolicPath + QLatin1Char('/') + current.first());
     else if (ext != QLatin1String("rgb"))
         return;
-    std::vector<Job> slots = slotJobs(current);
+    std::vector<Job> slots = ext == QLatin1String("rgb") ? prepRgbSet(s_._symbolicPath, current)
+                                                         : prepJpegOrHeicSet(s_._symbolicPath, current);
     // The first slots go first, then the side previews, then the rest of the set.
     std::vector<Job> jobs;
     const std::size_t urgent = std::min<std::size_t>(slots.size(), kUrgentSlots);
@@ -286,49 +287,65 @@ void PlayerEngine::configScheduler(bool laterSet)
     }
 }
 
-std::vector<PlayerEngine::Job> PlayerEngine::slotJobs(const QStringList& list)
+namespace {
+
+QStringList slotPaths(const QString& folder, const QStringList& list)
+{
+    QStringList paths;
+    const auto count = std::min<qsizetype>(list.size(), PlayerState::kShownSlots);
+    for (qsizetype i = 0; i < count; ++i)
+        paths.append(folder + QLatin1Char('/') + list.at(i));
+    return paths;
+}
+
+} // namespace
+
+std::vector<PlayerEngine::Job> PlayerEngine::prepRgbSet(const QString& folder, const QStringList& list)
 {
     std::vector<Job> jobs;
-    const QString root = s_._symbolicPath;
     const QSize box = display_->preparedPixelSize(1);
-    const int count = static_cast<int>(std::min<qsizetype>(list.size(), PlayerState::kShownSlots));
-    QStringList paths;
-    for (int i = 0; i < count; ++i)
-        paths.append(root + QLatin1Char('/') + list.at(i));
-
-    if (Playlist::extension(list.first()) == QLatin1String("rgb")) {
-        const std::vector<FrameSize> sizes = SetPreparer::recogniseSizes(paths, captureSize_);
-        if (!sizes.empty())
-            captureSize_ = sizes.back();
-        for (int i = 0; i < count; ++i) {
-            Job job;
-            job.kind = Job::Kind::RawSlot;
-            job.generation = generation_;
-            job.index = i + 1;
-            job.path = paths.at(i);
-            job.size = sizes[static_cast<std::size_t>(i)];
-            job.box = box;
-            job.stamp = PhotoCache::stampOf(job.path);
-            const bool landscape =
-                RawFrame::staysLandscape(std::int64_t{job.size.width} * job.size.height * 4);
-            const QSize expected =
-                landscape ? QSize(job.size.width, job.size.height) : QSize(job.size.height, job.size.width);
-            const PhotoImage cached = cache_.find(job.path, box, job.stamp);
-            if (!cached.isNull() && cached.size() == expected)
-                s_._image[static_cast<std::size_t>(i)] = cached;
-            else
-                jobs.push_back(std::move(job));
-        }
-        return jobs;
+    const QStringList paths = slotPaths(folder, list);
+    // Each frame is converted with the size recognised from its own byte count (an unrecognised count
+    // keeps the size before it), so a set that mixes frame sizes still gives upright, unskewed frames.
+    const std::vector<FrameSize> sizes =
+        SetPreparer::recogniseSizes(paths, FrameSize{s_._imageCaptureWidth, s_._imageCaptureHeight});
+    if (!sizes.empty()) {
+        s_._imageCaptureWidth = sizes.back().width;
+        s_._imageCaptureHeight = sizes.back().height;
     }
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        Job job;
+        job.kind = Job::Kind::RawSlot;
+        job.generation = generation_;
+        job.index = static_cast<int>(i + 1);
+        job.path = paths.at(i);
+        job.size = sizes[static_cast<std::size_t>(i)];
+        job.box = box;
+        job.stamp = PhotoCache::stampOf(job.path);
+        const bool landscape = RawFrame::staysLandscape(std::int64_t{job.size.width} * job.size.height * 4);
+        const QSize expected =
+            landscape ? QSize(job.size.width, job.size.height) : QSize(job.size.height, job.size.width);
+        const PhotoImage cached = cache_.find(job.path, box, job.stamp);
+        if (!cached.isNull() && cached.size() == expected)
+            s_._image[static_cast<std::size_t>(i)] = cached;
+        else
+            jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
 
-    // JPEG and HEIC: each slot refers to its file at once; its display copy is decoded ahead.
+std::vector<PlayerEngine::Job> PlayerEngine::prepJpegOrHeicSet(const QString& folder, const QStringList& list)
+{
+    // Each slot refers to its file at once; its display copy is decoded ahead.
+    std::vector<Job> jobs;
+    const QSize box = display_->preparedPixelSize(1);
     const bool copies = box.isValid() && !box.isEmpty();
-    for (int i = 0; i < count; ++i) {
+    const QStringList paths = slotPaths(folder, list);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
         Job job;
         job.kind = Job::Kind::FileSlot;
         job.generation = generation_;
-        job.index = i + 1;
+        job.index = static_cast<int>(i + 1);
         job.path = paths.at(i);
         job.box = box;
         job.stamp = copies ? PhotoCache::stampOf(job.path) : PhotoCache::Stamp{};
@@ -352,7 +369,7 @@ std::optional<PlayerEngine::Job> PlayerEngine::previewJob(int view, const QStrin
     job.generation = generation_;
     job.index = view;
     job.path = s_._symbolicPath + QLatin1Char('/') + list.first();
-    job.size = captureSize_;
+    job.size = FrameSize{s_._imageCaptureWidth, s_._imageCaptureHeight};
     job.box = display_->preparedPixelSize(view);
     return job;
 }

@@ -130,7 +130,9 @@ private:
     void arm(ArmMode mode);
     void displayStep(const PhotoImage& first);
     void emptySlots(int count);
-    std::vector<Job> slotJobs(const QStringList& list);
+    // The slot jobs of the current set; slots found in the cache are filled at once.
+    std::vector<Job> prepRgbSet(const QString& folder, const QStringList& list);
+    std::vector<Job> prepJpegOrHeicSet(const QString& folder, const QStringList& list);
     std::optional<Job> previewJob(int view, const QStringList& list);
     void landSlot(const Job& job, const PhotoImage& image);
     void updateZoomMaximum(const PhotoImage& slot1);
@@ -150,10 +152,9 @@ private:
     std::int64_t tickDueNs_ = 0;
     // The set start whose first photo waits for its display copy before it is shown.
     std::uint64_t slot1Deferred_ = 0;
-    // Prepared photos of earlier set starts: one raw set of 45 full frames fits.
-    PhotoCache cache_{std::int64_t{2400} << 20};
-    // The raw frame size in force (`_imageCaptureWidth` x `_imageCaptureHeight`), carried across sets.
-    FrameSize captureSize_;
+    // Prepared photos of earlier set starts, beyond those of the set playing now (which stay while
+    // they are in its slots): about three sets of JPEG or HEIC display copies.
+    PhotoCache cache_{std::int64_t{1024} << 20};
 
     // The mailbox between the main thread and the pool: work goes in and results come out only under
     // this mutex, so that everything a worker reads or writes is handed over whole. The pool carries

@@ -33,6 +33,10 @@ struct PlayerState {
     std::int32_t _numOfSets = 0;
     std::int32_t _view1RenderPid = 0; // render cursor: photo shown last, 1-based; 0 before a set's first tick
 
+    // The raw frame size in force, recognised from the last frame of a raw set.
+    std::int32_t _imageCaptureWidth = 0;
+    std::int32_t _imageCaptureHeight = 0;
+
     // Speed (written by the speed slider, read at every arming).
     float _timerTimeInterval = 1.0f;
     std::int32_t _playbackSpeed = 1;

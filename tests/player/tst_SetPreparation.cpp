@@ -318,6 +318,15 @@ void TestSetPreparation::cacheKeepsWithinBudget()
     QVERIFY(cache.find("2", QSize(9, 9), stamp).isNull());
     QVERIFY(cache.find("1", QSize(9, 9), PhotoCache::Stamp{10, 2}).isNull()); // the file changed
     QCOMPARE(cache.count(), 1);
+    // Photos still held elsewhere (in the slots of the set playing) stay even beyond the budget.
+    const PhotoImage held = PhotoImage::fromImage(image, image);
+    const PhotoImage alsoHeld = PhotoImage::fromImage(image, image);
+    cache.insert("4", QSize(9, 9), stamp, held);
+    cache.insert("5", QSize(9, 9), stamp, alsoHeld);
+    cache.insert("6", QSize(9, 9), stamp, PhotoImage::fromImage(image, image));
+    QVERIFY(!cache.find("4", QSize(9, 9), stamp).isNull());
+    QVERIFY(!cache.find("5", QSize(9, 9), stamp).isNull());
+    QVERIFY(cache.find("3", QSize(9, 9), stamp).isNull());
 }
 
 QTEST_MAIN(TestSetPreparation)
