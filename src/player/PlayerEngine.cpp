@@ -127,14 +127,16 @@ void PlayerEngine::drainResults()
         if (job.kind == Job::Kind::RawSlot ||
             (job.kind == Job::Kind::FileSlot && !d.photo.displayImage().isNull()))
             cache_.insert(job.path, job.box, job.stamp, d.photo);
-        if (job.generation != generation_)
+        if (job.generation != generation_ || job.prefetch)
             continue;
         if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::FileSlot)
             landSlot(job, d.photo);
         else
             landPreview(job, d.photo);
-        if (pending_ > 0 && --pending_ == 0)
+        if (pending_ > 0 && --pending_ == 0) {
             Q_EMIT preparationFinished();
+            prefetchNextSet();
+        }
     }
 }
 
@@ -221,22 +223,7 @@ void PlayerEngine::configScheduler(bool laterSet)
     }
 
     const std::int32_t k = s_._setNumRenderedInView1;
-    const QList<std::int32_t>& indexes = s_._arrayOfSetIndexes;
-    const QStringList& photos = s_._sortedListv2;
-    s_._numOfSets = static_cast<std::int32_t>(indexes.size() / 2);
-    // Pair `pair` (1-based) of the index list, when it exists and lies inside the playlist.
-    auto setPhotos = [&](std::int32_t pair) {
-        QStringList list;
-        if (pair < 1 || 2 * qsizetype{pair} > indexes.size())
-            return list;
-        const std::int32_t first = indexes.at(2 * pair - 2);
-        const std::int32_t last = indexes.at(2 * pair - 1);
-        if (first < 0 || first > last || last >= photos.size())
-            return list;
-        for (std::int32_t i = first; i <= last; ++i)
-            list.append(photos.at(i));
-        return list;
-    };
+    s_._numOfSets = static_cast<std::int32_t>(s_._arrayOfSetIndexes.size() / 2);
     for (int view = 0; view < 3; ++view)
         s_._listOfFilesForView[static_cast<std::size_t>(view)] = setPhotos(k + view);
 
@@ -262,11 +249,14 @@ void PlayerEngine::configScheduler(bool laterSet)
     }
     jobs.insert(jobs.end(), slots.begin() + static_cast<std::ptrdiff_t>(urgent), slots.end());
     pending_ = static_cast<int>(jobs.size());
+    const bool allCached = jobs.empty();
     for (const Job& job : jobs) {
         if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::FileSlot)
             slotPending_[static_cast<std::size_t>(job.index - 1)] = true;
     }
     enqueue(std::move(jobs));
+    if (allCached)
+        prefetchNextSet();
     QMetaObject::invokeMethod(
         this,
         [this, gen, first] {
@@ -355,6 +345,66 @@ std::vector<PlayerEngine::Job> PlayerEngine::prepJpegOrHeicSet(const QString& fo
             jobs.push_back(std::move(job));
     }
     return jobs;
+}
+
+QStringList PlayerEngine::setPhotos(std::int32_t pair) const
+{
+    const QList<std::int32_t>& indexes = s_._arrayOfSetIndexes;
+    const QStringList& photos = s_._sortedListv2;
+    QStringList list;
+    if (pair < 1 || 2 * qsizetype{pair} > indexes.size())
+        return list;
+    const std::int32_t first = indexes.at(2 * pair - 2);
+    const std::int32_t last = indexes.at(2 * pair - 1);
+    if (first < 0 || first > last || last >= photos.size())
+        return list;
+    for (std::int32_t i = first; i <= last; ++i)
+        list.append(photos.at(i));
+    return list;
+}
+
+void PlayerEngine::prefetchNextSet()
+{
+    const std::int32_t current = s_._setNumRenderedInView1;
+    const std::int32_t next = current < s_._numOfSets ? current + 1 : 1;
+    if (next == current || s_._repeatSetEn)
+        return;
+    const QStringList list = setPhotos(next);
+    if (list.isEmpty())
+        return;
+    const QString ext = Playlist::extension(list.first());
+    const bool raw = ext == QLatin1String("rgb");
+    if (!raw && !isFilePhoto(ext))
+        return;
+    const QSize box = display_->preparedPixelSize(1);
+    if (!raw && (!box.isValid() || box.isEmpty()))
+        return;
+    const QStringList paths = slotPaths(s_._symbolicPath, list);
+    const std::vector<FrameSize> sizes =
+        raw ? SetPreparer::recogniseSizes(paths, FrameSize{s_._imageCaptureWidth, s_._imageCaptureHeight})
+            : std::vector<FrameSize>(static_cast<std::size_t>(paths.size()));
+    // What fits the cache's budget, in playing order.
+    std::int64_t budget = std::int64_t{1024} << 20;
+    std::vector<Job> jobs;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        Job job;
+        job.kind = raw ? Job::Kind::RawSlot : Job::Kind::FileSlot;
+        job.generation = generation_;
+        job.index = static_cast<int>(i + 1);
+        job.path = paths.at(i);
+        job.size = sizes[static_cast<std::size_t>(i)];
+        job.box = box;
+        job.stamp = PhotoCache::stampOf(job.path);
+        job.prefetch = true;
+        if (!cache_.find(job.path, box, job.stamp).isNull())
+            continue;
+        const std::int64_t copy = std::int64_t{std::max(box.width(), 0)} * std::max(box.height(), 0) * 4;
+        budget -= raw ? std::int64_t{job.size.width} * job.size.height * 4 + copy : copy;
+        if (budget < 0)
+            break;
+        jobs.push_back(std::move(job));
+    }
+    enqueue(std::move(jobs));
 }
 
 std::optional<PlayerEngine::Job> PlayerEngine::previewJob(int view, const QStringList& list)

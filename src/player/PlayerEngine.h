@@ -101,6 +101,7 @@ private:
         FrameSize size;
         QSize box;
         PhotoCache::Stamp stamp;
+        bool prefetch = false; // a photo of the set that plays next: into the cache only
     };
     struct Done {
         Job job;
@@ -134,6 +135,10 @@ private:
     std::vector<Job> prepRgbSet(const QString& folder, const QStringList& list);
     std::vector<Job> prepJpegOrHeicSet(const QString& folder, const QStringList& list);
     std::optional<Job> previewJob(int view, const QStringList& list);
+    // The photos of set `pair` (1-based) of the index list; empty when it has none.
+    QStringList setPhotos(std::int32_t pair) const;
+    // Once the set playing is prepared, the set that follows it is decoded into the cache ahead.
+    void prefetchNextSet();
     void landSlot(const Job& job, const PhotoImage& image);
     void updateZoomMaximum(const PhotoImage& slot1);
     void landPreview(const Job& job, const PhotoImage& image);

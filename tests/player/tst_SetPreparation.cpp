@@ -77,6 +77,7 @@ private Q_SLOTS:
     void jpegSlotsGetDisplayCopies();
     void setPlayingAgainReusesPreparedPhotos();
     void cacheKeepsWithinBudget();
+    void nextSetIsDecodedAhead();
 
 private:
     QTemporaryDir dir_;
@@ -327,6 +328,42 @@ void TestSetPreparation::cacheKeepsWithinBudget()
     QVERIFY(!cache.find("4", QSize(9, 9), stamp).isNull());
     QVERIFY(!cache.find("5", QSize(9, 9), stamp).isNull());
     QVERIFY(cache.find("3", QSize(9, 9), stamp).isNull());
+}
+
+void TestSetPreparation::nextSetIsDecodedAhead()
+{
+    QTemporaryDir dir;
+    QStringList names;
+    for (int set = 1; set <= 2; ++set) {
+        for (int photo = 1; photo <= 10; ++photo) {
+            names.append(QStringLiteral("kro_00%1_%2_01.jpg").arg(set).arg(photo, 3, 10, QLatin1Char('0')));
+            QVERIFY(fixtures::makeJpeg(dir.filePath(names.last()), QString(), QSize(320, 240), photo));
+        }
+    }
+    fixtures::FakeDisplay display;
+    display.prepared = QSize(80, 80);
+    PlayerEngine engine(&display, std::make_unique<fixtures::ManualTimer>());
+    display.engine = &engine;
+    display.state = &engine.state();
+    PlaylistResult result;
+    result.symbolicPath = dir.path();
+    result.sortedList = names;
+    result.setIndexes = {0, 9, 10, 19};
+    engine.takePlaylist(result);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 30000);
+    engine.waitForPool();
+    QCoreApplication::processEvents();
+    QCOMPARE(engine.cache().count(), 20); // this set and the next
+
+    // The move to set 2 finds every photo prepared: nothing left to decode, copies at once.
+    engine.toContainerVCFromPbCtlrView(6);
+    QCOMPARE(engine.state()._setNumRenderedInView1, 2);
+    QCOMPARE(engine.pendingPreparations(), 0);
+    for (int slot = 1; slot <= 10; ++slot) {
+        const PhotoImage& photo = engine.state()._image[static_cast<std::size_t>(slot - 1)];
+        QCOMPARE(photo.filePath(), dir.filePath(names.at(9 + slot)));
+        QCOMPARE(photo.displayImage().size(), QSize(80, 60));
+    }
 }
 
 QTEST_MAIN(TestSetPreparation)
