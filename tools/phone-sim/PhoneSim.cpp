@@ -41,6 +41,16 @@ void PhoneSim::start()
         sendNext();
     });
     connect(m_socket, &QTcpSocket::readyRead, this, &PhoneSim::readShutters);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+        // A connection that never came up ends the run; a close by the master arrives as a
+        // disconnection below.
+        if (!m_finished && m_sent == 0 && m_socket->state() != QAbstractSocket::ConnectedState) {
+            m_failed = true;
+            m_finished = true;
+            m_timer.stop();
+            Q_EMIT finished();
+        }
+    });
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         m_timer.stop();
         if (!m_finished) {
@@ -172,7 +182,7 @@ void PhoneSim::finish()
         m_socket->flush();
         m_socket->disconnectFromHost(); // after the pending bytes are written
     }
-    if (!m_socket || m_socket->state() == QAbstractSocket::UnconnectedState) {
+    if (!m_finished && (!m_socket || m_socket->state() == QAbstractSocket::UnconnectedState)) {
         m_finished = true;
         Q_EMIT finished();
     }

@@ -59,6 +59,8 @@ public:
     int shuttersReceived() const { return m_shutters; }
     int badShutters() const { return m_badShutters; }
     bool isConnected() const;
+    // The connection could not be made.
+    bool failed() const { return m_failed; }
 
     // Asks for the service by a DNS-SD query to `server` (a multicast group or a responder's
     // unicast address) and waits up to `timeoutMs` for the answer.
@@ -95,6 +97,7 @@ private:
     int m_shutters = 0;
     int m_badShutters = 0;
     bool m_finished = false;
+    bool m_failed = false;
 };
 
 } // namespace qr

@@ -107,6 +107,12 @@ int main(int argc, char** argv)
         out << "shutter command: " << hex(cmd) << (ok ? " (code ok)" : " (WRONG CODE)") << Qt::endl;
     });
     QObject::connect(&sim, &PhoneSim::finished, [&] {
+        if (sim.failed()) {
+            std::fprintf(stderr, "phone-sim: cannot connect to %s:%u\n", qPrintable(o.host.toString()),
+                         unsigned(o.port));
+            QCoreApplication::exit(1);
+            return;
+        }
         out << "sent " << sim.framesSent() << " frames, received " << sim.shuttersReceived()
             << " shutter commands" << Qt::endl;
         QCoreApplication::exit(sim.badShutters() == 0 ? 0 : 3);
