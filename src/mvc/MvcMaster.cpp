@@ -261,9 +261,9 @@ void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::
     // A frame that does not decode is skipped: the previous image stays.
     if (generation == rx.generation && !image.isNull()) {
         m_livePreviewImage[std::size_t(slot)] = image;
+        Q_EMIT frameDecoded(slot, viewIndex, lastByteNs);
         if (viewIndex < MvcSlotTable::kSlots)
             Q_EMIT showImage(viewIndex, image);
-        Q_EMIT frameDecoded(slot, viewIndex, lastByteNs);
     }
     if (rx.pending) {
         Job next = std::move(*rx.pending);

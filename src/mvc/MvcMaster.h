@@ -87,8 +87,8 @@ Q_SIGNALS:
     void fpsTextChanged(int view, const QString& text);
     // A complete message was taken off slot `slot` (0 to 2), shown or not.
     void messageProcessed(int slot, int viewIndex, bool closeRequest);
-    // A decoded frame of slot `slot` became its last image (also when shown nowhere); for
-    // measurement.
+    // A decoded frame of slot `slot` became its last image (also when shown nowhere); emitted just
+    // before its showImage. For measurement.
     void frameDecoded(int slot, int viewIndex, std::int64_t lastByteNs);
 
 private:
