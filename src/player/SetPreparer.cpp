@@ -2,11 +2,15 @@
 
 #include "player/PhotoDecoder.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstdint>
+#include <mutex>
+#include <new>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace qr {
@@ -24,6 +28,77 @@ Scratch& scratch()
 {
     thread_local Scratch s;
     return s;
+}
+
+// Frame buffers given back when their images go (a set's frames evicted from the cache, a preview
+// dropped) and taken again by the next conversion: a reused buffer is already mapped, a fresh one
+// costs about as much in page faults as the conversion itself. Never destroyed, so that an image
+// released late at exit can still give its buffer back.
+class FramePool {
+public:
+    static FramePool& instance()
+    {
+        static auto* pool = new FramePool;
+        return *pool;
+    }
+    std::uint8_t* take(std::size_t bytes)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            for (auto it = idle_.begin(); it != idle_.end(); ++it) {
+                if (it->second == bytes) {
+                    std::uint8_t* data = it->first;
+                    idle_.erase(it);
+                    return data;
+                }
+            }
+        }
+        return new (std::nothrow) std::uint8_t[bytes];
+    }
+    void give(std::uint8_t* data, std::size_t bytes)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            if (idle_.size() < kMaxIdle) {
+                idle_.emplace_back(data, bytes);
+                return;
+            }
+        }
+        delete[] data;
+    }
+
+private:
+    static constexpr std::size_t kMaxIdle = 6;
+    std::mutex mutex_;
+    std::vector<std::pair<std::uint8_t*, std::size_t>> idle_;
+};
+
+struct PooledFrame {
+    std::uint8_t* data;
+    std::size_t bytes;
+};
+
+void giveBack(void* info)
+{
+    auto* frame = static_cast<PooledFrame*>(info);
+    FramePool::instance().give(frame->data, frame->bytes);
+    delete frame;
+}
+
+// An image over a pooled buffer (BGRA memory order, alpha ignored, Display P3) that returns the buffer
+// to the pool when its last copy goes.
+QImage wrapPooled(std::uint8_t* data, std::size_t bytes, int width, int height)
+{
+    auto* info = new PooledFrame{data, bytes};
+    QImage image(data, width, height, static_cast<qsizetype>(width) * 4, QImage::Format_RGB32, giveBack,
+                 info);
+    if (image.isNull()) {
+        giveBack(info);
+        return {};
+    }
+    static const QColorSpace displayP3(QColorSpace::DisplayP3);
+    image.setColorSpace(displayP3);
+    return image;
 }
 
 // Reads the whole file into `out`; false when it cannot be read completely.
@@ -55,26 +130,27 @@ QImage convertFrame(std::span<const std::uint8_t> rgb, FrameSize size)
     const std::int64_t bytes = std::int64_t{size.width} * size.height * 4;
     if (static_cast<std::int64_t>(rgb.size()) < std::int64_t{size.width} * size.height * 3)
         return {};
-    FrameBuffer out = FrameBuffer::allocate(static_cast<std::size_t>(bytes));
-    if (out.isNull())
+    const auto byteCount = static_cast<std::size_t>(bytes);
+    std::uint8_t* out = FramePool::instance().take(byteCount);
+    if (!out)
         return {};
-    BgraFrame frame;
+    const std::span<std::uint8_t> target(out, byteCount);
+    bool ok = false;
+    int width = size.width;
+    int height = size.height;
     if (RawFrame::staysLandscape(bytes)) {
-        if (!RawFrame::rgbToBgraInto(rgb, size, out.span()))
-            return {};
-        frame.width = size.width;
-        frame.height = size.height;
+        ok = RawFrame::rgbToBgraInto(rgb, size, target);
     } else {
         auto& bgra = scratch().bgra;
-        bgra.resize(static_cast<std::size_t>(bytes));
-        if (!RawFrame::rgbToBgraInto(rgb, size, bgra) ||
-            !RawFrame::rotateBufferToPortInto(bgra, size, out.span()))
-            return {};
-        frame.width = size.height;
-        frame.height = size.width;
+        bgra.resize(byteCount);
+        ok = RawFrame::rgbToBgraInto(rgb, size, bgra) && RawFrame::rotateBufferToPortInto(bgra, size, target);
+        std::swap(width, height);
     }
-    frame.buffer = std::move(out);
-    return RawFrame::toImage(std::move(frame));
+    if (!ok) {
+        FramePool::instance().give(out, byteCount);
+        return {};
+    }
+    return wrapPooled(out, byteCount, width, height);
 }
 
 } // namespace
