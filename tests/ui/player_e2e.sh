@@ -93,8 +93,38 @@ c=$(colour "$zx" "$zy")
 echo "zoom slider: $c"
 [ "$c" = "srgb(210,77,87)" ] || { echo "FAIL: no zoom slider in render view 4"; fail=1; }
 
+# Space pauses (the bar's play/pause command); with the tools panel showing, Copy appears.
+send_keys "$main" space
+sleep 0.7
+import -window "$main" "$ART/paused-scale$SCALE.png"
+cw=$([ "$SCALE" = 2 ] && echo 30 || echo 45)
+read -r cx cy < <(px "$(awk -v w=$W -v c=$COL -v r=$retina 'BEGIN { printf "%d", 2 * w + 0.25 * c - (r ? 37.5 : 60) + 4 }')" \
+  "$(awk -v h=$H -v b=$cw 'BEGIN { printf "%d", 0.2083333 * h / 3 + b / 2 }')")
+light=$(convert "$ART/paused-scale$SCALE.png" -format "%[fx:p{$cx,$cy}.intensity]" info:)
+check "Copy shown after Space paused playback" "$light" 0.7
+
+# A resize rebuilds the layout for the new size W' and zooms the display out to the first photo's
+# width (768 points for these sets) about its centre at W': its left edge moves to W' - 384.
+if [ "$SCALE" = 2 ]; then newW=540 newsize="2560 1600"; else newW=735 newsize="1700 1000"; fi
+xdotool windowsize "$main" $newsize
+sleep 1.5
+eval "$(xdotool getwindowgeometry --shell "$main")"
+import -window "$main" "$ART/layout-scale$SCALE.png"
+left=$(accent_cols $((HEIGHT / 2)))
+echo "after resize: window ${WIDTH}x${HEIGHT}, display left edge at $((left / SCALE))"
+[ $((left / SCALE)) -ge $((newW - 384 - 1)) ] && [ $((left / SCALE)) -le $((newW - 384 + 1)) ] ||
+  { echo "FAIL: display not rebuilt for the new size"; fail=1; }
+import -window "$main" "$ART/resized-scale$SCALE.png"
+
 send_keys "$main" ctrl+q
-rc=$(wait_exit $pid 10)
+# Reaped here, in the shell that started it, with a 10-second limit.
+(sleep 10 && kill $pid 2>/dev/null) &
+killer=$!
+set +e
+wait $pid
+rc=$?
+set -e
+kill $killer 2>/dev/null || true
 trap - EXIT
 [ "$rc" = 0 ] || { echo "FAIL: exit code $rc after Ctrl+Q"; fail=1; }
 [ $fail = 0 ] && echo PASS
