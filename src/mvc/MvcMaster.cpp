@@ -210,7 +210,8 @@ void MvcMaster::processChunk(int slot, QByteArrayView chunk)
         }
         const bool close = m.header.isCloseRequest();
         if (!close) {
-            s.viewIndex = m.header.viewIndex();
+            if (const auto paint = m_table.viewIndexChanged(slot, m.header.viewIndex()))
+                Q_EMIT indicatorChanged(paint->view, paint->colour);
             if (s.viewIndex < MvcSlotTable::kSlots)
                 m_rxConnForView[std::size_t(s.viewIndex)] = slot + 1;
             submit(slot, Job{m.header, std::move(m.payload), t, rx.generation});

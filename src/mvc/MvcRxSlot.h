@@ -12,6 +12,7 @@ struct MvcRxSlot {
     bool waitingForRestart = false; // the connection was cancelled: the slot may be given away
     std::int32_t cntr = 0;          // complete messages on the current connection
     std::int32_t viewIndex = 0;     // view index of the latest header; 0 until one is read
+    std::int32_t paintedState = 0;  // the last reported state that gave the indicator a colour
 };
 
 } // namespace qr

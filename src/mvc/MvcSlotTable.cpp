@@ -33,6 +33,7 @@ int MvcSlotTable::assignNewConnection(std::int64_t nowNs, int addressFamily)
     s.waitingForRestart = false;
     s.ready = false;
     s.cntr = 0;
+    s.paintedState = 0;
     return chosen;
 }
 
@@ -59,9 +60,33 @@ std::optional<MvcSlotTable::IndicatorPaint> MvcSlotTable::connectionStateChanged
         colour = MvcIndicatorColour::Orange;
         break;
     }
-    if (!colour || s.viewIndex < 0 || s.viewIndex >= kSlots)
+    if (!colour)
+        return std::nullopt;
+    s.paintedState = state;
+    if (s.viewIndex < 0 || s.viewIndex >= kSlots)
         return std::nullopt;
     return IndicatorPaint{s.viewIndex, *colour};
+}
+
+std::optional<MvcSlotTable::IndicatorPaint> MvcSlotTable::viewIndexChanged(int slotIndex, int viewIndex)
+{
+    MvcRxSlot& s = slot(slotIndex);
+    const bool moved = s.viewIndex != viewIndex;
+    s.viewIndex = viewIndex;
+    if (!moved || viewIndex < 0 || viewIndex >= kSlots)
+        return std::nullopt;
+    switch (static_cast<ConnectionState>(s.paintedState)) {
+    case ConnectionState::Waiting:
+        return IndicatorPaint{viewIndex, MvcIndicatorColour::Yellow};
+    case ConnectionState::Ready:
+        return IndicatorPaint{viewIndex, MvcIndicatorColour::Green};
+    case ConnectionState::Failed:
+        return IndicatorPaint{viewIndex, MvcIndicatorColour::Red};
+    case ConnectionState::Cancelled:
+        return IndicatorPaint{viewIndex, MvcIndicatorColour::Orange};
+    default:
+        return std::nullopt;
+    }
 }
 
 std::array<float, 3> MvcSlotTable::rgb(MvcIndicatorColour colour)

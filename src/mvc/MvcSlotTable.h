@@ -35,6 +35,10 @@ public:
 
     // Applies a reported connection state to the slot; returns the indicator to paint, if any.
     std::optional<IndicatorPaint> connectionStateChanged(int slot, int state);
+    // A header named `viewIndex` for the slot. When that moves the slot to another position, the
+    // indicator there takes the slot's current colour (the state reported before the first header
+    // painted position 1).
+    std::optional<IndicatorPaint> viewIndexChanged(int slot, int viewIndex);
 
     const MvcRxSlot& slot(int index) const { return m_slots.at(std::size_t(index)); }
     MvcRxSlot& slot(int index) { return m_slots.at(std::size_t(index)); }

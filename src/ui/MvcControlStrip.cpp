@@ -4,6 +4,7 @@
 #include "ui/PointRect.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -75,7 +76,15 @@ void MvcControlStrip::configMvcSpeedLabels(LayerView* renderView4, double w4, do
     font.setFamilies(
         {QStringLiteral("Helvetica Neue"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     font.setBold(true);
+    // 50-point text cannot be read in a 60 x 30 field: the size shrinks until the widest figure fits.
     font.setPointSizeF(MvcControlStripLayout::kLabelFontPoints);
+    const QSizeF box(l.speedLabels[0].width, l.speedLabels[0].height);
+    while (font.pointSizeF() > 6.0) {
+        const QFontMetricsF fm(font);
+        if (fm.horizontalAdvance(QStringLiteral("00.0 fps")) <= box.width() && fm.height() <= box.height())
+            break;
+        font.setPointSizeF(font.pointSizeF() - 1.0);
+    }
     for (std::size_t n = 0; n < 3; ++n) {
         auto* label = new QLabel(renderView4);
         label->setGeometry(qtRect(toPoints(l.speedLabels[n]), h4));

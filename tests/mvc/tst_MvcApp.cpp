@@ -98,6 +98,9 @@ void TestMvcApp::proceedWithCodeStreamsAndShutters()
                                  strip->speedLabel(1)->text() != QLatin1String("xx.x fps"),
                              5000);
     QCOMPARE(strip->speedLabel(0)->text(), QStringLiteral("xx.x fps"));
+    // The phone's ready colour follows it to the position it asked for.
+    QCOMPARE(strip->indicator(1)->accessibleDescription(), QStringLiteral("ready"));
+    QVERIFY(strip->speedLabel(1)->fontMetrics().horizontalAdvance(QStringLiteral("00.0 fps")) <= 60);
 
     QSignalSpy shutter(&phone, &PhoneSim::shutterReceived);
     strip->shutterButton(0)->click(); // nobody asked for position 1

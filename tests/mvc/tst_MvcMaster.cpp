@@ -304,8 +304,13 @@ void TestMvcMaster::phoneMovesToAnotherPosition()
     client->write(frameMessage(0x01, 32, 24));
     QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 1, 5000);
     m_clock.ns->fetch_add(50'000'000);
+    QSignalSpy moved(m_master.get(), &MvcMaster::indicatorChanged);
     client->write(frameMessage(0x11, 32, 24, 1));
     QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 2, 5000);
+    // The ready colour moves to position 2 with the message.
+    QCOMPARE(moved.size(), 1);
+    QCOMPARE(moved[0][0].toInt(), 1);
+    QCOMPARE(moved[0][1].value<MvcIndicatorColour>(), MvcIndicatorColour::Green);
     QCOMPARE(shown[0][0].toInt(), 0);
     QCOMPARE(shown[1][0].toInt(), 1);
     QCOMPARE(fps.last()[0].toInt(), 1);

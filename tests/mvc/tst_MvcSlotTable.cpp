@@ -40,6 +40,8 @@ private Q_SLOTS:
     void slotChoice();
     void stateMachine_data();
     void stateMachine();
+    void colourFollowsViewIndex_data();
+    void colourFollowsViewIndex();
 };
 
 void TestMvcSlotTable::slotChoice_data()
@@ -158,6 +160,40 @@ void TestMvcSlotTable::stateMachine()
         QCOMPARE(int(paint->colour), colour);
     }
     QCOMPARE(MvcSlotTable::rgb(MvcIndicatorColour::Orange), (std::array<float, 3>{1.0F, 0.5F, 0.0F}));
+}
+
+void TestMvcSlotTable::colourFollowsViewIndex_data()
+{
+    QTest::addColumn<QList<int>>("states"); // reported before the header
+    QTest::addColumn<int>("viewIndex");
+    QTest::addColumn<int>("paintedView"); // -1: nothing painted
+    QTest::addColumn<int>("colour");
+    QTest::newRow("ready phone asks for position 3")
+        << QList<int>{2, 3} << 2 << 2 << int(MvcIndicatorColour::Green);
+    QTest::newRow("preparing keeps the last colour")
+        << QList<int>{1, 2} << 1 << 1 << int(MvcIndicatorColour::Yellow);
+    QTest::newRow("no colour yet") << QList<int>{2} << 1 << -1 << 0;
+    QTest::newRow("same position: nothing to move") << QList<int>{3} << 0 << -1 << 0;
+    QTest::newRow("view index 3 is nowhere") << QList<int>{3} << 3 << -1 << 0;
+}
+
+void TestMvcSlotTable::colourFollowsViewIndex()
+{
+    QFETCH(QList<int>, states);
+    QFETCH(int, viewIndex);
+    QFETCH(int, paintedView);
+    QFETCH(int, colour);
+    MvcSlotTable t;
+    QCOMPARE(t.assignNewConnection(0), 0);
+    for (int s : states)
+        t.connectionStateChanged(0, s);
+    const auto paint = t.viewIndexChanged(0, viewIndex);
+    QCOMPARE(t.slot(0).viewIndex, viewIndex);
+    QCOMPARE(paint.has_value(), paintedView >= 0);
+    if (paint) {
+        QCOMPARE(paint->view, paintedView);
+        QCOMPARE(int(paint->colour), colour);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMvcSlotTable)

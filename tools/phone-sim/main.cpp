@@ -7,6 +7,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 using qr::PhoneSim;
@@ -59,7 +60,10 @@ int main(int argc, char** argv)
     const QCommandLineOption code({QStringLiteral("code")},
                                   QStringLiteral("Expected 6-digit code (default: the advertised one)."),
                                   QStringLiteral("digits"));
-    p.addOptions({host, port, mdnsServer, width, height, fps, frames, view, orientation, chunks, glue, code});
+    const QCommandLineOption wait({QStringLiteral("wait")}, QStringLiteral("Seconds to look for the master."),
+                                  QStringLiteral("s"), QStringLiteral("10"));
+    p.addOptions(
+        {host, port, mdnsServer, wait, width, height, fps, frames, view, orientation, chunks, glue, code});
     p.process(app);
 
     QTextStream out(stdout);
@@ -84,7 +88,8 @@ int main(int argc, char** argv)
         o.port = quint16(p.value(port).toUInt());
     } else {
         out << "looking for _quintaray-mvc._tcp.local ..." << Qt::endl;
-        const auto found = PhoneSim::discover(QHostAddress(p.value(mdnsServer)), 5353, 10000);
+        const auto found = PhoneSim::discover(QHostAddress(p.value(mdnsServer)), 5353,
+                                              std::max(1, p.value(wait).toInt()) * 1000);
         if (!found) {
             std::fprintf(stderr, "phone-sim: no master found\n");
             return 1;
