@@ -70,6 +70,7 @@ private Q_SLOTS:
     void hostileHeadersCancel();
     void newConnectionDiscardsLeftoverBytes();
     void phoneMovesToAnotherPosition();
+    void dualStackRace();
 
 private:
     // A raw client that has taken a slot and seen it turn ready.
@@ -321,6 +322,30 @@ void TestMvcMaster::phoneMovesToAnotherPosition()
     client->write(PhoneSim::closeRequest());
     QTRY_VERIFY_WITH_TIMEOUT(!colours.isEmpty(), 5000);
     QCOMPARE(colours.last()[0].toInt(), 1);
+}
+
+void TestMvcMaster::dualStackRace()
+{
+    // One phone tries IPv4 and IPv6 at once: the clock does not move between the two accepts.
+    QTcpSocket v4;
+    QTcpSocket v6;
+    v4.connectToHost(QHostAddress::LocalHost, m_master->serverPort());
+    QVERIFY(v4.waitForConnected(5000));
+    v6.connectToHost(QHostAddress::LocalHostIPv6, m_master->serverPort());
+    if (!v6.waitForConnected(5000))
+        QSKIP("no IPv6 loopback here");
+    QTRY_COMPARE_WITH_TIMEOUT(m_master->slotTable().happyEyeballsCntr(), 1, 5000);
+    QVERIFY(m_master->slotTable().slot(0).filled);
+    QVERIFY(!m_master->slotTable().slot(1).filled);
+    QTRY_VERIFY_WITH_TIMEOUT(v6.state() == QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(v4.state(), QAbstractSocket::ConnectedState);
+    // A phone over IPv6 a moment later gets the next slot.
+    m_clock.ns->fetch_add(5'000'000);
+    QTcpSocket later;
+    later.connectToHost(QHostAddress::LocalHostIPv6, m_master->serverPort());
+    QVERIFY(later.waitForConnected(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(1).filled, 5000);
+    QCOMPARE(m_master->slotTable().happyEyeballsCntr(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestMvcMaster)
