@@ -98,8 +98,32 @@ void PlayerEngine::waitForPool()
     pool_.waitForDone();
 }
 
+void PlayerEngine::dropQueuedJobs()
+{
+    std::deque<Job> dropped;
+    {
+        const std::lock_guard lock(mailbox_);
+        dropped.swap(jobs_);
+    }
+    for (const Job& job : dropped)
+        leaveFlight(job);
+}
+
+void PlayerEngine::leaveFlight(const Job& job)
+{
+    if (job.kind != Job::Kind::RawSlot && job.kind != Job::Kind::FileSlot)
+        return;
+    const auto it = inFlight_.find(job.path);
+    if (it != inFlight_.end() && --*it <= 0)
+        inFlight_.erase(it);
+}
+
 void PlayerEngine::enqueue(std::vector<Job> jobs)
 {
+    for (const Job& job : jobs) {
+        if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::FileSlot)
+            ++inFlight_[job.path];
+    }
     {
         const std::lock_guard lock(mailbox_);
         for (Job& job : jobs)
@@ -122,18 +146,29 @@ void PlayerEngine::drainResults()
         if (pass.generation == passGeneration_)
             takePlaylist(pass.result);
     }
+    jobsDone_ += static_cast<int>(done.size());
     for (const Done& d : done) {
         const Job& job = d.job;
-        if (job.kind == Job::Kind::RawSlot ||
-            (job.kind == Job::Kind::FileSlot && !d.photo.displayImage().isNull()))
-            cache_.insert(job.path, job.box, job.stamp, d.photo);
-        if (job.generation != generation_ || job.prefetch)
-            continue;
-        if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::FileSlot)
-            landSlot(job, d.photo);
-        else
+        bool landed = false;
+        if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::FileSlot) {
+            leaveFlight(job);
+            if (job.kind == Job::Kind::RawSlot || !d.photo.displayImage().isNull())
+                cache_.insert(job.path, job.box, job.stamp, d.photo);
+            // Whichever set start asked for it: a photo lands in the slot of the set playing now that
+            // waits for this file (a set start does not ask again for work still under way).
+            const auto slot = slotOfPath_.constFind(job.path);
+            if (slot != slotOfPath_.cend() && slotPending_[static_cast<std::size_t>(*slot - 1)] &&
+                job.box == slotBox_) {
+                Job here = job;
+                here.index = *slot;
+                landSlot(here, d.photo);
+                landed = true;
+            }
+        } else if (job.generation == generation_) {
             landPreview(job, d.photo);
-        if (pending_ > 0 && --pending_ == 0) {
+            landed = true;
+        }
+        if (landed && pending_ > 0 && --pending_ == 0) {
             Q_EMIT preparationFinished();
             prefetchNextSet();
         }
@@ -149,6 +184,7 @@ void PlayerEngine::generatePlaylistButtonAction()
     ++generation_;
     pending_ = 0;
     slotPending_.fill(false);
+    slotOfPath_.clear();
     for (int view = 1; view <= 3; ++view)
         display_->showImage(view, PhotoImage());
     for (auto& list : s_._listOfFilesForView)
@@ -165,9 +201,9 @@ void PlayerEngine::generatePlaylistButtonAction()
     pass.request.typeFilter = s_._jpegHeicRgbAllSegMode;
     pass.request.fifoLifo = s_._fifoLifoSegMode;
     pass.request.kroxDecoder = kroxDecoder_;
+    dropQueuedJobs();
     {
         const std::lock_guard lock(mailbox_);
-        jobs_.clear();
         pass_ = std::move(pass);
     }
     pool_.start(&runner_);
@@ -200,10 +236,8 @@ void PlayerEngine::configScheduler(bool laterSet)
     ++generation_;
     pending_ = 0;
     slotPending_.fill(false);
-    {
-        const std::lock_guard lock(mailbox_);
-        jobs_.clear();
-    }
+    slotOfPath_.clear();
+    dropQueuedJobs();
     for (auto& list : s_._listOfFilesForView)
         list.clear();
     emptySlots(PlayerState::kShownSlots);
@@ -248,12 +282,11 @@ void PlayerEngine::configScheduler(bool laterSet)
             jobs.push_back(std::move(*job));
     }
     jobs.insert(jobs.end(), slots.begin() + static_cast<std::ptrdiff_t>(urgent), slots.end());
-    pending_ = static_cast<int>(jobs.size());
-    const bool allCached = jobs.empty();
-    for (const Job& job : jobs) {
-        if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::FileSlot)
-            slotPending_[static_cast<std::size_t>(job.index - 1)] = true;
-    }
+    // Pending: the slots waiting for a job of theirs (queued now or still running from before) and the
+    // previews.
+    pending_ = static_cast<int>(std::count(slotPending_.begin(), slotPending_.end(), true) + jobs.size() -
+                                slots.size());
+    const bool allCached = pending_ == 0;
     enqueue(std::move(jobs));
     if (allCached)
         prefetchNextSet();
@@ -294,6 +327,7 @@ std::vector<PlayerEngine::Job> PlayerEngine::prepRgbSet(const QString& folder, c
 {
     std::vector<Job> jobs;
     const QSize box = display_->preparedPixelSize(1);
+    slotBox_ = box;
     const QStringList paths = slotPaths(folder, list);
     // Each frame is converted with the size recognised from its own byte count (an unrecognised count
     // keeps the size before it), so a set that mixes frame sizes still gives upright, unskewed frames.
@@ -315,10 +349,14 @@ std::vector<PlayerEngine::Job> PlayerEngine::prepRgbSet(const QString& folder, c
         const bool landscape = RawFrame::staysLandscape(std::int64_t{job.size.width} * job.size.height * 4);
         const QSize expected =
             landscape ? QSize(job.size.width, job.size.height) : QSize(job.size.height, job.size.width);
+        slotOfPath_.insert(job.path, job.index);
         const PhotoImage cached = cache_.find(job.path, box, job.stamp);
-        if (!cached.isNull() && cached.size() == expected)
+        if (!cached.isNull() && cached.size() == expected) {
             s_._image[static_cast<std::size_t>(i)] = cached;
-        else
+            continue;
+        }
+        slotPending_[static_cast<std::size_t>(i)] = true;
+        if (!inFlight_.contains(job.path))
             jobs.push_back(std::move(job));
     }
     return jobs;
@@ -329,6 +367,7 @@ std::vector<PlayerEngine::Job> PlayerEngine::prepJpegOrHeicSet(const QString& fo
     // Each slot refers to its file at once; its display copy is decoded ahead.
     std::vector<Job> jobs;
     const QSize box = display_->preparedPixelSize(1);
+    slotBox_ = box;
     const bool copies = box.isValid() && !box.isEmpty();
     const QStringList paths = slotPaths(folder, list);
     for (qsizetype i = 0; i < paths.size(); ++i) {
@@ -341,7 +380,11 @@ std::vector<PlayerEngine::Job> PlayerEngine::prepJpegOrHeicSet(const QString& fo
         job.stamp = copies ? PhotoCache::stampOf(job.path) : PhotoCache::Stamp{};
         const PhotoImage cached = copies ? cache_.find(job.path, box, job.stamp) : PhotoImage();
         s_._image[static_cast<std::size_t>(i)] = cached.isNull() ? PhotoImage::fromFile(job.path) : cached;
-        if (copies && cached.isNull())
+        if (!copies || !cached.isNull())
+            continue;
+        slotOfPath_.insert(job.path, job.index);
+        slotPending_[static_cast<std::size_t>(i)] = true;
+        if (!inFlight_.contains(job.path))
             jobs.push_back(std::move(job));
     }
     return jobs;
@@ -396,7 +439,7 @@ void PlayerEngine::prefetchNextSet()
         job.box = box;
         job.stamp = PhotoCache::stampOf(job.path);
         job.prefetch = true;
-        if (!cache_.find(job.path, box, job.stamp).isNull())
+        if (inFlight_.contains(job.path) || !cache_.find(job.path, box, job.stamp).isNull())
             continue;
         const std::int64_t copy = std::int64_t{std::max(box.width(), 0)} * std::max(box.height(), 0) * 4;
         budget -= raw ? std::int64_t{job.size.width} * job.size.height * 4 + copy : copy;

@@ -8,6 +8,7 @@
 #include "player/Playlist.h"
 #include "player/RenderTimer.h"
 
+#include <QHash>
 #include <QObject>
 #include <QRunnable>
 #include <QSize>
@@ -70,6 +71,8 @@ public:
     std::uint64_t generation() const { return generation_; }
     // Jobs of the current set (slots and previews) not yet landed.
     int pendingPreparations() const { return pending_; }
+    // Preparation jobs whose results came back since the engine was made.
+    int jobsDone() const { return jobsDone_; }
     // Blocks until the pool has nothing running or queued; for tests and benchmarks only.
     void waitForPool();
     PhotoCache& cache() { return cache_; }
@@ -128,6 +131,9 @@ private:
 
     void runOne();
     void enqueue(std::vector<Job> jobs);
+    // Takes the queued, not yet started jobs back out of the mailbox.
+    void dropQueuedJobs();
+    void leaveFlight(const Job& job);
     void arm(ArmMode mode);
     void displayStep(const PhotoImage& first);
     void emptySlots(int count);
@@ -151,8 +157,14 @@ private:
     std::uint64_t generation_ = 0;
     std::uint64_t passGeneration_ = 0;
     int pending_ = 0;
-    // Slots of the current set whose preparation has not landed yet.
+    int jobsDone_ = 0;
+    // Slots of the current set whose preparation has not landed yet, the slot of each of its files,
+    // and the display size its copies are made at.
     std::array<bool, PlayerState::kShownSlots> slotPending_{};
+    QHash<QString, int> slotOfPath_;
+    QSize slotBox_;
+    // Files with a slot job queued or running (from any set start), so that none is decoded twice.
+    QHash<QString, int> inFlight_;
     std::int64_t deadlineNs_ = 0;
     std::int64_t tickDueNs_ = 0;
     // The set start whose first photo waits for its display copy before it is shown.

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -78,6 +79,7 @@ private Q_SLOTS:
     void setPlayingAgainReusesPreparedPhotos();
     void cacheKeepsWithinBudget();
     void nextSetIsDecodedAhead();
+    void setStartsDoNotDecodeTwice();
 
 private:
     QTemporaryDir dir_;
@@ -283,6 +285,8 @@ void TestSetPreparation::setPlayingAgainReusesPreparedPhotos()
     QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 30000);
     const QImage before = engine.state()._image[4].displayImage();
 
+    QCOMPARE(engine.jobsDone(), 10);
+
     // The single set starts again: nothing to decode, the same copies are back at once.
     engine.configScheduler(true);
     QCOMPARE(engine.pendingPreparations(), 0);
@@ -364,6 +368,43 @@ void TestSetPreparation::nextSetIsDecodedAhead()
         QCOMPARE(photo.filePath(), dir.filePath(names.at(9 + slot)));
         QCOMPARE(photo.displayImage().size(), QSize(80, 60));
     }
+}
+
+// Set starts that follow each other faster than the photos decode (a set of one tick per photo
+// wrapping onto itself) ask for no photo twice: work under way lands in the newest set start.
+void TestSetPreparation::setStartsDoNotDecodeTwice()
+{
+    QTemporaryDir dir;
+    QStringList names;
+    for (int photo = 1; photo <= 10; ++photo) {
+        names.append(QStringLiteral("kro_005_%1_01.jpg").arg(photo, 3, 10, QLatin1Char('0')));
+        QVERIFY(fixtures::makeJpeg(dir.filePath(names.last()), QString(), QSize(640, 480), photo));
+    }
+    fixtures::FakeDisplay display;
+    display.prepared = QSize(80, 80);
+    PlayerEngine engine(&display, std::make_unique<fixtures::ManualTimer>());
+    display.engine = &engine;
+    display.state = &engine.state();
+    PlaylistResult result;
+    result.symbolicPath = dir.path();
+    result.sortedList = names;
+    result.setIndexes = {0, 9};
+    engine.takePlaylist(result);
+    for (int i = 0; i < 3; ++i) {
+        QTest::qWait(5);
+        engine.configScheduler(true);
+        QCOMPARE(engine.pendingPreparations(),
+                 10 - static_cast<int>(
+                          std::count_if(engine.state()._image.begin(), engine.state()._image.begin() + 10,
+                                        [](const PhotoImage& p) { return !p.displayImage().isNull(); })));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 30000);
+    engine.waitForPool();
+    QCoreApplication::processEvents();
+    QCOMPARE(engine.jobsDone(), 10);
+    for (int slot = 1; slot <= 10; ++slot)
+        QCOMPARE(engine.state()._image[static_cast<std::size_t>(slot - 1)].displayImage().size(),
+                 QSize(80, 60));
 }
 
 QTEST_MAIN(TestSetPreparation)
