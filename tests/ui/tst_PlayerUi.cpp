@@ -158,6 +158,7 @@ private Q_SLOTS:
     void keyboardTransport_data();
     void keyboardTransport();
     void spaceAfterFocusedControlHides();
+    void focusedSliderKeepsArrows();
     void accessibleNames();
     void thumbnailFillsPanel();
     void containerGrowthKeepsBottomAnchor();
@@ -537,6 +538,24 @@ void TstPlayerUi::spaceAfterFocusedControlHides()
     QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &f.window, Qt::Key_Space);
     QCOMPARE(f.forwarder.received, QList<int32_t>{1});
     QCOMPARE(c.fifoLifoSeg()->selectedSegment(), 1);
+}
+
+void TstPlayerUi::focusedSliderKeepsArrows()
+{
+    Fixture f;
+    f.ui->createControllerBar();
+    f.ui->installTransportKeys(&f.window);
+    activate(&f.window);
+    PlayerControls& c = f.ui->controls();
+    c.toolsButtonAction();
+    c.speedSlider()->setFocus(Qt::TabFocusReason);
+    QVERIFY(c.speedSlider()->hasFocus());
+    QTest::keyClick(c.speedSlider(), Qt::Key_Right);
+    QVERIFY(f.forwarder.received.isEmpty());
+    QVERIFY(c.speedSlider()->value() > 0.0625);
+    // Space is still play/pause.
+    QTest::keyClick(c.speedSlider(), Qt::Key_Space);
+    QCOMPARE(f.forwarder.received, QList<int32_t>{1});
 }
 
 void TstPlayerUi::accessibleNames()
