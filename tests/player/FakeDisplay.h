@@ -77,7 +77,13 @@ public:
         views[static_cast<std::size_t>(view)] = image;
         ++showCount;
     }
-    void setPhotoNumText(const QString& text) override { photoNum = text; }
+    std::function<void()> onPhotoNum; // runs inside every tick that shows a photo
+    void setPhotoNumText(const QString& text) override
+    {
+        photoNum = text;
+        if (onPhotoNum && !text.isEmpty())
+            onPhotoNum();
+    }
     void setPlaybackSpeedText(const QString& text) override { speedText = text; }
     void setRepeatLabelColour(bool repeatOn) override { repeatYellow = repeatOn; }
     void recreateControllerBar() override

@@ -94,6 +94,7 @@ private Q_SLOTS:
     void favouriteButtons();
     void emptyIndexListPlaysNothing();
     void generatePlaylistStartsFirstSet();
+    void ticksFollowTheirDeadlines();
 };
 
 void TestPlayerEngine::threeSetsWrapWithPreviews()
@@ -357,6 +358,29 @@ void TestPlayerEngine::generatePlaylistStartsFirstSet()
     QCOMPARE(rig.shown(2), photoName(1, 1));
     QCOMPARE(rig.display.barsCreated, 1);
     QVERIFY(rig.engine->renderTimerRunning());
+}
+
+// A tick that takes time does not push the following ones back; a stall longer than a period
+// restarts the schedule from the moment playback could go on, instead of catching up in a burst.
+void TestPlayerEngine::ticksFollowTheirDeadlines()
+{
+    Rig rig;
+    QVERIFY(rig.load({20}));
+    constexpr std::int64_t kPeriod = 1'000'000'000;
+    rig.display.onPhotoNum = [&] {
+        rig.timer->now += 30'000'000;
+    }; // 30 ms of work per tick
+    QVERIFY(rig.tick());
+    std::int64_t due = rig.timer->deadline;
+    for (int i = 0; i < 5; ++i) {
+        QVERIFY(rig.tick());
+        QCOMPARE(rig.timer->deadline, due + kPeriod);
+        due = rig.timer->deadline;
+    }
+    const std::int64_t resumed = due + 3 * kPeriod; // the event loop was held up
+    rig.timer->now = resumed;
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.timer->deadline, resumed + kPeriod);
 }
 
 QTEST_MAIN(TestPlayerEngine)
