@@ -42,6 +42,9 @@ void MainWindow::setFrame(const QRect& rect)
     const QSize content = (rect.size() - margins).boundedTo(m_maximum);
     if (!m_resizable)
         setFixedSize(content);
+    // The window system may report this size later, after the window became resizable: that report
+    // is the placement, not the user resizing.
+    m_placedSize = content;
     resize(content);
     move(rect.topLeft());
 }
@@ -67,6 +70,10 @@ void MainWindow::applyResizability()
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
+    if (event->size() == m_placedSize) {
+        m_placedSize = QSize();
+        return;
+    }
     if (!m_resizeDelegate || m_inResize || !m_resizable)
         return;
     m_inResize = true;

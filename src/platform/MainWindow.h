@@ -36,6 +36,7 @@ private:
     bool m_resizable = false;
     bool m_miniaturizable = false;
     bool m_inResize = false;
+    QSize m_placedSize; // size set by setFrame, not yet reported back
     QSize m_maximum{QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
     ResizeDelegate m_resizeDelegate;
 };
