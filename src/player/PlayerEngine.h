@@ -29,7 +29,13 @@ class PlayerDisplay;
 // The media player engine: the playlist pass, set preparation, the frame scheduler with its render
 // timer, and the transport commands. Widget-free; it lives on the main thread and drives a
 // PlayerDisplay. Preparation runs on its own thread pool; every result comes back to the main thread
-// by a queued call and lands in a slot only when it belongs to the set that is current then.
+// through one mailbox and lands in a slot only when the set playing then waits for that photo.
+//
+// Differences from a literal reading of the player's description, for safety and smoothness: every
+// set start changes state on the main thread (the pass hands its result over rather than starting
+// the first set from the pool); the first frame of a raw set and the side previews are prepared on
+// the pool, never on the main thread; a photo still being prepared shows as empty; prepared photos
+// are kept across set starts (PhotoCache) and the next set is decoded ahead.
 class PlayerEngine : public QObject {
     Q_OBJECT
 public:

@@ -64,10 +64,10 @@ public:
 
     // Unpacks every `.krox` container below `root` into `root`; returns how many were valid.
     static int unpackContainers(const QString& root, KroxDecoder& decoder);
-    // Decompresses every `.rgb2` frame below `root` into a `.rgb` frame beside the scan root's join of
-    // its name. The `.rgb` is written to a temporary file and renamed into place; the `.rgb2` is
-    // deleted only after that succeeded. An undecodable or unreadable `.rgb2` stays where it is and no
-    // `.rgb` is written for it. Returns how many frames were decompressed.
+    // Decompresses every `.rgb2` frame below `root` into `root`/<its relative path up to ".rgb2">.rgb.
+    // The `.rgb` is written to a temporary file and renamed into place; the `.rgb2` is deleted only
+    // after that succeeded. An undecodable or unreadable `.rgb2` stays where it is and no `.rgb` is
+    // written for it. Returns how many frames were decompressed.
     static int decompressFrames(const QString& root);
 
     // The whole pass. Pure apart from the files it reads and writes; runs on any thread.
