@@ -31,11 +31,10 @@ class PlayerDisplay;
 // PlayerDisplay. Preparation runs on its own thread pool; every result comes back to the main thread
 // through one mailbox and lands in a slot only when the set playing then waits for that photo.
 //
-// Differences from a literal reading of the player's description, for safety and smoothness: every
-// set start changes state on the main thread (the pass hands its result over rather than starting
-// the first set from the pool); the first frame of a raw set and the side previews are prepared on
-// the pool, never on the main thread; a photo still being prepared shows as empty; prepared photos
-// are kept across set starts (PhotoCache) and the next set is decoded ahead.
+// For safety and smooth playback: every set start changes state on the main thread (the pass hands its result
+// over rather than starting the first set from the pool); the first frame of a raw set and the side previews
+// are prepared on the pool, never on the main thread; a photo still being prepared shows as empty; prepared
+// photos are kept across set starts (PhotoCache) and the next set is decoded ahead.
 class PlayerEngine : public QObject {
     Q_OBJECT
 public:
