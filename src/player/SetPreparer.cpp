@@ -18,7 +18,7 @@ namespace qr {
 namespace {
 
 // Frame-sized scratch kept per pool thread: touching fresh 36-49 MB buffers costs more in page faults
-// than converting them.
+// than converting them. It goes with the thread (the engine's pool lets idle threads end).
 struct Scratch {
     std::vector<std::uint8_t> rgb;
     std::vector<std::uint8_t> bgra;
@@ -197,13 +197,6 @@ PhotoImage SetPreparer::preparePhoto(const QString& path, QSize box)
     const QSize size = PhotoDecoder::naturalSize(path);
     QImage display = box.isValid() && !box.isEmpty() ? PhotoDecoder::decode(path, box) : QImage();
     return PhotoImage::fromFile(path, std::move(display), size);
-}
-
-void SetPreparer::releaseScratch()
-{
-    Scratch& s = scratch();
-    std::vector<std::uint8_t>().swap(s.rgb);
-    std::vector<std::uint8_t>().swap(s.bgra);
 }
 
 } // namespace qr

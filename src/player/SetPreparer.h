@@ -31,9 +31,6 @@ public:
     // A JPEG or HEIC photo with a display copy decoded straight to fit `box` and its natural size;
     // without a valid box only the size is read. Null display copy when the file does not decode.
     static PhotoImage preparePhoto(const QString& path, QSize box);
-
-    // Frees the calling thread's scratch buffers.
-    static void releaseScratch();
 };
 
 } // namespace qr
