@@ -1,8 +1,8 @@
 #include "app/AppFolders.h"
 
-#include <QDir>
+#include "player/Playlist.h"
 
-#include <algorithm>
+#include <QDir>
 
 namespace qr {
 

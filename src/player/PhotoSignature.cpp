@@ -165,20 +165,36 @@ float PhotoSignature::leadingNumber(const QString& field)
     return ec == std::errc() ? value : 0.0f;
 }
 
-bool PhotoSignature::commentPasses(const QString& comment)
+QString PhotoSignature::commentFailure(const QString& comment)
 {
     const QStringList fields = comment.split(QLatin1Char(','));
     if (fields.size() < kMinFields)
-        return false;
-    return fields.at(0) == QLatin1String("Quintaray") && leadingNumber(fields.at(1)) >= kMinVersion;
+        return QStringLiteral("the comment has %1 fields, fewer than %2").arg(fields.size()).arg(kMinFields);
+    if (fields.at(0) != QLatin1String("Quintaray"))
+        return QStringLiteral("the comment's first field is \"%1\", not \"Quintaray\"").arg(fields.at(0));
+    if (!(leadingNumber(fields.at(1)) >= kMinVersion))
+        return QStringLiteral("the comment's version \"%1\" is below 9.58").arg(fields.at(1));
+    return {};
+}
+
+bool PhotoSignature::commentPasses(const QString& comment)
+{
+    return commentFailure(comment).isEmpty();
+}
+
+QString PhotoSignature::photoFailure(const QString& path)
+{
+    if (Playlist::extension(path) == QLatin1String("rgb"))
+        return {};
+    const auto comment = userComment(path);
+    if (!comment)
+        return QStringLiteral("no readable EXIF \"UserComment\"");
+    return commentFailure(*comment);
 }
 
 bool PhotoSignature::photoPasses(const QString& path)
 {
-    if (Playlist::extension(path) == QLatin1String("rgb"))
-        return true;
-    const auto comment = userComment(path);
-    return comment && commentPasses(*comment);
+    return photoFailure(path).isEmpty();
 }
 
 } // namespace qr

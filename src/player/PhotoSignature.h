@@ -20,6 +20,8 @@ public:
 
     // The comment test alone.
     static bool commentPasses(const QString& comment);
+    // Why a comment fails the test, in words; empty when it passes.
+    static QString commentFailure(const QString& comment);
 
     // A field read as a number: leading white space skipped, the longest decimal number prefix (sign,
     // digits, point, exponent) in single precision; 0 when there is none.
@@ -28,6 +30,8 @@ public:
     // The test of a set's first or last photo: raw frames (".rgb") pass; JPEG and HEIC photos pass
     // when their comment does.
     static bool photoPasses(const QString& path);
+    // Why a photo fails the test, in words; empty when it passes.
+    static QString photoFailure(const QString& path);
 };
 
 } // namespace qr

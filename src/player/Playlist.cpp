@@ -1,5 +1,7 @@
 #include "player/Playlist.h"
 
+#include "platform/LogCategories.h"
+
 #include "decode/Lz4FrameDecoder.h"
 #include "player/PhotoSignature.h"
 
@@ -103,6 +105,9 @@ void Playlist::cutIntoSets(const QStringList& orderedCandidates,
         while (runEnd < orderedCandidates.size() && setKey(orderedCandidates.at(runEnd)) == key)
             ++runEnd;
         const qsizetype length = runEnd - runStart;
+        if (length < kMinPhotosPerSet)
+            qCDebug(lcPlaylist) << "set" << key << "skipped:" << length << "photos, fewer than"
+                                << kMinPhotosPerSet;
         if (length >= kMinPhotosPerSet) {
             const auto first = static_cast<std::int32_t>(playlist.size());
             const auto last = static_cast<std::int32_t>(first + length - 1);
@@ -153,8 +158,10 @@ int Playlist::decompressFrames(const QString& root)
         const FrameBuffer frame = Lz4FrameDecoder::decode(
             std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size()));
         // An undecodable frame keeps its `.rgb2`: an empty `.rgb` would only replace it by nothing.
-        if (frame.isNull() || frame.empty())
+        if (frame.isNull() || frame.empty()) {
+            qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
             continue;
+        }
         QSaveFile out(joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb")));
         if (!out.open(QIODevice::WriteOnly))
             continue;
@@ -164,6 +171,7 @@ int Playlist::decompressFrames(const QString& root)
             continue;
         ++done;
         QFile::remove(source);
+        qCDebug(lcPlaylist) << path << "decompressed to" << frame.size() << "bytes";
     }
     return done;
 }
@@ -185,9 +193,18 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
 
     QList<std::int32_t> indexes;
     cutIntoSets(
-        candidates, [&root](const QString& path) { return PhotoSignature::photoPasses(joined(root, path)); },
+        candidates,
+        [&root](const QString& path) {
+            const QString failure = PhotoSignature::photoFailure(joined(root, path));
+            if (!failure.isEmpty())
+                qCDebug(lcPlaylist).noquote()
+                    << "set" << setKey(path) << "not played:" << path << "-" << failure;
+            return failure.isEmpty();
+        },
         result.sortedList, indexes);
     result.setIndexes = result.sortedList.isEmpty() ? indexes : orderPairs(indexes, request.fifoLifo);
+    qCDebug(lcPlaylist) << "playlist:" << result.sortedList.size() << "photos,"
+                        << result.setIndexes.size() / 2 << "playable sets";
     return result;
 }
 
