@@ -91,13 +91,13 @@ struct Result {
     double busyMaxMs = 0;
 };
 
-Result runScenario(int w, int h, bool worker, bool noisy, double seconds)
+Result runScenario(int w, int h, int threads, bool noisy, double seconds)
 {
     MvcMaster master;
     MvcMaster::Options o;
     o.listenAddress = QHostAddress::LocalHost;
     o.advertise = false;
-    o.decodeOnWorker = worker;
+    o.decodeThreads = threads;
     master.setOptions(o);
     master.setupMvcMaster();
 
@@ -208,12 +208,12 @@ void BM_ThreePhones(benchmark::State& state)
 {
     const int w = int(state.range(0));
     const int h = int(state.range(1));
-    const bool worker = state.range(2) != 0;
+    const int threads = int(state.range(2));
     const bool noisy = state.range(3) != 0;
     const double baseMs = decodeBaselineMs(w, h, noisy);
     Result r;
     for (auto _ : state)
-        r = runScenario(w, h, worker, noisy, 3.0);
+        r = runScenario(w, h, threads, noisy, 3.0);
     state.counters["base_decode_ms"] = baseMs;
     state.counters["shown_pos1"] = r.shownPerSecond[0];
     state.counters["shown_pos2"] = r.shownPerSecond[1];
@@ -230,16 +230,18 @@ void BM_ThreePhones(benchmark::State& state)
     state.counters["busy_max_x_base"] = r.busyMaxMs / baseMs;
 }
 
-// Arguments: width, height, decode on the worker pool (1) or on the main thread (0), noisy frames.
+// Arguments: width, height, decoding threads (0: on the main thread), noisy frames.
 BENCHMARK(BM_ThreePhones)
-    ->ArgNames({"w", "h", "worker", "noisy"})
-    ->Args({1280, 960, 1, 0})
+    ->ArgNames({"w", "h", "threads", "noisy"})
     ->Args({1280, 960, 0, 0})
-    ->Args({1920, 1440, 1, 0})
+    ->Args({1280, 960, 1, 0})
+    ->Args({1280, 960, 2, 0})
     ->Args({1920, 1440, 0, 0})
-    ->Args({1280, 960, 1, 1})
-    ->Args({1920, 1440, 1, 1})
+    ->Args({1920, 1440, 1, 0})
+    ->Args({1920, 1440, 2, 0})
     ->Args({1920, 1440, 0, 1})
+    ->Args({1920, 1440, 1, 1})
+    ->Args({1920, 1440, 2, 1})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

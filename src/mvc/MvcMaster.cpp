@@ -6,6 +6,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <chrono>
 
 namespace qr {
@@ -38,7 +39,6 @@ int addressFamily(const QHostAddress& peer)
 MvcMaster::MvcMaster(QObject* parent) : QObject(parent), m_clock(steadyNs)
 {
     qRegisterMetaType<qr::MvcIndicatorColour>();
-    m_pool.setMaxThreadCount(2);
 }
 
 MvcMaster::~MvcMaster()
@@ -73,6 +73,7 @@ bool MvcMaster::setupMvcMaster()
     if (m_started)
         return isListening();
     m_started = true;
+    m_pool.setMaxThreadCount(std::max(1, m_options.decodeThreads));
     m_listener = new QTcpServer(this);
     bool ok = m_listener->listen(m_options.listenAddress, m_options.listenPort);
     if (!ok && m_options.listenAddress == QHostAddress(QHostAddress::Any))
@@ -239,7 +240,7 @@ void MvcMaster::submit(int slot, Job job)
         return;
     }
     rx.busy = true;
-    if (!m_options.decodeOnWorker) {
+    if (m_options.decodeThreads <= 0) {
         const QImage image = rx.decoder->decode(job.header, job.payload);
         decoded(slot, job.generation, job.header.viewIndex(), job.lastByteNs, image);
         return;

@@ -38,7 +38,9 @@ public:
         quint16 listenPort = 0;                         // the system chooses
         bool advertise = true;
         MdnsResponder::Network mdns;
-        bool decodeOnWorker = true;
+        // Threads that decode frames; 0 decodes them on the main thread. One keeps a core free for the
+        // main thread and the network on a two-core machine (bench/mvc compares 0, 1 and 2).
+        int decodeThreads = 1;
     };
 
     explicit MvcMaster(QObject* parent = nullptr);
