@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 namespace qr {
 
@@ -48,6 +49,9 @@ int Alert::runModal()
     if (accessoryView) {
         if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
             grid->addWidget(accessoryView, grid->rowCount(), 0, 1, grid->columnCount());
+        // Whoever sees a field wants to type into it; Return still presses the first button.
+        QTimer::singleShot(0, accessoryView,
+                           [view = accessoryView] { view->setFocus(Qt::OtherFocusReason); });
     }
     box.exec();
     const int index = static_cast<int>(pushButtons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
