@@ -3,6 +3,6 @@
 # can leave this machine. Where namespaces are not permitted, the test runs as it is: it then relies
 # on its loopback-only interface list.
 if unshare -n true 2>/dev/null; then
-    exec unshare -n sh -c 'ip link set lo up && exec "$0" "$@"' "$@"
+    QR_IN_NETNS=1 exec unshare -n sh -c 'ip link set lo up && exec "$0" "$@"' "$@"
 fi
 exec "$@"
