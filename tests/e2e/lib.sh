@@ -28,15 +28,19 @@ ocr_window() {
   tesseract "$out-ocr.png" - 2>/dev/null
 }
 
-# Waits up to $2 seconds for process $1 to end; prints its exit code.
+# Waits up to $2 seconds for process $1, a child of this shell, to end; sets EXIT_CODE to its exit
+# code, or to "timeout". Call it directly, not in $(...): only the shell that started a process can
+# reap it.
 wait_exit() {
   local pid=$1 secs=${2:-10}
+  EXIT_CODE=timeout
   for ((i = 0; i < secs * 10; i++)); do
     if ! kill -0 "$pid" 2>/dev/null; then
-      wait "$pid"; echo $?; return 0
+      EXIT_CODE=0
+      wait "$pid" || EXIT_CODE=$?
+      return 0
     fi
     sleep 0.1
   done
   kill "$pid" 2>/dev/null || true
-  echo timeout
 }

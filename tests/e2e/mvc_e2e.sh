@@ -57,7 +57,7 @@ for area in "position 1:$((q / 8)) $((HEIGHT / 4)) $((q * 3 / 4)) $((HEIGHT / 3)
 done
 
 send_keys "$main" ctrl+q
-rc=$(wait_exit "$app" 10)
-[ "$rc" = 0 ] || { echo "FAIL: exit code $rc after Ctrl+Q"; fail=1; }
+wait_exit "$app" 10
+[ "$EXIT_CODE" = 0 ] || { echo "FAIL: exit code $EXIT_CODE after Ctrl+Q"; fail=1; }
 [ $fail = 0 ] && echo PASS
 exit $fail

@@ -36,6 +36,6 @@ echo "mean brightness below the menu bar: $mean"
 awk -v m="$mean" 'BEGIN { exit !(m < 0.01) }' || { echo "FAIL: window is not black"; kill $pid; exit 1; }
 
 send_keys "$main" ctrl+q
-rc=$(wait_exit $pid 10)
-[ "$rc" = 0 ] || { echo "FAIL: exit code $rc after Ctrl+Q"; exit 1; }
+wait_exit $pid 10
+[ "$EXIT_CODE" = 0 ] || { echo "FAIL: exit code $EXIT_CODE after Ctrl+Q"; exit 1; }
 echo "PASS"
