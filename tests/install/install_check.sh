@@ -9,7 +9,7 @@ trap 'rm -rf "$scratch"' EXIT
 
 DESTDIR="$scratch/root" cmake --install "$BUILD" --prefix /usr >/dev/null
 root="$scratch/root/usr"
-for f in bin/quintaray-tv-studio bin/kroxtool share/applications/quintaray-tv-studio.desktop \
+for f in bin/quintaray-tv-studio bin/kroxtool bin/phone-sim share/applications/quintaray-tv-studio.desktop \
          share/metainfo/io.github.quintaray.TVStudio.metainfo.xml \
          share/icons/hicolor/48x48/apps/quintaray-tv-studio.png \
          share/icons/hicolor/256x256/apps/quintaray-tv-studio.png; do
