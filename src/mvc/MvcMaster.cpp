@@ -1,6 +1,7 @@
 #include "mvc/MvcMaster.h"
 
 #include "mvc/MvcShutterCmd.h"
+#include "platform/LogCategories.h"
 #include "platform/TcpConnection.h"
 
 #include <QTcpServer>
@@ -129,10 +130,16 @@ void MvcMaster::newConnectionsPending()
 
 void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::int64_t> acceptedNs)
 {
+    const std::int32_t races = m_table.happyEyeballsCntr();
     const int k =
         m_table.assignNewConnection(acceptedNs.value_or(now()), addressFamily(socket->peerAddress()));
+    const QString peer = TcpConnection::peerName(socket);
     if (k < 0) {
         // Dropped: neither started nor kept.
+        qCDebug(lcMvc).noquote() << "connection from" << peer << "dropped:"
+                                 << (m_table.happyEyeballsCntr() != races
+                                         ? "less than 1 ms after the previous one (dual-stack race)"
+                                         : "no free slot");
         socket->abort();
         socket->deleteLater();
         return;
@@ -143,7 +150,13 @@ void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::
         rx.conn->disconnect(this);
         rx.conn->deleteLater();
     }
+    if (rx.conn)
+        qCDebug(lcMvc).noquote() << "slot" << k + 1 << "taken by" << peer
+                                 << "(its earlier connection released)";
+    else
+        qCDebug(lcMvc).noquote() << "slot" << k + 1 << "taken by" << peer;
     ++rx.generation;
+    rx.peer = peer;
     // Bytes an earlier connection left behind would corrupt the new stream's framing.
     rx.assembler.reset();
     rx.fps.reset();
@@ -172,6 +185,8 @@ void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::
 
 void MvcMaster::rxConnChangedState(int slot, int state)
 {
+    qCDebug(lcMvc).noquote() << "slot" << slot + 1 << m_rx[std::size_t(slot)].peer << "->"
+                             << connectionStateName(state);
     if (const auto paint = m_table.connectionStateChanged(slot, state))
         Q_EMIT indicatorChanged(paint->view, paint->colour);
 }
@@ -204,6 +219,13 @@ void MvcMaster::processChunk(int slot, QByteArrayView chunk)
         if (result == MvcMessageAssembler::Result::NeedMore)
             return;
         if (result == MvcMessageAssembler::Result::Cancel) {
+            const MvcMsgHeader& h = rx.assembler.rejectedHeader();
+            if (h.width == 0 || h.height == 0)
+                qCDebug(lcMvc).noquote()
+                    << "slot" << slot + 1 << rx.peer << "cancelled: frame size" << h.width << "x" << h.height;
+            else
+                qCDebug(lcMvc).noquote() << "slot" << slot + 1 << rx.peer << "cancelled: declared length"
+                                         << h.mvcLen << "above" << rx.assembler.maxPayload();
             rx.pending.reset();
             if (rx.conn)
                 rx.conn->cancel();
@@ -224,6 +246,7 @@ void MvcMaster::processChunk(int slot, QByteArrayView chunk)
         }
         Q_EMIT messageProcessed(slot, s.viewIndex, close);
         if (close) {
+            qCDebug(lcMvc).noquote() << "slot" << slot + 1 << rx.peer << "cancelled: close request";
             rx.assembler.reset();
             if (rx.conn)
                 rx.conn->cancel();
@@ -236,23 +259,36 @@ void MvcMaster::submit(int slot, Job job)
 {
     RxState& rx = m_rx[std::size_t(slot)];
     if (rx.busy) {
+        if (rx.pending)
+            qCDebug(lcMvc) << "slot" << slot + 1
+                           << "frame dropped: a newer one arrived before it was decoded";
         rx.pending = std::move(job); // a newer frame supersedes one that is still waiting
         return;
     }
     rx.busy = true;
     if (m_options.decodeThreads <= 0) {
-        const QImage image = rx.decoder->decode(job.header, job.payload);
+        const QImage image = decodeFrame(*rx.decoder, slot, job);
         decoded(slot, job.generation, job.header.viewIndex(), job.lastByteNs, image);
         return;
     }
     m_pool.start([this, slot, decoder = rx.decoder, job = std::move(job)] {
-        QImage image = decoder->decode(job.header, job.payload);
+        QImage image = decodeFrame(*decoder, slot, job);
         QMetaObject::invokeMethod(
             this,
             [this, slot, gen = job.generation, view = job.header.viewIndex(), t = job.lastByteNs,
              image = std::move(image)] { decoded(slot, gen, view, t, image); },
             Qt::QueuedConnection);
     });
+}
+
+QImage MvcMaster::decodeFrame(MvcFrameDecoder& decoder, int slot, const Job& job)
+{
+    QImage image = decoder.decode(job.header, job.payload);
+    if (image.isNull())
+        qCDebug(lcMvc) << "slot" << slot + 1 << "frame skipped:" << job.payload.size()
+                       << "payload bytes did not decode to" << job.header.width << "x" << job.header.height
+                       << "x 3 bytes";
+    return image;
 }
 
 void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::int64_t lastByteNs,

@@ -102,6 +102,7 @@ private:
     };
     struct RxState {
         QPointer<TcpConnection> conn;
+        QString peer; // address and port, for diagnostics
         MvcMessageAssembler assembler;
         MvcFpsMeter fps;
         std::uint64_t generation = 0;
@@ -116,6 +117,8 @@ private:
     void readAvailable(int slot);
     void processChunk(int slot, QByteArrayView chunk);
     void submit(int slot, Job job);
+    // Any thread: decodes and reports a frame that is skipped.
+    static QImage decodeFrame(MvcFrameDecoder& decoder, int slot, const Job& job);
     void decoded(int slot, std::uint64_t generation, int viewIndex, std::int64_t lastByteNs, QImage image);
     void listenerAdvertisedEndpointChanged(const QString& name, const QString& type, const QString& domain,
                                            bool added);

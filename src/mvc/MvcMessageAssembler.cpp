@@ -11,6 +11,7 @@ void MvcMessageAssembler::reset()
     m_header.reset();
     m_payload = QByteArray();
     m_cancelled = false;
+    m_rejected = MvcMsgHeader();
 }
 
 void MvcMessageAssembler::append(QByteArrayView chunk)
@@ -48,6 +49,7 @@ MvcMessageAssembler::Result MvcMessageAssembler::next(Message& out)
         }
         if (h.mvcLen > m_maxPayload || h.width == 0 || h.height == 0) {
             m_cancelled = true;
+            m_rejected = h;
             m_buf = QByteArray();
             m_head = 0;
             return Result::Cancel;

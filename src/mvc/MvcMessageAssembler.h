@@ -46,6 +46,9 @@ public:
     qsizetype bufferedBytes() const;
     bool midMessage() const { return m_header.has_value() || m_buf.size() > m_head; }
     bool isCancelled() const { return m_cancelled; }
+    std::uint32_t maxPayload() const { return m_maxPayload; }
+    // The header that cancelled the stream (declared length, width, height tell why).
+    const MvcMsgHeader& rejectedHeader() const { return m_rejected; }
 
 private:
     void compact();
@@ -56,6 +59,7 @@ private:
     std::optional<MvcMsgHeader> m_header; // header of the message being collected
     QByteArray m_payload;
     bool m_cancelled = false;
+    MvcMsgHeader m_rejected;
 };
 
 } // namespace qr

@@ -12,4 +12,22 @@ enum class ConnectionState : int {
     Cancelled = 5,
 };
 
+// The state's name for diagnostics.
+constexpr const char* connectionStateName(int state)
+{
+    switch (static_cast<ConnectionState>(state)) {
+    case ConnectionState::Waiting:
+        return "waiting";
+    case ConnectionState::Preparing:
+        return "preparing";
+    case ConnectionState::Ready:
+        return "ready";
+    case ConnectionState::Failed:
+        return "failed";
+    case ConnectionState::Cancelled:
+        return "cancelled";
+    }
+    return "unknown";
+}
+
 } // namespace qr

@@ -1,5 +1,7 @@
 #include "platform/MdnsResponder.h"
 
+#include "platform/LogCategories.h"
+
 #include <QNetworkDatagram>
 #include <QSysInfo>
 #include <QUdpSocket>
@@ -125,6 +127,11 @@ bool MdnsResponder::start(const Service& service)
         return false;
     m_running = true;
     m_announcements = 0;
+    // The TXT data is a secret code: only its length is reported.
+    qCDebug(lcMvc).noquote() << "advertising"
+                             << m_service.instance + '.' + m_service.type + '.' + m_service.domain << "on"
+                             << m_service.hostName << "port" << m_service.port << "with"
+                             << m_service.txt.size() << "TXT bytes";
     announce(1);
     Q_EMIT advertised(QString::fromUtf8(m_service.instance), QString::fromUtf8(m_service.type),
                       QString::fromUtf8(m_service.domain) + QLatin1Char('.'));
@@ -193,7 +200,13 @@ QList<DnsMessage::Record> MdnsResponder::records(int interfaceIndex, std::uint32
 QByteArray MdnsResponder::answerFor(QByteArrayView packet, std::uint16_t senderPort, int interfaceIndex) const
 {
     const auto query = DnsMessage::parse(packet);
-    if (!query || query->isResponse() || (query->flags & 0x7800) != 0)
+    return query ? answerTo(*query, senderPort, interfaceIndex) : QByteArray();
+}
+
+QByteArray MdnsResponder::answerTo(const DnsMessage& query, std::uint16_t senderPort,
+                                   int interfaceIndex) const
+{
+    if (query.isResponse() || (query.flags & 0x7800) != 0)
         return {};
     const bool legacy = senderPort != m_network.port;
     const auto all = records(interfaceIndex, 1, legacy);
@@ -218,7 +231,7 @@ QByteArray MdnsResponder::answerFor(QByteArrayView packet, std::uint16_t senderP
     auto wants = [](const DnsMessage::Question& q, std::uint16_t type) {
         return q.type == type || q.type == DnsMessage::ANY;
     };
-    for (const auto& q : query->questions) {
+    for (const auto& q : query.questions) {
         if (q.klass != DnsMessage::kClassIn && q.klass != DnsMessage::ANY)
             continue;
         if (DnsMessage::sameName(q.name, servicesPtr.name) && wants(q, DnsMessage::PTR))
@@ -255,7 +268,7 @@ QByteArray MdnsResponder::answerFor(QByteArrayView packet, std::uint16_t senderP
     QList<DnsMessage::Record> kept;
     for (const auto& r : answers) {
         bool known = false;
-        for (const auto& k : query->answers)
+        for (const auto& k : query.answers)
             known = known || (sameRecord(k, r) && k.ttl >= r.ttl / 2);
         if (!known)
             kept.append(r);
@@ -265,8 +278,8 @@ QByteArray MdnsResponder::answerFor(QByteArrayView packet, std::uint16_t senderP
     DnsMessage response;
     response.flags = DnsMessage::kFlagResponse | DnsMessage::kFlagAuthoritative;
     if (legacy) {
-        response.id = query->id;
-        response.questions = query->questions;
+        response.id = query.id;
+        response.questions = query.questions;
         for (auto& q : response.questions)
             q.unicastResponse = false;
     }
@@ -306,7 +319,13 @@ void MdnsResponder::readPending(Socket& s)
         const int port = d.senderPort();
         if (port <= 0)
             continue;
-        const QByteArray answer = answerFor(d.data(), std::uint16_t(port), int(d.interfaceIndex()));
+        const auto query = DnsMessage::parse(d.data());
+        if (!query) {
+            qCDebug(lcMvc).noquote() << "mDNS packet of" << d.data().size() << "bytes from"
+                                     << d.senderAddress().toString() << "dropped: malformed";
+            continue;
+        }
+        const QByteArray answer = answerTo(*query, std::uint16_t(port), int(d.interfaceIndex()));
         if (answer.isEmpty())
             continue;
         if (port != m_network.port) {

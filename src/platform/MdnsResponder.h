@@ -80,6 +80,7 @@ private:
     struct Socket;
 
     QList<DnsMessage::Record> records(int interfaceIndex, std::uint32_t ttlScale, bool legacy) const;
+    QByteArray answerTo(const DnsMessage& query, std::uint16_t senderPort, int interfaceIndex) const;
     void announce(std::uint32_t ttlScale);
     void readPending(Socket& s);
     QList<QNetworkInterface> interfaces() const;

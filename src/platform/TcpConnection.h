@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 
 class QTcpSocket;
 
@@ -31,6 +32,8 @@ public:
     void send(const QByteArray& bytes);
 
     QTcpSocket* socket() const { return m_socket; }
+    // "address port" of the socket's peer, an IPv4 address mapped into IPv6 written as IPv4.
+    static QString peerName(const QTcpSocket* socket);
     std::optional<ConnectionState> state() const { return m_mapper.last(); }
 
 Q_SIGNALS:
@@ -41,6 +44,7 @@ private:
     void post(std::optional<ConnectionState> s);
 
     QTcpSocket* m_socket;
+    QString m_peer; // address and port, for diagnostics
     ConnectionStateMapper m_mapper;
 };
 

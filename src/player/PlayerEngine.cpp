@@ -1,5 +1,6 @@
 #include "player/PlayerEngine.h"
 
+#include "platform/LogCategories.h"
 #include "player/PlayerDisplay.h"
 #include "player/QtRenderTimer.h"
 #include "player/SetPreparer.h"
@@ -20,6 +21,13 @@ constexpr int kUrgentSlots = 3;
 bool isFilePhoto(const QString& ext)
 {
     return ext == QLatin1String("jpg") || ext == QLatin1String("heic");
+}
+
+// A raw frame that gave nothing, or a JPEG or HEIC photo that gave no display copy when one was asked
+// for (its slot keeps the file reference).
+bool failedToPrepare(QSize box, const PhotoImage& photo)
+{
+    return photo.isNull() || (box.isValid() && !box.isEmpty() && photo.displayImage().isNull());
 }
 
 } // namespace
@@ -149,6 +157,13 @@ void PlayerEngine::drainResults()
     jobsDone_ += static_cast<int>(done.size());
     for (const Done& d : done) {
         const Job& job = d.job;
+        if (failedToPrepare(job.box, d.photo)) {
+            if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::RawPreview)
+                qCDebug(lcPlayer).noquote() << job.path << "not prepared: unreadable or shorter than"
+                                            << job.size.width << "x" << job.size.height << "x 3 bytes";
+            else
+                qCDebug(lcPlayer).noquote() << job.path << "not prepared: does not decode";
+        }
         bool landed = false;
         if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::FileSlot) {
             leaveFlight(job);
@@ -266,6 +281,8 @@ void PlayerEngine::configScheduler(bool laterSet)
         return;
     const std::uint64_t gen = generation_;
     const QString ext = Playlist::extension(current.first());
+    qCDebug(lcPlayer).noquote() << "set" << k << "of" << s_._numOfSets << "starts:" << current.size() << ext
+                                << "photos";
     PhotoImage first;
     if (isFilePhoto(ext))
         first = PhotoImage::fromFile(s_._symbolicPath + QLatin1Char('/') + current.first());

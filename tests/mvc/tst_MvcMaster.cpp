@@ -3,6 +3,8 @@
 #include "mvc/MvcMaster.h"
 
 #include <QColorSpace>
+#include <QLoggingCategory>
+#include <QMutex>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
@@ -41,6 +43,43 @@ QRgb patternAt(const QByteArray& rgb, int w, int x, int y)
     return qRgb(p[0], p[1], p[2]);
 }
 
+// Messages of the "quintaray.mvc" category, captured while an instance is alive.
+class MvcLogCapture {
+public:
+    MvcLogCapture()
+    {
+        s_lines = {};
+        m_previous = qInstallMessageHandler(&MvcLogCapture::handle);
+    }
+    ~MvcLogCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    QStringList lines() const
+    {
+        const QMutexLocker lock(&s_mutex);
+        return s_lines;
+    }
+    bool has(const QString& text) const
+    {
+        const QStringList all = lines();
+        return std::any_of(all.begin(), all.end(), [&](const QString& l) { return l.contains(text); });
+    }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext& context, const QString& message)
+    {
+        if (context.category && QByteArrayView(context.category) == "quintaray.mvc") {
+            const QMutexLocker lock(&s_mutex);
+            s_lines.append(message);
+        }
+    }
+    static inline QMutex s_mutex;
+    static inline QStringList s_lines;
+    QtMessageHandler m_previous = nullptr;
+};
+
 struct FakeClock {
     std::shared_ptr<std::atomic<std::int64_t>> ns =
         std::make_shared<std::atomic<std::int64_t>>(1'000'000'000);
@@ -71,6 +110,7 @@ private Q_SLOTS:
     void newConnectionDiscardsLeftoverBytes();
     void phoneMovesToAnotherPosition();
     void dualStackRace();
+    void diagnosticsOnlyWhenEnabled();
 
 private:
     // A raw client that has taken a slot and seen it turn ready.
@@ -346,6 +386,46 @@ void TestMvcMaster::dualStackRace()
     QVERIFY(later.waitForConnected(5000));
     QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(1).filled, 5000);
     QCOMPARE(m_master->slotTable().happyEyeballsCntr(), 1);
+}
+
+void TestMvcMaster::diagnosticsOnlyWhenEnabled()
+{
+    MvcLogCapture log;
+    // Silent by default.
+    {
+        auto quiet = connectClient();
+        QVERIFY(quiet);
+        quiet->write(PhoneSim::closeRequest());
+        QTRY_VERIFY_WITH_TIMEOUT(quiet->state() == QAbstractSocket::UnconnectedState, 5000);
+    }
+    QVERIFY2(log.lines().isEmpty(), qPrintable(log.lines().join(QLatin1Char('\n'))));
+
+    QLoggingCategory::setFilterRules(QStringLiteral("quintaray.mvc.debug=true"));
+    auto client = connectClient(); // slot 2: slot 1 waits for a restart
+    QVERIFY(client);
+    const QString peer = QStringLiteral("127.0.0.1 %1").arg(client->localPort());
+    QVERIFY(log.has(QStringLiteral("slot 2 taken by ") + peer));
+    QVERIFY(log.has(QStringLiteral("slot 2 ") + peer + QStringLiteral(" -> preparing")));
+    QTRY_VERIFY_WITH_TIMEOUT(log.has(QStringLiteral("slot 2 ") + peer + QStringLiteral(" -> ready")), 5000);
+
+    // A frame whose payload does not fill its size is skipped, and said so.
+    const QByteArray shortPayload = qr::PlatformLz4Encoder::encode(PhoneSim::testPatternRgb(64, 47, 1));
+    client->write(header(1, 0x01, std::uint32_t(shortPayload.size()), 64, 48) + shortPayload);
+    QTRY_VERIFY_WITH_TIMEOUT(log.has(QStringLiteral("frame skipped")), 5000);
+
+    client->write(PhoneSim::closeRequest());
+    QTRY_VERIFY_WITH_TIMEOUT(log.has(QStringLiteral("slot 2 ") + peer + QStringLiteral(" -> cancelled")),
+                             5000);
+    QVERIFY(log.has(QStringLiteral("cancelled: close request")));
+    // The state change is reported after the reason.
+    const QStringList lines = log.lines();
+    const auto reason = std::find_if(lines.begin(), lines.end(), [](const QString& l) {
+        return l.contains(QStringLiteral("close request"));
+    });
+    const auto state = std::find_if(lines.begin(), lines.end(), [](const QString& l) {
+        return l.contains(QStringLiteral("-> cancelled"));
+    });
+    QVERIFY(reason < state);
 }
 
 QTEST_GUILESS_MAIN(TestMvcMaster)
