@@ -6,7 +6,7 @@
 // latency and busy time are given as multiples of it, frames shown as a fraction of frames sent.
 
 #include "PhoneSim.h"
-#include "PlatformLz4Encoder.h"
+#include "decode/Lz4FrameEncoder.h"
 #include "mvc/MvcFrameDecoder.h"
 #include "mvc/MvcMaster.h"
 #include "ui/ImageView.h"
@@ -65,7 +65,7 @@ double percentile(std::vector<double> v, double p)
 
 double decodeBaselineMs(int w, int h, bool noisy)
 {
-    const QByteArray payload = qr::PlatformLz4Encoder::encode(PhoneSim::testPatternRgb(w, h, 1, noisy));
+    const QByteArray payload = qr::Lz4FrameEncoder::encode(PhoneSim::testPatternRgb(w, h, 1, noisy));
     qr::MvcMsgHeader hd;
     hd.width = std::uint16_t(w);
     hd.height = std::uint16_t(h);

@@ -1,6 +1,10 @@
 #pragma once
 
-// Builders of decoder inputs, shared by the decoding tests, benchmarks and fuzz seeds.
+// Builders of decoder inputs, shared by the decoding tests and benchmarks. Well-formed containers
+// and streams come from the writers in src/decode (KroxWriter, Lz4FrameEncoder); these add what a
+// writer never produces: damaged containers, and streams shaped to reach the decoder's edges.
+
+#include "decode/KroxWriter.h"
 
 #include <lz4.h>
 
@@ -19,19 +23,14 @@ inline void appendLe32(QByteArray& out, std::uint32_t v)
         out.append(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
-inline void appendBe32(QByteArray& out, std::uint32_t v)
-{
-    for (int i = 3; i >= 0; --i)
-        out.append(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 // How one block of a framed LZ4 stream is stored.
 enum class Block { Compressed, Stored };
 
 // The platform's framed LZ4 stream of `data`, cut into blocks of `blockSize` bytes; block i is
 // stored as `kinds[i % kinds.size()]`. Compressed blocks come from liblz4's streaming compressor
 // over the whole input, so their matches may reach back into earlier blocks; with `linked` false
-// each block is compressed on its own.
+// each block is compressed on its own. Unlike Lz4FrameEncoder, the block kinds and the end marker
+// are chosen by the caller and a compressed block stays compressed even when it did not shrink.
 inline QByteArray lz4Stream(const QByteArray& data, int blockSize,
                             const QList<Block>& kinds = {Block::Compressed}, bool endMarker = true,
                             bool linked = true)
@@ -76,11 +75,8 @@ inline QByteArray pattern(qsizetype size, std::uint32_t seed, bool runs = true)
     return out;
 }
 
-// A `.krox` container.
-struct KroxEntry {
-    int type = 1;
-    QByteArray payload;
-};
+// A `.krox` container written by KroxWriter, then damaged as asked.
+using KroxEntry = KroxWriter::Entry;
 
 struct KroxContainer {
     std::uint8_t major = 10;
@@ -99,29 +95,21 @@ struct KroxContainer {
 
     QByteArray bytes() const
     {
-        QByteArray payloads;
-        for (const KroxEntry& e : entries) {
-            payloads.append(e.payload);
-            // The gap after a payload is its length mod 4, filled with a marker byte.
-            payloads.append(QByteArray(e.payload.size() % 4, '\xEE'));
+        QByteArray out = KroxWriter::build(setNumber, firstPhoto, entries, major, minor);
+        if (countOverride >= 0)
+            out[KroxWriter::kCountOffset] = static_cast<char>(countOverride);
+        if (payloadLengthDelta != 0) {
+            const qsizetype body = out.size() - KroxWriter::kTableOffset - 4 * entries.size();
+            KroxWriter::putBe32(out, KroxWriter::kPayloadBytesOffset,
+                                static_cast<std::uint32_t>(body + payloadLengthDelta));
         }
-        QByteArray out;
-        out.append(static_cast<char>(major));
-        out.append(static_cast<char>(minor));
-        out.append('\0');
-        out.append(static_cast<char>(setNumber >> 8));
-        out.append(static_cast<char>(countOverride >= 0 ? countOverride : entries.size()));
-        out.append(static_cast<char>(setNumber & 0xFF));
-        out.append(static_cast<char>(firstPhoto));
-        out.append('\0');
-        appendBe32(out, static_cast<std::uint32_t>(payloads.size() + payloadLengthDelta));
-        for (qsizetype i = 0; i < entries.size(); ++i) {
-            std::uint32_t length = static_cast<std::uint32_t>(entries[i].payload.size());
-            if (i == entries.size() - 1)
-                length += lastEntryExtra;
-            appendBe32(out, static_cast<std::uint32_t>(entries[i].type) << 28 | (length & 0x0FFFFFFF));
+        if (lastEntryExtra != 0 && !entries.isEmpty()) {
+            const KroxEntry& last = entries.last();
+            KroxWriter::putBe32(
+                out, KroxWriter::kTableOffset + 4 * (entries.size() - 1),
+                KroxWriter::tableEntry(last.type,
+                                       static_cast<std::uint32_t>(last.payload.size()) + lastEntryExtra));
         }
-        out.append(payloads);
         out.chop(truncateBy);
         return out;
     }

@@ -1,4 +1,5 @@
 #include "DecodeFixtures.h"
+#include "decode/Lz4FrameEncoder.h"
 
 #include <QDir>
 #include <QFile>
@@ -97,7 +98,7 @@ void TestKroxtool::rgb2()
 {
     QTemporaryDir dir;
     const QByteArray frame = qr::fixtures::pattern(100'000, 3);
-    QVERIFY(writeFile(dir.filePath("kro_007_003_01.rgb2"), qr::fixtures::lz4Stream(frame, 30'000)));
+    QVERIFY(writeFile(dir.filePath("kro_007_003_01.rgb2"), qr::Lz4FrameEncoder::encode(frame, 30'000)));
     QVERIFY(writeFile(dir.filePath("bad.rgb2"), QByteArray("not lz4")));
 
     Run r = kroxtool({"rgb2", dir.filePath("kro_007_003_01.rgb2"), dir.filePath("bad.rgb2")});

@@ -1,5 +1,6 @@
 #include "DecodeFixtures.h"
 #include "decode/Lz4FrameDecoder.h"
+#include "decode/Lz4FrameEncoder.h"
 
 #include <QTest>
 #include <QtEndian>
@@ -21,7 +22,8 @@ QByteArray decode(const QByteArray& in, std::size_t capacity = Lz4FrameDecoder::
     return QByteArray(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(out.size()));
 }
 
-// A compressed block header followed by the block.
+// A compressed block header with sizes of the caller's choosing (damaged streams) followed by the
+// block.
 QByteArray bv41(std::uint32_t decoded, std::uint32_t encoded, const QByteArray& block)
 {
     QByteArray out("bv41");
@@ -51,6 +53,8 @@ private Q_SLOTS:
     void undecodable();
     void capacityCutsOutput();
     void decodeIntoCallerBuffer();
+    void encoderRoundTrip_data();
+    void encoderRoundTrip();
 };
 
 void TestLz4FrameDecoder::roundTrip_data()
@@ -177,6 +181,44 @@ void TestLz4FrameDecoder::decodeIntoCallerBuffer()
     QCOMPARE(n, std::size_t{30'000});
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(out.data()), 30'000), data);
     QCOMPARE(out[35'000], std::uint8_t{0xAB}); // nothing written past the span
+}
+
+// The writer of the phone's streams: what it writes decodes to its input, compressed blocks where
+// LZ4 helps, stored ones where it does not.
+void TestLz4FrameDecoder::encoderRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("blockSize");
+    QTest::addColumn<QByteArray>("kinds"); // one letter per block: '1' compressed, '-' stored
+
+    QTest::newRow("empty") << QByteArray() << 4096 << QByteArray();
+    QTest::newRow("runs, last block partial") << pattern(10'000, 4) << 4096 << QByteArray("111");
+    QTest::newRow("noise") << pattern(9000, 5, false) << 4096 << QByteArray("---");
+    QTest::newRow("noise then runs") << pattern(4096, 6, false) + pattern(4096, 7) << 4096
+                                     << QByteArray("-1");
+    QTest::newRow("default block size, one byte over") // one byte does not shrink
+        << pattern(qr::Lz4FrameEncoder::kBlockBytes + 1, 8) << qr::Lz4FrameEncoder::kBlockBytes
+        << QByteArray("1-");
+}
+
+void TestLz4FrameDecoder::encoderRoundTrip()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, blockSize);
+    QFETCH(QByteArray, kinds);
+    const QByteArray stream = qr::Lz4FrameEncoder::encode(data, blockSize);
+    QCOMPARE(decode(stream), data);
+    QVERIFY(stream.endsWith("bv4$"));
+    QByteArray seen;
+    for (qsizetype at = 0; at + 8 <= stream.size() && stream.mid(at, 4) != "bv4$";) {
+        const char kind = stream.at(at + 3);
+        seen.append(kind);
+        const auto size = qFromLittleEndian<std::uint32_t>(stream.constData() + at + 4);
+        at += kind == '1' ? 12 + qsizetype(qFromLittleEndian<std::uint32_t>(stream.constData() + at + 8))
+                          : 8 + qsizetype(size);
+    }
+    QCOMPARE(seen, kinds);
+    QCOMPARE(qr::Lz4FrameEncoder::encode(data, 0), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestLz4FrameDecoder)

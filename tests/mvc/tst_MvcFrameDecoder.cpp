@@ -1,5 +1,5 @@
 #include "PhoneSim.h"
-#include "PlatformLz4Encoder.h"
+#include "decode/Lz4FrameEncoder.h"
 #include "mvc/MvcFrameDecoder.h"
 
 #include <QTest>
@@ -37,7 +37,7 @@ void TestMvcFrameDecoder::sizes()
     QFETCH(int, orientation);
     QFETCH(bool, noisy);
     const QByteArray rgb = PhoneSim::testPatternRgb(width, height, 3, noisy);
-    const QByteArray payload = qr::PlatformLz4Encoder::encode(rgb);
+    const QByteArray payload = qr::Lz4FrameEncoder::encode(rgb);
     MvcMsgHeader h;
     h.width = std::uint16_t(width);
     h.height = std::uint16_t(height);
@@ -64,10 +64,9 @@ void TestMvcFrameDecoder::rejects_data()
     QTest::addColumn<QByteArray>("payload");
     const QByteArray rgb = PhoneSim::testPatternRgb(16, 8, 0);
     QTest::newRow("not LZ4") << 16 << 8 << QByteArray(50, 'q');
-    QTest::newRow("one byte short") << 16 << 8 << qr::PlatformLz4Encoder::encode(rgb.first(rgb.size() - 1));
-    QTest::newRow("one byte long") << 16 << 8 << qr::PlatformLz4Encoder::encode(rgb + "x");
-    QTest::newRow("frame larger than any camera frame")
-        << 65535 << 65535 << qr::PlatformLz4Encoder::encode(rgb);
+    QTest::newRow("one byte short") << 16 << 8 << qr::Lz4FrameEncoder::encode(rgb.first(rgb.size() - 1));
+    QTest::newRow("one byte long") << 16 << 8 << qr::Lz4FrameEncoder::encode(rgb + "x");
+    QTest::newRow("frame larger than any camera frame") << 65535 << 65535 << qr::Lz4FrameEncoder::encode(rgb);
     QTest::newRow("empty") << 16 << 8 << QByteArray();
 }
 

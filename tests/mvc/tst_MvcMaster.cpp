@@ -1,5 +1,5 @@
 #include "PhoneSim.h"
-#include "PlatformLz4Encoder.h"
+#include "decode/Lz4FrameEncoder.h"
 #include "mvc/MvcMaster.h"
 
 #include <QColorSpace>
@@ -32,7 +32,7 @@ QByteArray header(std::uint8_t ver, std::uint8_t posOrient, std::uint32_t len, i
 
 QByteArray frameMessage(std::uint8_t posOrient, int w, int h, int n = 0)
 {
-    const QByteArray payload = qr::PlatformLz4Encoder::encode(PhoneSim::testPatternRgb(w, h, n));
+    const QByteArray payload = qr::Lz4FrameEncoder::encode(PhoneSim::testPatternRgb(w, h, n));
     return header(1, posOrient, std::uint32_t(payload.size()), w, h) + payload;
 }
 
@@ -278,7 +278,7 @@ void TestMvcMaster::badPayloadKeepsPreviousImage()
     const QImage first = m_master->livePreviewImage(0);
     // Not LZ4; then a frame that decodes to the wrong size; then a good one again.
     const QByteArray junk(100, 'z');
-    const QByteArray wrongSize = qr::PlatformLz4Encoder::encode(PhoneSim::testPatternRgb(64, 47, 1));
+    const QByteArray wrongSize = qr::Lz4FrameEncoder::encode(PhoneSim::testPatternRgb(64, 47, 1));
     client->write(header(1, 0x01, std::uint32_t(junk.size()), 64, 48) + junk);
     client->write(header(1, 0x01, std::uint32_t(wrongSize.size()), 64, 48) + wrongSize);
     QTRY_COMPARE_WITH_TIMEOUT(processed.size(), 3, 5000);
@@ -409,7 +409,7 @@ void TestMvcMaster::diagnosticsOnlyWhenEnabled()
     QTRY_VERIFY_WITH_TIMEOUT(log.has(QStringLiteral("slot 2 ") + peer + QStringLiteral(" -> ready")), 5000);
 
     // A frame whose payload does not fill its size is skipped, and said so.
-    const QByteArray shortPayload = qr::PlatformLz4Encoder::encode(PhoneSim::testPatternRgb(64, 47, 1));
+    const QByteArray shortPayload = qr::Lz4FrameEncoder::encode(PhoneSim::testPatternRgb(64, 47, 1));
     client->write(header(1, 0x01, std::uint32_t(shortPayload.size()), 64, 48) + shortPayload);
     QTRY_VERIFY_WITH_TIMEOUT(log.has(QStringLiteral("frame skipped")), 5000);
 

@@ -2,6 +2,7 @@
 
 #include "../decode/DecodeFixtures.h"
 #include "PlayerFixtures.h"
+#include "decode/Lz4FrameEncoder.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -231,7 +232,7 @@ void TestPlaylist::rgb2BecomesRgbInSamePass()
     for (int i = 1; i <= 10; ++i) {
         frames.append(fixtures::pattern(3000 + i, static_cast<std::uint32_t>(i)));
         const QString name = QStringLiteral("kro_07_%1_01.rgb2").arg(i, 3, 10, QLatin1Char('0'));
-        writeRaw(dir.filePath(name), fixtures::lz4Stream(frames.last(), 1024));
+        writeRaw(dir.filePath(name), Lz4FrameEncoder::encode(frames.last(), 1024));
     }
     PlaylistRequest request;
     request.downloadsDir = dir.path();

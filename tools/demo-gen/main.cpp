@@ -3,9 +3,9 @@
 // JPEG sets, a HEIC set (when an HEVC encoder is installed), a raw set of ".rgb2" frames and one
 // ".krox" container, each showing a ball bouncing across the set.
 #include "DemoScene.h"
-#include "KroxWriter.h"
-#include "Lz4FrameEncoder.h"
 #include "SignedPhotoWriter.h"
+#include "decode/KroxWriter.h"
+#include "decode/Lz4FrameEncoder.h"
 
 #include <QCommandLineParser>
 #include <QDir>

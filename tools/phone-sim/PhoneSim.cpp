@@ -1,6 +1,6 @@
 #include "PhoneSim.h"
 
-#include "PlatformLz4Encoder.h"
+#include "decode/Lz4FrameEncoder.h"
 #include "mvc/MvcShutterCmd.h"
 #include "platform/DnsMessage.h"
 
@@ -21,7 +21,7 @@ PhoneSim::PhoneSim(const Options& options, QObject* parent)
     connect(&m_timer, &QTimer::timeout, this, &PhoneSim::sendNext);
     const int cycle = std::max(1, m_o.patternCycle);
     for (int i = 0; i < cycle; ++i)
-        m_payloads.append(PlatformLz4Encoder::encode(testPatternRgb(m_o.width, m_o.height, i, m_o.noisy)));
+        m_payloads.append(Lz4FrameEncoder::encode(testPatternRgb(m_o.width, m_o.height, i, m_o.noisy)));
 }
 
 PhoneSim::~PhoneSim() = default;
