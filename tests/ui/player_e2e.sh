@@ -93,6 +93,16 @@ c=$(colour "$zx" "$zy")
 echo "zoom slider: $c"
 [ "$c" = "srgb(210,77,87)" ] || { echo "FAIL: no zoom slider in render view 4"; fail=1; }
 
+# Playback is playback: at 1 photo per second, the main display changes within a second and a half.
+sleep 1.5
+import -window "$main" "$ART/later-scale$SCALE.png"
+crop="$((W * SCALE - 80))x$((H * SCALE / 2))+$(((W / 2 + 40) * SCALE))+$(((WINH - BASE - H * 3 / 4) * SCALE))"
+convert "$shot" -crop "$crop" +repage "$ART/a.png"
+convert "$ART/later-scale$SCALE.png" -crop "$crop" +repage "$ART/b.png"
+changed=$(compare -metric AE -fuzz 5% "$ART/a.png" "$ART/b.png" null: 2>&1 || true)
+[[ "$changed" =~ ^[0-9]+$ ]] || { echo "FAIL: could not compare screenshots: $changed"; changed=0; }
+check "main display changed while playing (pixels)" "$changed" 1000
+
 # Space pauses (the bar's play/pause command); with the tools panel showing, Copy appears.
 send_keys "$main" space
 sleep 0.7
