@@ -26,7 +26,7 @@ constexpr float kButtonY = 2.5f;
 
 } // namespace
 
-const PbCtlrView::ButtonSpec& PbCtlrView::spec(Button b)
+const PbCtlrView::ButtonSpec& PbCtlrView::buttonSpec(Button b)
 {
     return kSpecs[static_cast<size_t>(b)];
 }

@@ -28,7 +28,7 @@ public:
         const char* accessibleName;
         const char* keyHint;
     };
-    static const ButtonSpec& spec(Button b);
+    static const ButtonSpec& buttonSpec(Button b);
 
     explicit PbCtlrView(QWidget* parent = nullptr);
 

@@ -29,8 +29,8 @@ import -window "$dialog" "$ART/mvc-dialog.png"
 send_keys "$dialog" Return # "Proceed"
 main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
 
-for spec in "0 1 1280 960" "1 0 1280 960" "2 1 960 720"; do
-  read -r view orientation w h <<<"$spec"
+for phone in "0 1 1280 960" "1 0 1280 960" "2 1 960 720"; do
+  read -r view orientation w h <<<"$phone"
   "$SIM" --mdns-server 127.0.0.1 --wait 20 --view "$view" --orientation "$orientation" --width "$w" \
     --height "$h" --fps 20 --frames -1 --code 314159 >"$ART/phone-$view.log" 2>&1 &
   pids+=($!)
