@@ -46,6 +46,9 @@ PlayerEngine::PlayerEngine(PlayerDisplay* display, std::unique_ptr<RenderTimer> 
 PlayerEngine::~PlayerEngine()
 {
     timer_->stop();
+    // A pass still running ends at its next file or copy piece, so the wait below is short.
+    if (passStop_)
+        passStop_->store(true);
     {
         const std::lock_guard lock(mailbox_);
         jobs_.clear();
@@ -216,6 +219,11 @@ void PlayerEngine::generatePlaylistButtonAction()
     pass.request.typeFilter = s_._jpegHeicRgbAllSegMode;
     pass.request.fifoLifo = s_._fifoLifoSegMode;
     pass.request.kroxDecoder = kroxDecoder_;
+    // A pass still running is abandoned; its result would be dropped anyway.
+    if (passStop_)
+        passStop_->store(true);
+    passStop_ = std::make_shared<std::atomic<bool>>(false);
+    pass.request.stop = passStop_;
     dropQueuedJobs();
     {
         const std::lock_guard lock(mailbox_);

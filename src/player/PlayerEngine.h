@@ -161,6 +161,8 @@ private:
     KroxDecoder kroxDecoder_;
     std::uint64_t generation_ = 0;
     std::uint64_t passGeneration_ = 0;
+    // Set to abandon the pass started last.
+    std::shared_ptr<std::atomic<bool>> passStop_;
     int pending_ = 0;
     int jobsDone_ = 0;
     // Slots of the current set whose preparation has not landed yet, the slot of each of its files,

@@ -1,15 +1,15 @@
 #include "player/Playlist.h"
 
+#include "platform/FileListing.h"
 #include "platform/LogCategories.h"
+#include "platform/RegularFile.h"
+#include "platform/ReplacingFile.h"
 
 #include "decode/Lz4FrameDecoder.h"
 #include "player/PhotoSignature.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <span>
@@ -23,6 +23,7 @@ QString joined(const QString& root, const QString& relativePath)
     return root + QLatin1Char('/') + relativePath;
 }
 
+// The listing is in plain order already, and stays so when filtered.
 QStringList withExtension(const QStringList& listing, QLatin1String ext)
 {
     QStringList kept;
@@ -30,31 +31,22 @@ QStringList withExtension(const QStringList& listing, QLatin1String ext)
         if (Playlist::extension(path) == ext)
             kept.append(path);
     }
-    return Playlist::getSortedListOfFiles(kept);
+    return kept;
 }
+
+// The largest `.rgb2` read: the LZ4 bound of the largest raw frame, with room for block headers.
+constexpr std::int64_t kMaxRgb2Bytes = std::int64_t{40} << 20;
 
 } // namespace
 
 QStringList Playlist::getSortedListOfFiles(const QStringList& names)
 {
-    if (names.size() < 2)
-        return names;
-    QStringList sorted = names;
-    // QString's operator< compares UTF-16 code units: no locale, no case folding.
-    std::stable_sort(sorted.begin(), sorted.end());
-    return sorted;
+    return FileListing::sorted(names);
 }
 
 QStringList Playlist::listRecursively(const QString& root)
 {
-    QStringList listing;
-    const QDir base(root);
-    // Without FollowSymlinks the iterator lists a link but never descends into a linked folder.
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        listing.append(base.relativeFilePath(it.next()));
-    return listing;
+    return FileListing::regularFilesBelow(root);
 }
 
 QString Playlist::resolveScanRoot(const QString& downloadsDir, QStringList* listing)
@@ -135,42 +127,58 @@ QList<std::int32_t> Playlist::orderPairs(const QList<std::int32_t>& indexes, std
     return reversed;
 }
 
-int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder)
+int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder,
+                               const std::function<bool()>& keepGoing)
 {
     int valid = 0;
     for (const QString& path : withExtension(listRecursively(root), QLatin1String("krox"))) {
-        if (decoder.processKroxFile(joined(root, path), root).valid)
+        if (keepGoing && !keepGoing())
+            break;
+        const KroxResult result = decoder.processKroxFile(joined(root, path), root, keepGoing);
+        if (result.valid)
             ++valid;
+        if (!result.ok())
+            qCDebug(lcPlaylist).noquote()
+                << path
+                << "not (fully) unpacked:" << (result.failedWrites > 0 ? result.writeError : result.reason);
     }
     return valid;
 }
 
-int Playlist::decompressFrames(const QString& root)
+int Playlist::decompressFrames(const QString& root, const std::function<bool()>& keepGoing)
 {
     int done = 0;
     for (const QString& path : withExtension(listRecursively(root), QLatin1String("rgb2"))) {
+        if (keepGoing && !keepGoing())
+            break;
         const QString source = joined(root, path);
-        QFile in(source);
-        if (!in.open(QIODevice::ReadOnly))
+        RegularFile in;
+        QByteArray bytes;
+        if (!in.open(source) || !in.readAll(bytes, kMaxRgb2Bytes)) {
+            qCDebug(lcPlaylist).noquote() << path << "kept: cannot read:" << in.errorString();
             continue;
-        const QByteArray bytes = in.readAll();
+        }
         in.close();
         const FrameBuffer frame = Lz4FrameDecoder::decode(
             std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size()));
+        bytes.clear();
         // An undecodable frame keeps its `.rgb2`: an empty `.rgb` would only replace it by nothing.
         if (frame.isNull() || frame.empty()) {
             qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
             continue;
         }
-        QSaveFile out(joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb")));
-        if (!out.open(QIODevice::WriteOnly))
+        if (keepGoing && !keepGoing())
+            break;
+        QString error;
+        if (!writeFileReplacing(
+                joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb")),
+                frame.span(), &error)) {
+            qCDebug(lcPlaylist).noquote() << path << "kept:" << error;
             continue;
-        if (out.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size())) !=
-                static_cast<qint64>(frame.size()) ||
-            !out.commit())
-            continue;
+        }
         ++done;
-        QFile::remove(source);
+        if (!QFile::remove(source))
+            qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
         qCDebug(lcPlaylist) << path << "decompressed to" << frame.size() << "bytes";
     }
     return done;
@@ -179,22 +187,26 @@ int Playlist::decompressFrames(const QString& root)
 PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
 {
     PlaylistResult result;
+    const std::function<bool()> keepGoing = [&request] {
+        return !request.stopped();
+    };
     const QString root = resolveScanRoot(request.downloadsDir);
     result.symbolicPath = root;
-    result.containersUnpacked = unpackContainers(root, request.kroxDecoder);
-    result.framesDecompressed = decompressFrames(root);
+    result.containersUnpacked = unpackContainers(root, request.kroxDecoder, keepGoing);
+    result.framesDecompressed = decompressFrames(root, keepGoing);
 
     QStringList candidates;
     for (const QString& path : listRecursively(root)) {
         if (isCandidate(path, request.typeFilter))
             candidates.append(path);
     }
-    candidates = getSortedListOfFiles(candidates);
 
     QList<std::int32_t> indexes;
     cutIntoSets(
         candidates,
-        [&root](const QString& path) {
+        [&root, &request](const QString& path) {
+            if (request.stopped())
+                return false;
             const QString failure = PhotoSignature::photoFailure(joined(root, path));
             if (!failure.isEmpty())
                 qCDebug(lcPlaylist).noquote()
@@ -202,6 +214,11 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
             return failure.isEmpty();
         },
         result.sortedList, indexes);
+    result.stopped = request.stopped();
+    if (result.stopped) {
+        qCDebug(lcPlaylist) << "pass abandoned";
+        return result;
+    }
     result.setIndexes = result.sortedList.isEmpty() ? indexes : orderPairs(indexes, request.fifoLifo);
     qCDebug(lcPlaylist) << "playlist:" << result.sortedList.size() << "photos,"
                         << result.setIndexes.size() / 2 << "playable sets";

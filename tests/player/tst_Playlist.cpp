@@ -323,16 +323,15 @@ void TestPlaylist::listingDoesNotFollowFolderLinks()
     QVERIFY(QFile::link(outside.path(), dir.filePath("elsewhere")));
     QElapsedTimer clock;
     clock.start();
-    QStringList listing = Playlist::listRecursively(dir.path());
-    listing.sort();
-    QCOMPARE(listing, (QStringList{"a", "a/b", "a/b/file", "a/b/loop", "elsewhere"}));
+    // Only regular files are listed; the links to folders are neither listed nor followed.
+    QCOMPARE(Playlist::listRecursively(dir.path()), QStringList{"a/b/file"});
 
     // A Downloads folder that is itself a link to a folder is scanned through the link.
     const QString link = outside.filePath("downloads-link");
     QVERIFY(QFile::link(dir.path(), link));
     QStringList rootListing;
     QCOMPARE(Playlist::resolveScanRoot(link, &rootListing), link);
-    QCOMPARE(rootListing.size(), 5);
+    QCOMPARE(rootListing, QStringList{"a/b/file"});
 }
 
 QTEST_GUILESS_MAIN(TestPlaylist)
