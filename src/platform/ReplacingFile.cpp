@@ -59,10 +59,19 @@ void ReplacingFile::abandon()
 
 bool ReplacingFile::write(std::span<const std::uint8_t> bytes)
 {
-    if (ok_ && !bytes.empty() &&
-        temp_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size()))
-        fail(QStringLiteral("cannot write %1: %2").arg(target_, temp_.errorString()));
+    // Written straight to the descriptor, so that a failure keeps its reason (QFile reports a full
+    // disk as an unknown error).
+    std::size_t done = 0;
+    while (ok_ && done < bytes.size()) {
+        const ssize_t n = ::write(temp_.handle(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            fail(QStringLiteral("cannot write %1: %2")
+                     .arg(target_, QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC))));
+        else
+            done += static_cast<std::size_t>(n);
+    }
     return ok_;
 }
 
