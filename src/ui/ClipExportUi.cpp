@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProgressBar>
 #include <QProgressDialog>
 
 #include <algorithm>
@@ -34,7 +35,7 @@ QString ClipExportUi::videosDir() const
     return m_videosDir.isEmpty() ? StandardFolders::movies() : m_videosDir;
 }
 
-void ClipExportUi::showMessage(const QString& text)
+void ClipExportUi::showMessage(const QString& text, bool withBar)
 {
     if (!m_dialog) {
         m_dialog = new QProgressDialog(m_dialogParent);
@@ -51,6 +52,9 @@ void ClipExportUi::showMessage(const QString& text)
         });
     }
     m_dialog->setLabelText(text);
+    // The bar only while there is progress to show.
+    if (auto* bar = m_dialog->findChild<QProgressBar*>())
+        bar->setVisible(withBar);
     m_dialog->show();
     m_dialog->raise();
 }

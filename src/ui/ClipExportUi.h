@@ -45,7 +45,7 @@ Q_SIGNALS:
     void exportFinished(const qr::ClipResult& result, const QString& path);
 
 private:
-    void showMessage(const QString& text);
+    void showMessage(const QString& text, bool withBar = false);
     void progressed(int done, int total);
     void finished(const ClipResult& result);
 
