@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QThread>
 
 #include <libyuv/convert.h>
 #include <libyuv/scale_argb.h>
@@ -157,6 +158,10 @@ bool ClipEncoder::open(const QString& targetPath, QSize frameSize, int fps)
     av_opt_set(c->priv_data, "preset", "veryfast", 0);
     av_opt_set(c->priv_data, "crf", "18", 0);
     av_opt_set(c->priv_data, "profile", "high", 0);
+    // Frames leave the encoder as they come: no B-frames and a short look-ahead keep few frames
+    // buffered (memory) and cost less per frame than the preset's defaults; a few frame threads.
+    av_opt_set(c->priv_data, "x264-params", "bframes=0:rc-lookahead=5", 0);
+    c->thread_count = std::clamp(QThread::idealThreadCount(), 1, 4);
     rc = avcodec_open2(c, h264, nullptr);
     if (rc < 0)
         return fail(QStringLiteral("H.264 encoder: %1").arg(avError(rc)));
