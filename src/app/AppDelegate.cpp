@@ -72,6 +72,9 @@ void AppDelegate::configMainMenu()
     a.menuToggleRepeatSet = [vc] {
         vc->menuToggleRepeatSet();
     };
+    a.menuExportSetAsVideo = [vc] {
+        vc->menuExportSetAsVideo();
+    };
     a.quit = [] {
         QCoreApplication::quit();
     };

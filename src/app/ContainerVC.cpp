@@ -13,6 +13,7 @@
 #include "platform/StandardFolders.h"
 #include "platform/UserDefaults.h"
 #include "player/PlayerEngine.h"
+#include "ui/ClipExportUi.h"
 #include "ui/ImageView.h"
 #include "ui/LayerView.h"
 #include "ui/MvcControlStrip.h"
@@ -392,6 +393,15 @@ void ContainerVC::menuToggleColors()
 void ContainerVC::menuToggleRepeatSet()
 {
     _playerEngine->menuToggleRepeatSet(_modes._mediaPlayerModeEn);
+}
+
+void ContainerVC::menuExportSetAsVideo()
+{
+    if (!_modes._mediaPlayerModeEn)
+        return;
+    if (!_clipExport)
+        _clipExport = std::make_unique<ClipExportUi>(_playerEngine.get(), &_playerUi->controls(), m_window);
+    _clipExport->menuExportSetAsVideo();
 }
 
 QSize ContainerVC::windowWillResize(QSize proposed)

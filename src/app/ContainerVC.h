@@ -17,6 +17,7 @@
 
 namespace qr {
 
+class ClipExportUi;
 class ContainerView;
 class KroxDecoder;
 class MainWindow;
@@ -75,6 +76,7 @@ public:
     void menuPresentationMode4();
     void menuToggleColors();
     void menuToggleRepeatSet();
+    void menuExportSetAsVideo();
 
     // Multi View Capture: starts the master once; the strip is rebuilt with render view 4.
     void setupMvcMaster();
@@ -116,6 +118,8 @@ public:
     } _player;
     // Playlist, scheduler and transport; `_toolsEn` and the image offsets live in _playerUi->controls().
     std::unique_ptr<PlayerEngine> _playerEngine;
+    // "Export Set as Video…", made at its first use; goes before the engine and the controls it reads.
+    std::unique_ptr<ClipExportUi> _clipExport;
 
     // --- Multi View Capture ---
     struct Mvc {

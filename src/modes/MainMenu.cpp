@@ -33,6 +33,9 @@ QMenu* MainMenu::configMainMenu(QMenuBar* menuBar, const ModeFlags& flags, const
         addItem(menu, QStringLiteral("MVC Toggle Colors"), QLatin1Char('c'), actions.menuToggleColors);
     } else {
         addItem(menu, QStringLiteral("Player Toggle Repeat"), QLatin1Char('r'), actions.menuToggleRepeatSet);
+        if (flags._mediaPlayerModeEn)
+            addItem(menu, QStringLiteral("Export Set as Video\u2026"), QLatin1Char('e'),
+                    actions.menuExportSetAsVideo);
     }
     addItem(menu, QStringLiteral("Quit"), QLatin1Char('q'), actions.quit);
     return menu;

@@ -18,6 +18,7 @@ public:
         std::array<std::function<void()>, 4> menuPresentationMode; // "MVC Mode #1" ... "#4"
         std::function<void()> menuToggleColors;
         std::function<void()> menuToggleRepeatSet;
+        std::function<void()> menuExportSetAsVideo; // the media player, once confirmed
         std::function<void()> quit;
     };
 

@@ -19,6 +19,11 @@ QString StandardFolders::documents()
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 }
 
+QString StandardFolders::movies()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+}
+
 QString StandardFolders::applicationGroupContainer(const QString& groupIdentifier)
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);

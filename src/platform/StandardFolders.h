@@ -11,6 +11,8 @@ public:
     static QString applicationSupport();
     static QString downloads();
     static QString documents();
+    // The user's videos folder (XDG_VIDEOS_DIR).
+    static QString movies();
     // A folder that both this program and the phone application could use, named after the group.
     static QString applicationGroupContainer(const QString& groupIdentifier);
 };

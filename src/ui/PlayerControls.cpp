@@ -13,6 +13,7 @@
 #include "ui/SharingPicker.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QUrl>
 
@@ -523,10 +524,25 @@ void PlayerControls::configShareFavPhotosButton()
     placeInPanel(_shareFavPhotosButton, geometry().share);
 }
 
+QList<QUrl> PlayerControls::shareItems() const
+{
+    QList<QUrl> items = FavouritesFolder::shareItems(_pathToFavoritesDir);
+    if (!_sharedClip.isEmpty() && QFileInfo(_sharedClip).isFile())
+        items.append(QUrl::fromLocalFile(_sharedClip));
+    return items;
+}
+
+void PlayerControls::setSharedClip(const QString& path)
+{
+    _sharedClip = path;
+    if (_saveAsPresetButton && !_saveAsPresetButton->isHidden() && !shareItems().isEmpty())
+        addToPanel(_shareFavPhotosButton);
+}
+
 void PlayerControls::showFavouriteButtons()
 {
     addToPanel(_saveAsPresetButton);
-    if (!FavouritesFolder::sortedListing(_pathToFavoritesDir).isEmpty())
+    if (!shareItems().isEmpty())
         addToPanel(_shareFavPhotosButton);
 }
 
@@ -547,13 +563,13 @@ void PlayerControls::copyFavPhotoAction()
         if (pid >= 1 && pid <= list.size())
             FavouritesFolder::copyInto(s._symbolicPath, list[pid - 1], _pathToFavoritesDir);
     }
-    if (!FavouritesFolder::sortedListing(_pathToFavoritesDir).isEmpty())
+    if (!shareItems().isEmpty())
         addToPanel(_shareFavPhotosButton);
 }
 
 void PlayerControls::shareFavPhotosAction()
 {
-    const QList<QUrl> items = FavouritesFolder::shareItems(_pathToFavoritesDir);
+    const QList<QUrl> items = shareItems();
     if (m_picker)
         m_picker->shareViaMessages(items, _shareFavPhotosButton);
 }

@@ -5,8 +5,10 @@
 #include "ui/FloatSlider.h"
 #include "ui/SegmentedControl.h"
 
+#include <QList>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 
 #include <cstdint>
 #include <functional>
@@ -36,6 +38,10 @@ public:
     void setEngine(PlayerEngine* engine) { m_engine = engine; }
     void setFavoritesDir(const QString& path) { _pathToFavoritesDir = path; }
     void setSharingPicker(SharingPicker* picker) { m_picker = picker; }
+    // A clip made of a set: Share offers it beside the latest favourite, and the Share button shows
+    // wherever it would for a favourite. Empty for none.
+    void setSharedClip(const QString& path);
+    const QString& sharedClip() const { return _sharedClip; }
 
     // Builders (render view 4 and render view 1 must exist).
     void configGeneratePlaylistButton();
@@ -76,6 +82,7 @@ public:
     bool _toolsEn = false;
     float _imageOffsetW = 0.0f, _imageOffsetH = 0.0f;
     QString _pathToFavoritesDir;
+    QString _sharedClip;
 
     // Widgets, for the window's owner and for tests.
     QLabel* playlistLabel() const { return _playlistLabel; }
@@ -105,6 +112,8 @@ private:
     void addToPanel(QWidget* w) const;
     static void removeFromSuperview(QWidget* w);
     void applyZoom(float z);
+    // What Share offers: the latest favourite, then the clip while its file exists.
+    QList<QUrl> shareItems() const;
     void styleSlider(FloatSlider* s, const QString& name) const;
 
     const ScreenMetrics* m_metrics;

@@ -1,5 +1,6 @@
 #include "ui/SharingPicker.h"
 
+#include <QFileInfo>
 #include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
@@ -55,12 +56,18 @@ QMenu* SharingPicker::buildMenu(const QList<QUrl>& items, QWidget* parent)
     auto* menu = new QMenu(parent);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->setAccessibleName(QStringLiteral("Share"));
-    const QString file = items.isEmpty() ? QString() : items.first().toLocalFile();
-    for (const Service& service : sharingServices()) {
-        QAction* action = menu->addAction(service.title);
-        action->setToolTip(service.accessibleName);
-        action->setEnabled(!file.isEmpty() && !commandFor(service, file).isEmpty());
-        connect(action, &QAction::triggered, menu, [service, items] { share(service, items); });
+    // One group of services per item, headed by the item's file name when there are several.
+    const QList<QUrl> groups = items.isEmpty() ? QList<QUrl>{QUrl()} : items;
+    for (const QUrl& item : groups) {
+        const QString file = item.toLocalFile();
+        if (groups.size() > 1)
+            menu->addSection(QFileInfo(file).fileName());
+        for (const Service& service : sharingServices()) {
+            QAction* action = menu->addAction(service.title);
+            action->setToolTip(service.accessibleName);
+            action->setEnabled(!file.isEmpty() && !commandFor(service, file).isEmpty());
+            connect(action, &QAction::triggered, menu, [service, item] { share(service, {item}); });
+        }
     }
     return menu;
 }

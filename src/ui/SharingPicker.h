@@ -34,7 +34,8 @@ public:
     // programs is installed.
     static QStringList commandFor(const Service& service, const QString& file);
 
-    // Builds the picker's menu for `items` (the actions carry the services).
+    // Builds the picker's menu for `items`: the services for each item, under the item's file name
+    // when there are several (the actions carry the services).
     QMenu* buildMenu(const QList<QUrl>& items, QWidget* parent);
     // Shows the picker at the left edge of `anchor` without blocking.
     void shareViaMessages(const QList<QUrl>& items, QWidget* anchor);

@@ -94,6 +94,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("menu");
 
         const QStringList playerMenu{"Player Toggle Repeat|Ctrl+R", "Quit|Ctrl+Q"};
+        const QStringList confirmedPlayerMenu{"Player Toggle Repeat|Ctrl+R",
+                                              "Export Set as Video\u2026|Ctrl+E", "Quit|Ctrl+Q"};
         const QStringList mvcMenu{"MVC Mode #1|Ctrl+1", "MVC Mode #2|Ctrl+2",       "MVC Mode #3|Ctrl+3",
                                   "MVC Mode #4|Ctrl+4", "MVC Toggle Colors|Ctrl+C", "Quit|Ctrl+Q"};
         const QStringList companionMenu{"Refresh|Ctrl+R", "Quit|Ctrl+Q"};
@@ -107,7 +109,7 @@ private Q_SLOTS:
         // The capture dialog follows; cancelling it keeps the mode without its layout.
         QTest::newRow("mvc") << false << QList<int>{1001, 1001} << 2 << false << true << false << mvcMenu;
         QTest::newRow("player proceed")
-            << false << QList<int>{1002, 1000} << 2 << false << false << true << playerMenu;
+            << false << QList<int>{1002, 1000} << 2 << false << false << true << confirmedPlayerMenu;
         QTest::newRow("player cancel")
             << false << QList<int>{1002, 1001} << 2 << false << false << false << playerMenu;
     }

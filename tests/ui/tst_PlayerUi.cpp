@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -154,6 +155,7 @@ private Q_SLOTS:
     void copyTwiceLeavesOne();
     void copyWithoutPhotoDoesNothing();
     void shareOffersLastFavourite();
+    void shareOffersClipBesideFavourite();
     void pauseBringsFavouriteButtons();
     void keyboardTransport_data();
     void keyboardTransport();
@@ -467,6 +469,78 @@ void TstPlayerUi::shareOffersLastFavourite()
     };
     QTRY_COMPARE(recorded(), (QStringList{"--attach", f.favourites + "/IMG_0002.jpg"}));
     menu->close();
+    qputenv("PATH", oldPath);
+}
+
+void TstPlayerUi::shareOffersClipBesideFavourite()
+{
+    Fixture f;
+    const QString bin = f.dir.filePath("bin");
+    QDir().mkpath(bin);
+    const QString record = f.dir.filePath("record.txt");
+    const QString script = bin + "/xdg-email";
+    QVERIFY(
+        writeFile(script, QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\n").arg(record).toUtf8()));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.toUtf8());
+    const auto recorded = [&record] {
+        QFile r(record);
+        return r.open(QIODevice::ReadOnly) ? QString::fromUtf8(r.readAll()).split('\n', Qt::SkipEmptyParts)
+                                           : QStringList();
+    };
+    const auto pressShare = [&f] {
+        PlayerControls& c = f.ui->controls();
+        QTest::mousePress(c.shareFavPhotosButton(), Qt::LeftButton);
+        QMenu* shown = nullptr;
+        for (QMenu* m : f.window.findChildren<QMenu*>())
+            if (m->isVisible())
+                shown = m;
+        QTest::mouseRelease(c.shareFavPhotosButton(), Qt::LeftButton);
+        return shown;
+    };
+    const QString clip = f.dir.filePath("kro_001_001_01.mp4");
+    QVERIFY(writeFile(clip, "clip"));
+
+    // No favourite yet: the clip alone brings Share, which offers the three services for it.
+    PlayerControls& c = f.ui->controls();
+    c.toolsButtonAction();
+    QVERIFY(c.saveAsPresetButton()->isVisible());
+    QVERIFY(!c.shareFavPhotosButton()->isVisible());
+    c.setSharedClip(clip);
+    QVERIFY(c.shareFavPhotosButton()->isVisible());
+    // A popup may close (and delete itself) on its own while events are processed.
+    QPointer<QMenu> menu = pressShare();
+    QVERIFY(menu);
+    QCOMPARE(menu->actions().size(), 3);
+    menu->actions()[1]->trigger();
+    QTRY_COMPARE(recorded(), (QStringList{"--attach", clip}));
+    if (menu)
+        menu->close();
+    QFile::remove(record);
+
+    // With a favourite: each under its file name, the favourite first.
+    QVERIFY(writeFile(f.favourites + "/IMG_0002.jpg", "2"));
+    menu = pressShare();
+    QVERIFY(menu);
+    QStringList titles;
+    for (QAction* a : menu->actions())
+        titles << (a->isSeparator() ? "[" + a->text() + "]" : a->text());
+    QCOMPARE(titles, (QStringList{"[IMG_0002.jpg]", "Messages", "Mail", "Nearby Device",
+                                  "[kro_001_001_01.mp4]", "Messages", "Mail", "Nearby Device"}));
+    menu->actions()[2]->trigger();
+    QTRY_COMPARE(recorded(), (QStringList{"--attach", f.favourites + "/IMG_0002.jpg"}));
+    if (menu)
+        menu->close();
+    QFile::remove(record);
+
+    // A clip that has gone from the disk is not offered.
+    QVERIFY(QFile::remove(clip));
+    menu = pressShare();
+    QVERIFY(menu);
+    QCOMPARE(menu->actions().size(), 3);
+    if (menu)
+        menu->close();
     qputenv("PATH", oldPath);
 }
 

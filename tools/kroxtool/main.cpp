@@ -5,6 +5,7 @@
 #include "decode/RawFrame.h"
 #include "platform/RegularFile.h"
 #include "platform/ReplacingFile.h"
+#include "player/ClipExporter.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -221,6 +222,62 @@ int bgra(const QStringList& args)
     return kOk;
 }
 
+// A whole number in [low, high] or nothing.
+std::optional<int> boundedNumber(const QString& text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+int clip(const QStringList& args)
+{
+    qr::ClipRequest request;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("-o") || a == QLatin1String("--fps") || a == QLatin1String("--max-height")) {
+            if (++i == args.size())
+                return usageError(QStringLiteral("%1 needs a value").arg(a));
+            if (a == QLatin1String("-o")) {
+                request.output = args[i];
+                continue;
+            }
+            const bool fps = a == QLatin1String("--fps");
+            const std::optional<int> value =
+                fps ? boundedNumber(args[i], 1, 30) : boundedNumber(args[i], 2, 16384);
+            if (!value)
+                return usageError(fps ? QStringLiteral("--fps takes a whole number from 1 to 30")
+                                      : QStringLiteral("--max-height takes a whole number from 2 to 16384"));
+            (fps ? request.fps : request.maxHeight) = *value;
+        } else if (a.startsWith(QLatin1Char('-'))) {
+            return usageError(QStringLiteral("unknown option %1 for clip").arg(a));
+        } else {
+            request.photos << a;
+        }
+    }
+    if (request.output.isEmpty())
+        return usageError(QStringLiteral("clip needs -o OUT.mp4"));
+    if (request.photos.isEmpty())
+        return usageError(QStringLiteral("clip needs at least one photo"));
+
+    const qr::ClipResult r = qr::ClipExporter().run(request);
+    if (!r.ok()) {
+        say(r.status == qr::ClipResult::Status::UnreadablePhoto
+                ? QStringLiteral("%1: cannot be read as a photo; no clip written").arg(r.photo)
+                : QStringLiteral("%1: %2; no clip written").arg(request.output, r.message));
+        return kFailed;
+    }
+    say(QStringLiteral("%1: %2 photos, %3 x %4 at %5 per second")
+            .arg(request.output)
+            .arg(r.frames)
+            .arg(r.frameSize.width())
+            .arg(r.frameSize.height())
+            .arg(request.fps));
+    return kOk;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -249,5 +306,7 @@ int main(int argc, char** argv)
         return rgb2(args);
     if (command == QLatin1String("bgra"))
         return bgra(args);
+    if (command == QLatin1String("clip"))
+        return clip(args);
     return usageError(QStringLiteral("unknown command %1").arg(command));
 }
