@@ -21,7 +21,7 @@ public:
 
     // A raw frame read from `path`, converted to BGRA with `size`, turned to portrait unless it is
     // the one landscape size, and wrapped; plus a display copy fitted into `box`. Null when the file
-    // cannot be read or is shorter than the frame. Reuses per-thread scratch buffers.
+    // cannot be read or is shorter than the frame. Buffers come from FrameBufferPool::shared().
     static PhotoImage prepareRawFrame(const QString& path, FrameSize size, QSize box);
 
     // A raw frame for a side preview: only the copy fitted into `box` is kept. The size comes from the
