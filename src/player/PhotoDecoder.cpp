@@ -5,6 +5,7 @@
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
+#include <QThread>
 #include <QTransform>
 
 #include <libheif/heif.h>
@@ -13,6 +14,8 @@
 
 #include <jpeglib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -40,9 +43,17 @@ bool isHeic(const QString& path)
     return Playlist::extension(path) == QLatin1String("heic");
 }
 
+std::atomic<int>& heicThreads()
+{
+    static std::atomic<int> threads{std::max(1, QThread::idealThreadCount())};
+    return threads;
+}
+
 bool openHeic(const QString& path, HeifContext& ctx, HeifHandle& handle)
 {
     ctx.reset(heif_context_alloc());
+    if (ctx)
+        heif_context_set_max_decoding_threads(ctx.get(), heicThreads().load(std::memory_order_relaxed));
     if (!ctx || heif_context_read_from_file(ctx.get(), QFile::encodeName(path).constData(), nullptr).code !=
                     heif_error_Ok)
         return false;
@@ -53,15 +64,12 @@ bool openHeic(const QString& path, HeifContext& ctx, HeifHandle& handle)
     return true;
 }
 
-QImage decodeHeic(const QString& path, QSize box)
+// The image of `handle` decoded to RGB32 and fitted into `box`.
+QImage decodeHeicHandle(heif_image_handle* handle, QSize box)
 {
-    HeifContext ctx;
-    HeifHandle handle;
-    if (!openHeic(path, ctx, handle))
-        return {};
     heif_image* raw = nullptr;
-    if (heif_decode_image(handle.get(), &raw, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr)
-            .code != heif_error_Ok)
+    if (heif_decode_image(handle, &raw, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code !=
+        heif_error_Ok)
         return {};
     std::unique_ptr<heif_image, HeifImageDeleter> image(raw);
     const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
@@ -77,6 +85,54 @@ QImage decodeHeic(const QString& path, QSize box)
     if (libyuv::RAWToARGB(rgb, stride, out.bits(), static_cast<int>(out.bytesPerLine()), width, height) != 0)
         return {};
     return PhotoDecoder::scaledToFit(out, box);
+}
+
+QImage decodeHeic(const QString& path, QSize box)
+{
+    HeifContext ctx;
+    HeifHandle handle;
+    if (!openHeic(path, ctx, handle))
+        return {};
+    return decodeHeicHandle(handle.get(), box);
+}
+
+// The smallest embedded thumbnail that still covers the photo fitted into `box`, decoded and fitted;
+// else the whole photo.
+QImage decodeHeicPreview(const QString& path, QSize box)
+{
+    HeifContext ctx;
+    HeifHandle handle;
+    if (!openHeic(path, ctx, handle))
+        return {};
+    const QSize natural(heif_image_handle_get_width(handle.get()),
+                        heif_image_handle_get_height(handle.get()));
+    const QSize target = PhotoDecoder::fittedSize(natural, box);
+    const int count = heif_image_handle_get_number_of_thumbnails(handle.get());
+    if (count > 0 && count <= 16) {
+        heif_item_id ids[16];
+        heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), ids, count);
+        HeifHandle best;
+        for (int i = 0; i < count; ++i) {
+            heif_image_handle* raw = nullptr;
+            if (heif_image_handle_get_thumbnail(handle.get(), ids[i], &raw).code != heif_error_Ok)
+                continue;
+            HeifHandle thumb(raw);
+            const int w = heif_image_handle_get_width(thumb.get());
+            const int h = heif_image_handle_get_height(thumb.get());
+            if (w < target.width() || h < target.height())
+                continue;
+            if (!best || std::int64_t(w) * h < std::int64_t(heif_image_handle_get_width(best.get())) *
+                                                   heif_image_handle_get_height(best.get()))
+                best = std::move(thumb);
+        }
+        if (best) {
+            QImage image = decodeHeicHandle(best.get(), box);
+            // A thumbnail of another shape than the photo would show it distorted: not used.
+            if (!image.isNull() && image.size() == target)
+                return image;
+        }
+    }
+    return decodeHeicHandle(handle.get(), box);
 }
 
 // ---- JPEG through libjpeg-turbo ----------------------------------------------------------------
@@ -268,6 +324,21 @@ QImage PhotoDecoder::decode(const QString& path, QSize box)
         return decodeHeic(path, box);
     QImage image = decodeJpegDirect(path, box);
     return image.isNull() ? decodeJpegQt(path, box) : image;
+}
+
+QImage PhotoDecoder::decodePreview(const QString& path, QSize box)
+{
+    return isHeic(path) ? decodeHeicPreview(path, box) : decode(path, box);
+}
+
+void PhotoDecoder::setHeicDecodingThreads(int threads)
+{
+    heicThreads().store(std::max(0, threads), std::memory_order_relaxed);
+}
+
+int PhotoDecoder::heicDecodingThreads()
+{
+    return heicThreads().load(std::memory_order_relaxed);
 }
 
 QImage PhotoDecoder::decodeJpegDirect(const QString& path, QSize box)

@@ -130,4 +130,11 @@ PhotoImage SetPreparer::preparePhoto(const QString& path, QSize box)
     return PhotoImage::fromFile(path, std::move(display), size);
 }
 
+PhotoImage SetPreparer::preparePreview(const QString& path, QSize box)
+{
+    const QSize size = PhotoDecoder::naturalSize(path);
+    QImage display = box.isValid() && !box.isEmpty() ? PhotoDecoder::decodePreview(path, box) : QImage();
+    return PhotoImage::fromFile(path, std::move(display), size);
+}
+
 } // namespace qr

@@ -31,6 +31,9 @@ public:
     // A JPEG or HEIC photo with a display copy decoded straight to fit `box` and its natural size;
     // without a valid box only the size is read. Null display copy when the file does not decode.
     static PhotoImage preparePhoto(const QString& path, QSize box);
+    // A JPEG or HEIC photo for a side preview: the display copy comes from the embedded thumbnail when
+    // that covers `box` (PhotoDecoder::decodePreview).
+    static PhotoImage preparePreview(const QString& path, QSize box);
 };
 
 } // namespace qr

@@ -5,8 +5,10 @@
 #include <QTest>
 
 #include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
 
 #include <cstdlib>
+#include <memory>
 
 using qr::PhotoDecoder;
 
@@ -66,6 +68,65 @@ int sampledDifference(const QImage& a, const QImage& b)
     return worst;
 }
 
+heif_image* flatHeifImage(QSize size, QRgb colour)
+{
+    heif_image* image = nullptr;
+    if (heif_image_create(size.width(), size.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                          &image)
+            .code != heif_error_Ok)
+        return nullptr;
+    heif_image_add_plane(image, heif_channel_interleaved, size.width(), size.height(), 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            std::uint8_t* p = plane + y * stride + x * 3;
+            p[0] = std::uint8_t(qRed(colour));
+            p[1] = std::uint8_t(qGreen(colour));
+            p[2] = std::uint8_t(qBlue(colour));
+        }
+    }
+    return image;
+}
+
+// A flat HEIC photo with, when `thumbnailSide` > 0, an embedded thumbnail of another colour that
+// fits a square of that side: which of the two a decoder used shows in its colour.
+bool writeHeic(const QString& path, QSize size, QRgb colour, int thumbnailSide, QRgb thumbnailColour)
+{
+    std::unique_ptr<heif_context, void (*)(heif_context*)> ctx(heif_context_alloc(), heif_context_free);
+    heif_encoder* rawEncoder = nullptr;
+    if (heif_context_get_encoder_for_format(ctx.get(), heif_compression_HEVC, &rawEncoder).code !=
+        heif_error_Ok)
+        return false;
+    std::unique_ptr<heif_encoder, void (*)(heif_encoder*)> encoder(rawEncoder, heif_encoder_release);
+    heif_encoder_set_lossy_quality(encoder.get(), 80);
+    std::unique_ptr<heif_image, void (*)(const heif_image*)> image(flatHeifImage(size, colour),
+                                                                   heif_image_release);
+    heif_image_handle* handle = nullptr;
+    if (!image || heif_context_encode_image(ctx.get(), image.get(), encoder.get(), nullptr, &handle).code !=
+                      heif_error_Ok)
+        return false;
+    std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> main(handle,
+                                                                                heif_image_handle_release);
+    if (thumbnailSide > 0) {
+        std::unique_ptr<heif_image, void (*)(const heif_image*)> other(flatHeifImage(size, thumbnailColour),
+                                                                       heif_image_release);
+        heif_image_handle* thumb = nullptr;
+        if (!other || heif_context_encode_thumbnail(ctx.get(), other.get(), main.get(), encoder.get(),
+                                                    nullptr, thumbnailSide, &thumb)
+                              .code != heif_error_Ok)
+            return false;
+        heif_image_handle_release(thumb);
+    }
+    return heif_context_write_to_file(ctx.get(), QFile::encodeName(path).constData()).code == heif_error_Ok;
+}
+
+bool near(QRgb a, QRgb b)
+{
+    return std::abs(qRed(a) - qRed(b)) <= 12 && std::abs(qGreen(a) - qGreen(b)) <= 12 &&
+           std::abs(qBlue(a) - qBlue(b)) <= 12;
+}
+
 } // namespace
 
 class TestPhotoDecoder : public QObject {
@@ -76,6 +137,8 @@ private Q_SLOTS:
     void jpegMatchesQtReader();
     void brokenJpegGivesNothing_data();
     void brokenJpegGivesNothing();
+    void heicPreviewUsesThumbnailThatCovers_data();
+    void heicPreviewUsesThumbnailThatCovers();
 };
 
 void TestPhotoDecoder::jpegMatchesQtReader_data()
@@ -152,6 +215,40 @@ void TestPhotoDecoder::brokenJpegGivesNothing()
     else
         QVERIFY(image.isNull());
     QVERIFY(PhotoDecoder::decodeJpegDirect(path, {}).isNull() == !garbageExif);
+}
+
+void TestPhotoDecoder::heicPreviewUsesThumbnailThatCovers_data()
+{
+    QTest::addColumn<int>("thumbnailSide");
+    QTest::addColumn<QSize>("box");
+    QTest::addColumn<bool>("fromThumbnail");
+    QTest::addColumn<QSize>("expectedSize");
+    QTest::newRow("thumbnail covers the box") << 128 << QSize(64, 64) << true << QSize(64, 48);
+    QTest::newRow("thumbnail exactly the fitted size") << 128 << QSize(128, 128) << true << QSize(128, 96);
+    QTest::newRow("thumbnail smaller than the box") << 128 << QSize(200, 200) << false << QSize(200, 150);
+    QTest::newRow("no thumbnail") << 0 << QSize(64, 64) << false << QSize(64, 48);
+}
+
+void TestPhotoDecoder::heicPreviewUsesThumbnailThatCovers()
+{
+    QFETCH(int, thumbnailSide);
+    QFETCH(QSize, box);
+    QFETCH(bool, fromThumbnail);
+    QFETCH(QSize, expectedSize);
+    if (!heif_have_encoder_for_format(heif_compression_HEVC))
+        QSKIP("no HEVC encoder");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.heic"));
+    const QRgb photo = qRgb(200, 40, 40);
+    const QRgb thumbnail = qRgb(40, 60, 200);
+    QVERIFY(writeHeic(path, QSize(256, 192), photo, thumbnailSide, thumbnail));
+
+    const QImage preview = PhotoDecoder::decodePreview(path, box);
+    QCOMPARE(preview.size(), expectedSize);
+    const QRgb centre = preview.pixel(preview.width() / 2, preview.height() / 2);
+    QVERIFY2(near(centre, fromThumbnail ? thumbnail : photo), qPrintable(QString::number(centre, 16)));
+    // The display copy itself never comes from the thumbnail.
+    QVERIFY(near(PhotoDecoder::decode(path, box).pixel(1, 1), photo));
 }
 
 QTEST_GUILESS_MAIN(TestPhotoDecoder)
