@@ -1,3 +1,4 @@
+#include "HeicGridFixture.h"
 #include "player/PhotoDecoder.h"
 
 #include <QFile>
@@ -139,6 +140,8 @@ private Q_SLOTS:
     void brokenJpegGivesNothing();
     void heicPreviewUsesThumbnailThatCovers_data();
     void heicPreviewUsesThumbnailThatCovers();
+    void heicGridDecodesOnAnyThreadCount_data();
+    void heicGridDecodesOnAnyThreadCount();
 };
 
 void TestPhotoDecoder::jpegMatchesQtReader_data()
@@ -249,6 +252,48 @@ void TestPhotoDecoder::heicPreviewUsesThumbnailThatCovers()
     QVERIFY2(near(centre, fromThumbnail ? thumbnail : photo), qPrintable(QString::number(centre, 16)));
     // The display copy itself never comes from the thumbnail.
     QVERIFY(near(PhotoDecoder::decode(path, box).pixel(1, 1), photo));
+}
+
+void TestPhotoDecoder::heicGridDecodesOnAnyThreadCount_data()
+{
+    QTest::addColumn<int>("threads");
+    QTest::newRow("calling thread") << 0;
+    QTest::newRow("one") << 1;
+    QTest::newRow("two") << 2;
+    QTest::newRow("four") << 4;
+}
+
+void TestPhotoDecoder::heicGridDecodesOnAnyThreadCount()
+{
+    QFETCH(int, threads);
+    if (!heif_have_encoder_for_format(heif_compression_HEVC))
+        QSKIP("no HEVC encoder");
+    // 3 x 2 tiles of 64 pixels, the last column and row cropped; one flat colour per tile.
+    const QSize size(150, 100);
+    const auto colour = [](int column, int row) {
+        return qRgb(40 + 80 * column, 50 + 150 * row, 200 - 60 * column);
+    };
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, colour(x / 64, y / 64));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("grid.heic"));
+    QVERIFY(qr::fixtures::makeHeicGrid(path, image, 64));
+
+    const int before = PhotoDecoder::heicDecodingThreads();
+    PhotoDecoder::setHeicDecodingThreads(threads);
+    const QImage decoded = PhotoDecoder::decode(path);
+    PhotoDecoder::setHeicDecodingThreads(before);
+    QCOMPARE(PhotoDecoder::naturalSize(path), size);
+    QCOMPARE(decoded.size(), size);
+    for (int row = 0; row < 2; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            const QRgb got = decoded.pixel(std::min(column * 64 + 20, 149), std::min(row * 64 + 20, 99));
+            QVERIFY2(near(got, colour(column, row)),
+                     qPrintable(QStringLiteral("tile %1,%2: %3").arg(column).arg(row).arg(got, 0, 16)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPhotoDecoder)
