@@ -4,18 +4,25 @@
 //   bench_decode [--benchmark_filter=...]     ratio = baseline time / candidate time (higher is faster)
 
 #include "DecodeFixtures.h"
+#include "HeicGridFixture.h"
+#include "decode/FrameBufferPool.h"
 #include "decode/KroxDecoder.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "decode/RawFrame.h"
 #include "decode/RawFrameKernels.h"
+#include "player/PhotoDecoder.h"
+#include "player/PhotoDiskCache.h"
 
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <sys/mman.h>
 
 #include <cstdio>
 #include <cstring>
@@ -304,6 +311,267 @@ void TurnChosen(benchmark::State& state)
     });
 }
 
+// ---- conversion and turn in one pass -----------------------------------------------------------
+
+// A mapped buffer on transparent huge pages, touched once outside the timed loop.
+std::uint8_t* hugeOutputBuffer()
+{
+    static std::uint8_t* buffer = [] {
+        std::uint8_t* b = qr::FrameBufferPool::map(kBgraBytes, true);
+        if (b)
+            std::memset(b, 1, kBgraBytes);
+        return b;
+    }();
+    return buffer;
+}
+
+void MemcpyBgraSizeHuge(benchmark::State& state)
+{
+    static const std::vector<std::uint8_t> src(kBgraBytes, 3);
+    std::uint8_t* out = hugeOutputBuffer();
+    for (auto _ : state) {
+        std::memcpy(out, src.data(), kBgraBytes);
+        benchmark::DoNotOptimize(out);
+    }
+    setBytes(state, kBgraBytes);
+}
+
+void FusedTurn(benchmark::State& state)
+{
+    const int block = int(state.range(0));
+    runConvert(state, [&state, block](const std::uint8_t* s, std::uint8_t* d) {
+        if (!qr::kernels::rgbToBgraTurned(s, d, kWidth, kHeight, block))
+            state.SkipWithError("no SSSE3");
+    });
+}
+
+void FusedTurnHuge(benchmark::State& state)
+{
+    const int block = int(state.range(0));
+    const auto& rgb = rgbFrame();
+    std::uint8_t* out = hugeOutputBuffer();
+    for (auto _ : state) {
+        qr::kernels::rgbToBgraTurned(rgb.data(), out, kWidth, kHeight, block);
+        benchmark::DoNotOptimize(out);
+    }
+    setBytes(state, kBgraBytes);
+}
+
+void FusedChosen(benchmark::State& state)
+{
+    runConvert(state, [](const std::uint8_t* s, std::uint8_t* d) {
+        qr::RawFrame::rgbToBgraTurnedInto(std::span(s, kRgbBytes), {kWidth, kHeight},
+                                          std::span(d, kBgraBytes));
+    });
+}
+
+// The two passes the fused kernel replaces: conversion into a scratch frame, then the turn.
+void TwoStepTurn(benchmark::State& state)
+{
+    static std::vector<std::uint8_t> scratch(kBgraBytes, 1);
+    runConvert(state, [](const std::uint8_t* s, std::uint8_t* d) {
+        qr::RawFrame::rgbToBgraInto(std::span(s, kRgbBytes), {kWidth, kHeight}, scratch);
+        qr::RawFrame::rotateBufferToPortInto(scratch, {kWidth, kHeight}, std::span(d, kBgraBytes));
+    });
+}
+
+// A frame converted into a buffer that each iteration obtains and gives up: 0 new[] / delete[],
+// 1 fresh small-page mapping, 2 fresh huge-page mapping, 3 fresh small-page mapping pre-faulted
+// with MAP_POPULATE, 4 the pool on huge pages, 5 the pool on small pages.
+void FreshOrPooledBuffer(benchmark::State& state)
+{
+    const int mode = int(state.range(0));
+    const auto& rgb = rgbFrame();
+    qr::FrameBufferPool hugePool(kBgraBytes * 2, true);
+    qr::FrameBufferPool smallPool(kBgraBytes * 2, false);
+    for (auto _ : state) {
+        std::uint8_t* out = nullptr;
+        switch (mode) {
+        case 0:
+            out = new std::uint8_t[kBgraBytes];
+            break;
+        case 1:
+            out = qr::FrameBufferPool::map(kBgraBytes, false);
+            break;
+        case 2:
+            out = qr::FrameBufferPool::map(kBgraBytes, true);
+            break;
+        case 3: {
+            void* p = mmap(nullptr, kBgraBytes, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+            out = p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
+            break;
+        }
+        case 4:
+            out = hugePool.take(kBgraBytes);
+            break;
+        default:
+            out = smallPool.take(kBgraBytes);
+            break;
+        }
+        if (!out) {
+            state.SkipWithError("allocation failed");
+            break;
+        }
+        qr::RawFrame::rgbToBgraTurnedInto(std::span(rgb.data(), kRgbBytes), {kWidth, kHeight},
+                                          std::span(out, kBgraBytes));
+        benchmark::DoNotOptimize(out);
+        switch (mode) {
+        case 0:
+            delete[] out;
+            break;
+        case 1:
+        case 3:
+            qr::FrameBufferPool::unmap(out, kBgraBytes, false);
+            break;
+        case 2:
+            qr::FrameBufferPool::unmap(out, kBgraBytes, true);
+            break;
+        case 4:
+            hugePool.give(out, kBgraBytes);
+            break;
+        default:
+            smallPool.give(out, kBgraBytes);
+            break;
+        }
+    }
+    setBytes(state, kBgraBytes);
+}
+
+// ---- photos: JPEG, HEIC, the disk cache of display copies ---------------------------------------
+
+struct PhotoFixture {
+    QTemporaryDir dir{QDir::currentPath() + QStringLiteral("/bench-photos-XXXXXX")};
+    QString jpeg;
+    QString heicGrid;
+    QString heicWhole;
+    QString heicTile;
+    PhotoFixture()
+    {
+        const auto& rgb = rgbFrame();
+        const QImage frame = QImage(rgb.data(), kWidth, kHeight, kWidth * 3, QImage::Format_RGB888)
+                                 .convertToFormat(QImage::Format_RGB32);
+        jpeg = dir.filePath(QStringLiteral("photo.jpg"));
+        frame.save(jpeg, "JPG", 90);
+        heicGrid = dir.filePath(QStringLiteral("grid.heic"));
+        if (!qr::fixtures::makeHeicGrid(heicGrid, frame, 512, 60))
+            heicGrid.clear();
+        heicWhole = dir.filePath(QStringLiteral("whole.heic"));
+        const QByteArray whole = qr::fixtures::heicgrid::encode(frame, 60);
+        QFile w(heicWhole);
+        if (whole.isEmpty() || !w.open(QIODevice::WriteOnly) || w.write(whole) != whole.size())
+            heicWhole.clear();
+        heicTile = dir.filePath(QStringLiteral("tile.heic"));
+        const QByteArray tile = qr::fixtures::heicgrid::encode(frame.copy(0, 0, 512, 512), 60);
+        QFile t(heicTile);
+        if (tile.isEmpty() || !t.open(QIODevice::WriteOnly) || t.write(tile) != tile.size())
+            heicTile.clear();
+    }
+};
+
+PhotoFixture& photos()
+{
+    static PhotoFixture f;
+    return f;
+}
+
+// A 4032 x 3024 JPEG decoded to fit a box of 1/denom of its size: path 0 Qt's reader, 1 libjpeg-turbo
+// called directly.
+void JpegDecode(benchmark::State& state)
+{
+    const int path = int(state.range(0));
+    const int denom = int(state.range(1));
+    const QSize box = denom == 1 ? QSize() : QSize(kWidth / denom, kHeight / denom);
+    const QString file = photos().jpeg;
+    for (auto _ : state) {
+        const QImage image = path == 0 ? qr::PhotoDecoder::decodeJpegWithQt(file, box)
+                                       : qr::PhotoDecoder::decodeJpegDirect(file, box);
+        if (image.isNull())
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+// A 4032 x 3024 HEIC photo: a grid of 512-pixel tiles decoded with `threads` libheif threads.
+void HeicGrid(benchmark::State& state)
+{
+    const QString file = photos().heicGrid;
+    const int before = qr::PhotoDecoder::heicDecodingThreads();
+    qr::PhotoDecoder::setHeicDecodingThreads(int(state.range(0)));
+    for (auto _ : state) {
+        const QImage image = qr::PhotoDecoder::decode(file);
+        if (image.size() != QSize(kWidth, kHeight))
+            state.SkipWithError("grid decode failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    qr::PhotoDecoder::setHeicDecodingThreads(before);
+}
+
+// The same photo as one coded image, and one 512-pixel tile alone.
+void HeicWhole(benchmark::State& state)
+{
+    const QString file = photos().heicWhole;
+    for (auto _ : state) {
+        const QImage image = qr::PhotoDecoder::decode(file);
+        if (image.isNull())
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+void HeicTile(benchmark::State& state)
+{
+    const QString file = photos().heicTile;
+    for (auto _ : state) {
+        const QImage image = qr::PhotoDecoder::decode(file);
+        if (image.isNull())
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+QSize displayCopySize(benchmark::State& state)
+{
+    const int height = int(state.range(0));
+    return {height * 4 / 3, height};
+}
+
+// A display copy loaded from the disk cache (its file in the page cache, as on a set's next play).
+void DiskCacheLoad(benchmark::State& state)
+{
+    const QSize size = displayCopySize(state);
+    static QTemporaryDir dir(QDir::currentPath() + QStringLiteral("/bench-cache-XXXXXX"));
+    qr::PhotoDiskCache cache(dir.path());
+    const qr::PhotoDiskCache::Key key{QStringLiteral("/photos/a.heic"), 1, 2, size};
+    QImage copy(size, QImage::Format_RGB32);
+    copy.fill(Qt::darkCyan);
+    if (!cache.store(key, copy)) {
+        state.SkipWithError("store failed");
+        return;
+    }
+    for (auto _ : state) {
+        const QImage image = cache.load(key);
+        if (image.isNull())
+            state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    setBytes(state, std::size_t(size.width()) * size.height() * 4);
+}
+
+// The baseline: a copy of the same bytes into a new image.
+void DisplayCopyMemcpy(benchmark::State& state)
+{
+    const QSize size = displayCopySize(state);
+    QImage copy(size, QImage::Format_RGB32);
+    copy.fill(Qt::darkCyan);
+    for (auto _ : state) {
+        QImage image(size, QImage::Format_RGB32);
+        std::memcpy(image.bits(), copy.constBits(), std::size_t(copy.sizeInBytes()));
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    setBytes(state, std::size_t(size.width()) * size.height() * 4);
+}
+
 // ---- container unpacking ----------------------------------------------------------------------
 
 struct ContainerFixture {
@@ -404,6 +672,32 @@ BENCHMARK(TurnBlocked)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(TurnStreaming)->Unit(benchmark::kMillisecond);
 BENCHMARK(TurnChosen)->Unit(benchmark::kMillisecond);
+BENCHMARK(MemcpyBgraSizeHuge)->Unit(benchmark::kMillisecond);
+BENCHMARK(FusedTurn)->Arg(0)->Arg(64)->Arg(256)->Arg(1024)->ArgName("block")->Unit(benchmark::kMillisecond);
+BENCHMARK(FusedTurnHuge)->Arg(0)->Arg(256)->Arg(1024)->ArgName("block")->Unit(benchmark::kMillisecond);
+BENCHMARK(FusedChosen)->Unit(benchmark::kMillisecond);
+BENCHMARK(TwoStepTurn)->Unit(benchmark::kMillisecond);
+BENCHMARK(FreshOrPooledBuffer)
+    ->DenseRange(0, 5)
+    ->ArgName("mode")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(JpegDecode)
+    ->ArgsProduct({{0, 1}, {1, 2, 4, 8}})
+    ->ArgNames({"path", "denom"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(HeicGrid)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->ArgName("threads")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(HeicWhole)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(HeicTile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(DiskCacheLoad)->Arg(1080)->Arg(2160)->ArgName("height")->Unit(benchmark::kMillisecond);
+BENCHMARK(DisplayCopyMemcpy)->Arg(1080)->Arg(2160)->ArgName("height")->Unit(benchmark::kMillisecond);
 BENCHMARK(UnpackContainer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CopyFileCp)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CopyFileReadWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -468,22 +762,55 @@ int main(int argc, char** argv)
         {"TurnChosen", "MemcpyBgraSize"},
         {"TurnChosen", "TurnNaive"},
         {"TurnChosen", "TurnLibyuvStrips/rows:128"},
+        {"TurnBlocked/block:512", "MemcpyBgraSize"},
+        {"FusedTurn/block:0", "MemcpyBgraSize"},
+        {"FusedTurn/block:64", "MemcpyBgraSize"},
+        {"FusedTurn/block:256", "MemcpyBgraSize"},
+        {"FusedTurn/block:1024", "MemcpyBgraSize"},
+        {"FusedTurnHuge/block:0", "MemcpyBgraSizeHuge"},
+        {"FusedTurnHuge/block:256", "MemcpyBgraSizeHuge"},
+        {"FusedTurnHuge/block:1024", "MemcpyBgraSizeHuge"},
+        {"FusedChosen", "MemcpyBgraSize"},
+        {"TwoStepTurn", "MemcpyBgraSize"},
+        {"FusedChosen", "TwoStepTurn"},
+        {"FreshOrPooledBuffer/mode:0/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"FreshOrPooledBuffer/mode:1/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"FreshOrPooledBuffer/mode:2/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"FreshOrPooledBuffer/mode:3/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"FreshOrPooledBuffer/mode:5/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"JpegDecode/path:1/denom:1", "JpegDecode/path:0/denom:1"},
+        {"JpegDecode/path:1/denom:2", "JpegDecode/path:0/denom:2"},
+        {"JpegDecode/path:1/denom:4", "JpegDecode/path:0/denom:4"},
+        {"JpegDecode/path:1/denom:8", "JpegDecode/path:0/denom:8"},
+        {"JpegDecode/path:1/denom:2", "JpegDecode/path:1/denom:1"},
+        {"JpegDecode/path:1/denom:4", "JpegDecode/path:1/denom:1"},
+        {"JpegDecode/path:1/denom:8", "JpegDecode/path:1/denom:1"},
+        {"JpegDecode/path:0/denom:4", "JpegDecode/path:0/denom:1"},
+        {"HeicGrid/threads:1/real_time", "HeicGrid/threads:0/real_time"},
+        {"HeicGrid/threads:2/real_time", "HeicGrid/threads:0/real_time"},
+        {"HeicGrid/threads:4/real_time", "HeicGrid/threads:0/real_time"},
+        {"HeicGrid/threads:2/real_time", "HeicWhole/real_time"},
+        {"HeicGrid/threads:0/real_time", "HeicTile/real_time"},
+        {"DiskCacheLoad/height:1080", "DisplayCopyMemcpy/height:1080"},
+        {"DiskCacheLoad/height:2160", "DisplayCopyMemcpy/height:2160"},
         {"UnpackContainer/real_time", "CopyFileCp/real_time"},
         {"UnpackContainer/real_time", "CopyFileReadWrite/real_time"},
     };
-    std::printf("\n%-32s %-30s %11s %10s\n", "candidate", "baseline", "ratio(real)", "ratio(cpu)");
+    // "cost" is the inverse: the candidate's time in multiples of the baseline's (lower is faster).
+    std::printf("\n%-38s %-38s %11s %10s %9s\n", "candidate", "baseline", "ratio(real)", "ratio(cpu)",
+                "cost(cpu)");
     for (const auto& [candidate, baseline] : pairs) {
         const auto c = reporter.times.find(candidate);
         const auto b = reporter.times.find(baseline);
         if (c == reporter.times.end() || b == reporter.times.end())
             continue;
         const bool cpuComparable = baseline.rfind("CopyFileCp", 0) != 0;
-        std::printf("%-32s %-30s %11.2f", candidate.c_str(), baseline.c_str(),
+        std::printf("%-38s %-38s %11.2f", candidate.c_str(), baseline.c_str(),
                     b->second.real / c->second.real);
         if (cpuComparable)
-            std::printf(" %10.2f\n", b->second.cpu / c->second.cpu);
+            std::printf(" %10.2f %9.2f\n", b->second.cpu / c->second.cpu, c->second.cpu / b->second.cpu);
         else
-            std::printf(" %10s\n", "-");
+            std::printf(" %10s %9s\n", "-", "-");
     }
     benchmark::Shutdown();
     return 0;

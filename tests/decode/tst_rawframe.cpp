@@ -1,9 +1,14 @@
+#include "decode/FrameBufferPool.h"
 #include "decode/RawFrame.h"
 #include "decode/RawFrameKernels.h"
 
 #include <QColorSpace>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 using qr::BgraFrame;
@@ -57,6 +62,11 @@ private Q_SLOTS:
     void quarterTurnFourByTwo();
     void quarterTurnKernels_data();
     void quarterTurnKernels();
+    void fusedConversionMatchesTwoSteps_data();
+    void fusedConversionMatchesTwoSteps();
+    void bufferPoolReusesWithinBudget_data();
+    void bufferPoolReusesWithinBudget();
+    void bufferPoolAcrossThreads();
     void shortOrBadInputsYieldNothing_data();
     void shortOrBadInputsYieldNothing();
     void imageWrapsWithoutCopy();
@@ -243,6 +253,143 @@ void TestRawFrame::quarterTurnKernels()
     std::fill(out.begin(), out.end(), 0);
     if (qr::kernels::rotateStreaming(src.data(), out.data(), width, height))
         QCOMPARE(out, expected);
+}
+
+void TestRawFrame::fusedConversionMatchesTwoSteps_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("1x1") << 1 << 1;
+    QTest::newRow("2x1") << 2 << 1;
+    QTest::newRow("5x3") << 5 << 3;
+    QTest::newRow("6x16, last row loads") << 6 << 16;
+    QTest::newRow("7x17") << 7 << 17;
+    QTest::newRow("8x32") << 8 << 32;
+    QTest::newRow("37x23") << 37 << 23;
+    QTest::newRow("130x48") << 130 << 48;
+    QTest::newRow("129x67") << 129 << 67;
+    QTest::newRow("3x64") << 3 << 64;
+}
+
+void TestRawFrame::fusedConversionMatchesTwoSteps()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const FrameSize size{width, height};
+    const std::size_t pixels = std::size_t(width) * height;
+    // Exactly the frame's bytes: a kernel reading past the input is caught under the address sanitizer.
+    const auto rgb = bytes(pixels * 3, 11);
+    const auto bgra = RawFrame::rgbToBgra(rgb, size);
+    QVERIFY(bgra);
+    const auto twoSteps = RawFrame::rotateBufferToPort(contents(*bgra), size);
+    QVERIFY(twoSteps);
+    const auto expected = contents(*twoSteps);
+
+    std::vector<std::uint8_t> out(pixels * 4);
+    QVERIFY(RawFrame::rgbToBgraTurnedInto(rgb, size, out));
+    QCOMPARE(out, expected);
+    std::fill(out.begin(), out.end(), 0);
+    qr::kernels::rgbToBgraTurnedNaive(rgb.data(), out.data(), width, height);
+    QCOMPARE(out, expected);
+
+    // Destinations on a 64-byte boundary take the streaming stores; the bytes after the frame must
+    // stay untouched.
+    std::vector<std::uint8_t> wide(pixels * 4 + 128, 0xAB);
+    const auto offset = (64 - reinterpret_cast<std::uintptr_t>(wide.data()) % 64) % 64;
+    std::uint8_t* aligned = wide.data() + offset;
+    for (int block : {0, 4, 8, 12, 64, 1024}) {
+        std::fill(aligned, aligned + pixels * 4, 0);
+        if (!qr::kernels::rgbToBgraTurned(rgb.data(), aligned, width, height, block))
+            QSKIP("no SSSE3");
+        QVERIFY2(std::equal(expected.begin(), expected.end(), aligned), qPrintable(QString::number(block)));
+        QVERIFY(
+            std::all_of(aligned + pixels * 4, wide.data() + wide.size(), [](auto b) { return b == 0xAB; }));
+        std::fill(out.begin(), out.end(), 0);
+        qr::kernels::rgbToBgraTurned(rgb.data(), out.data(), width, height, block);
+        QCOMPARE(out, expected);
+    }
+
+    QVERIFY(!RawFrame::rgbToBgraTurnedInto(std::span(rgb).first(pixels * 3 - 1), size, out));
+    QVERIFY(!RawFrame::rgbToBgraTurnedInto(rgb, size, std::span(out).first(pixels * 4 - 1)));
+}
+
+void TestRawFrame::bufferPoolReusesWithinBudget_data()
+{
+    QTest::addColumn<bool>("hugePages");
+    QTest::newRow("huge pages") << true;
+    QTest::newRow("small pages") << false;
+}
+
+void TestRawFrame::bufferPoolReusesWithinBudget()
+{
+    QFETCH(bool, hugePages);
+    const std::size_t frame = 3 * 1000 * 1000 + 4;
+    qr::FrameBufferPool pool(2 * frame + 100, hugePages);
+    std::uint8_t* a = pool.take(frame);
+    std::uint8_t* b = pool.take(frame);
+    std::uint8_t* c = pool.take(frame);
+    QVERIFY(a && b && c);
+    if (hugePages)
+        QCOMPARE(reinterpret_cast<std::uintptr_t>(a) % (std::uintptr_t(2) << 20), std::uintptr_t(0));
+    std::memset(a, 1, frame); // the whole size is writable
+    pool.give(a, frame);
+    pool.give(b, frame);
+    pool.give(c, frame); // over the budget: a, idle longest, goes
+    QCOMPARE(pool.idleCount(), std::size_t(2));
+    QCOMPARE(pool.idleBytes(), 2 * frame);
+    // Another size is never served from buffers of this one.
+    std::uint8_t* other = pool.take(frame / 2);
+    QVERIFY(other != b && other != c);
+    pool.give(other, frame / 2); // evicts b
+    QCOMPARE(pool.take(frame), c);
+    QCOMPARE(pool.idleCount(), std::size_t(1));
+
+    // An image over a pooled buffer gives it back when its last copy goes.
+    std::memset(c, 0x40, frame);
+    {
+        const QImage image = pool.wrap(c, frame, 1000, 750);
+        QCOMPARE(image.size(), QSize(1000, 750));
+        QCOMPARE(image.constBits(), c);
+        QCOMPARE(image.pixel(999, 749), 0x40404040u | 0xFF000000u);
+        QCOMPARE(pool.idleCount(), std::size_t(1));
+    }
+    QCOMPARE(pool.idleCount(), std::size_t(2));
+    QCOMPARE(pool.take(frame), c);
+    // A size the buffer cannot hold is refused and the buffer still goes back.
+    QVERIFY(pool.wrap(c, frame, 1000, 751).isNull());
+    QCOMPARE(pool.take(frame), c);
+    pool.give(c, frame);
+    pool.trim();
+    QCOMPARE(pool.idleBytes(), std::size_t(0));
+}
+
+void TestRawFrame::bufferPoolAcrossThreads()
+{
+    const std::size_t bytes = 1 << 20;
+    qr::FrameBufferPool pool(3 * bytes, true);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                std::uint8_t* p = pool.take(bytes);
+                if (!p) {
+                    ++wrong;
+                    return;
+                }
+                // No other thread holds this buffer while this one does.
+                std::memset(p, t, bytes);
+                std::this_thread::yield();
+                if (p[0] != t || p[bytes / 2] != t || p[bytes - 1] != t)
+                    ++wrong;
+                pool.give(p, bytes);
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    QCOMPARE(wrong.load(), 0);
+    QVERIFY(pool.idleBytes() <= 3 * bytes);
 }
 
 void TestRawFrame::shortOrBadInputsYieldNothing_data()
