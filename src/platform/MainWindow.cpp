@@ -147,8 +147,12 @@ void MainWindow::applyPlacement(const QMargins& margins)
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    if (m_placing && !m_placementTimer.isActive())
-        m_placementTimer.start();
+    if (m_placing && !m_placementTimer.isActive()) {
+        // Where the window system knows the decorations at once, the frame is right from here on.
+        checkPlacement();
+        if (m_placing)
+            m_placementTimer.start();
+    }
 }
 
 void MainWindow::checkPlacement()
