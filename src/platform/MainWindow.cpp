@@ -199,8 +199,10 @@ void MainWindow::applyResizability()
 
 void MainWindow::keepAspectHint()
 {
-    // Qt rewrites WM_NORMAL_HINTS whenever it changes the geometry; the aspect goes back in.
-    if (m_resizable && X11WindowHints::isX11()) {
+    // Qt rewrites WM_NORMAL_HINTS whenever it changes the geometry; the aspect goes back in. A
+    // window with a maximum size (companion mode's portrait quarter of the screen) is always
+    // answered with that maximum, which a 16:9 hint would bend.
+    if (m_resizable && m_maximumFrame.width() >= QWIDGETSIZE_MAX && X11WindowHints::isX11()) {
         X11WindowHints::ensureAspect(this, kAspectNum, kAspectDen);
         m_aspectHint = true;
     }

@@ -21,7 +21,7 @@ namespace qr {
 // User resizes keep the client area at 16:9: on X11 the window's WM_NORMAL_HINTS carry the aspect
 // ratio from the first user resize on (earlier it would bend the placement), so the window manager
 // keeps it while the user drags; where no such hint exists the size is locked once the resize ends,
-// before the delegate sees it.
+// before the delegate sees it. A window with a maximum frame size gets no aspect hint.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
