@@ -5,6 +5,7 @@
 
 #include <QGuiApplication>
 #include <QResizeEvent>
+#include <QScreen>
 
 #include <cmath>
 #include <cstdlib>
@@ -115,6 +116,11 @@ QMargins MainWindow::frameMarginsEstimate()
 
 void MainWindow::setFrame(const QRect& rect)
 {
+    // A Wayland client cannot place itself and does not learn the desktop's panels; what comes
+    // nearest to covering the available area is to ask the compositor for a maximised window.
+    m_maximizedByPlacement = !canPlaceWindows() && screen() && rect == screen()->availableGeometry();
+    if (m_maximizedByPlacement)
+        setWindowState(windowState() | Qt::WindowMaximized);
     m_targetFrame = rect;
     m_placing = true;
     m_placementTicks = 0;
@@ -162,7 +168,7 @@ void MainWindow::checkPlacement()
     m_marginsKnown = true;
     const QSize content = m_targetFrame.size().shrunkBy(m).boundedTo(
         m_maximumFrame.width() < QWIDGETSIZE_MAX ? m_maximumFrame.shrunkBy(m) : m_maximum);
-    const bool sizeOk = size() == content;
+    const bool sizeOk = m_maximizedByPlacement || size() == content;
     const bool posOk = !canPlaceWindows() || pos() == m_targetFrame.topLeft();
     if (sizeOk && posOk) {
         ++m_placementSettled;
@@ -176,6 +182,12 @@ void MainWindow::checkPlacement()
         m_placementTimer.stop();
         m_placing = false;
         m_placedSize = QSize();
+        // The compositor chose the size: the layout follows it, the window keeps it.
+        if (m_maximizedByPlacement && m_resizeDelegate && m_resizable) {
+            m_inResize = true;
+            m_resizeDelegate(size());
+            m_inResize = false;
+        }
     }
 }
 

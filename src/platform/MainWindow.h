@@ -16,7 +16,8 @@ namespace qr {
 // mapped (X11: _NET_REQUEST_FRAME_EXTENTS); once the window is shown the frame is checked against
 // the rectangle for a short while and corrected when the decorations turn out different (for example
 // when a resize handle appears). Where a client cannot position its windows (Wayland) only the size
-// is applied.
+// is applied, and a frame covering the whole available area becomes a maximised window (the
+// compositor knows its panels; the client does not).
 //
 // User resizes keep the client area at 16:9: on X11 the window's WM_NORMAL_HINTS carry the aspect
 // ratio from the first user resize on (earlier it would bend the placement), so the window manager
@@ -81,8 +82,9 @@ private:
     int m_placementTicks = 0;
     int m_placementSettled = 0;
 
-    bool m_aspectHint = false; // X11: the 16:9 hint is in force
-    QTimer m_resizeEndTimer;   // no hint: the lock waits for the end of the user's resize
+    bool m_maximizedByPlacement = false; // Wayland: the compositor sizes the window
+    bool m_aspectHint = false;           // X11: the 16:9 hint is in force
+    QTimer m_resizeEndTimer;             // no hint: the lock waits for the end of the user's resize
     QSize m_sizeBeforeResize;
 };
 
