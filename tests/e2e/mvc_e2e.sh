@@ -27,7 +27,7 @@ send_keys "$chooser" Tab space # "Multi View Capture (Master)"
 sleep 1
 dialog=$(wait_window "^Quintaray TV/Studio$")
 send_keys "$dialog" 3 1 4 1 5 9 # into the code field, which has the focus
-import -window "$dialog" "$ART/mvc-dialog.png"
+shot_framed "$dialog" "$ART/mvc-dialog.png"
 send_keys "$dialog" Return # "Proceed"
 main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
 sleep 0.5
