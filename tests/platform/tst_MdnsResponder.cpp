@@ -502,7 +502,7 @@ void TestMdnsResponder::interfaceAppearingLaterIsServed()
 
     up = true;
     QCOMPARE(txtOf(3000), QByteArray::fromHex("040007010903")); // announced once the check finds it
-    QTest::qWait(1500); // past the second announcement
+    QTest::qWait(1500);                                         // past the second announcement
     while (listener.hasPendingDatagrams())
         listener.receiveDatagram();
     // A multicast query on the new interface is answered by multicast.
