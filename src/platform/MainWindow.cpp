@@ -86,6 +86,8 @@ QMargins MainWindow::currentMargins() const
     if (X11WindowHints::isX11() && isVisible()) {
         if (auto m = X11WindowHints::frameExtents(const_cast<MainWindow*>(this)))
             return *m;
+        if (m_marginsKnown)
+            return m_margins; // not decorated yet: the estimate stands
     }
     const QRect f = frameGeometry();
     const QRect g = geometry();
@@ -246,16 +248,9 @@ void MainWindow::resizeEnded()
     // An X11 window manager may ignore the window's own size requests while the user drags: the
     // size the drag ended at is answered once more. On Wayland this is the only answer, for the
     // locked size.
-    if (X11WindowHints::isX11()) {
-        const QSize actual = X11WindowHints::clientSize(this).value_or(size());
-        if (actual != size()) {
-            // Qt still holds the size it asked for; take the real one so the next request is sent.
-            m_inResize = true;
-            resize(actual);
-            m_inResize = false;
-        }
-        askDelegate(actual);
-    } else
+    if (X11WindowHints::isX11())
+        askDelegate(X11WindowHints::clientSize(this).value_or(size()));
+    else
         askDelegate(lockedToAspect(size(), m_sizeBeforeResize, kAspectNum, kAspectDen));
 }
 
@@ -266,8 +261,12 @@ void MainWindow::askDelegate(QSize proposal)
     qCDebug(lcWindow) << "resize: proposed" << proposal << "answer" << answer;
     const bool rounding = m_aspectHint && std::abs(answer.width() - proposal.width()) <= kAspectRounding &&
                           std::abs(answer.height() - proposal.height()) <= kAspectRounding;
-    if (answer.isValid() && answer != size() && !rounding)
-        resize(answer);
+    if (answer.isValid() && answer != size() && !rounding) {
+        // On X11 the answer is a size request alone; it comes back as a resize event that is
+        // answered again (with the same size, so it ends there).
+        if (!X11WindowHints::isX11() || !isVisible() || !X11WindowHints::requestClientSize(this, answer))
+            resize(answer);
+    }
     m_inResize = false;
     keepAspectHint();
 }

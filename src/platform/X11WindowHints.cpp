@@ -150,6 +150,26 @@ std::optional<QSize> X11WindowHints::clientSize(QWidget* window)
 #endif
 }
 
+bool X11WindowHints::requestClientSize(QWidget* window, QSize size)
+{
+#if QR_HAVE_XCB
+    xcb_connection_t* c = connection();
+    if (!c || !window || size.isEmpty())
+        return false;
+    const double r = window->devicePixelRatioF();
+    const std::uint32_t values[] = {std::uint32_t(std::lround(size.width() * r)),
+                                    std::uint32_t(std::lround(size.height() * r))};
+    xcb_configure_window(c, static_cast<xcb_window_t>(window->winId()),
+                         XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+    xcb_flush(c);
+    return true;
+#else
+    Q_UNUSED(window);
+    Q_UNUSED(size);
+    return false;
+#endif
+}
+
 bool X11WindowHints::ensureAspect(QWidget* window, int num, int den)
 {
 #if QR_HAVE_XCB

@@ -26,6 +26,12 @@ public:
     // from Qt's when the window manager ignored a size request.
     static std::optional<QSize> clientSize(QWidget* window);
 
+    // Asks for a new client size (logical pixels) and nothing else: the window manager keeps the
+    // frame where it is, and Qt learns the size from the window manager's answer. Qt's own resize
+    // also sends a position, computed from decorations it may not know yet, and rewrites the size
+    // hints. False on another platform.
+    static bool requestClientSize(QWidget* window, QSize size);
+
     // Puts min and max aspect num:den into the window's WM_NORMAL_HINTS, keeping the other fields.
     // Returns true when the property had to be written.
     static bool ensureAspect(QWidget* window, int num, int den);
