@@ -8,7 +8,7 @@
 set -euo pipefail
 APP=$1 BROWSER=$2
 if [ -z "${QR_AVAHI_NETNS:-}" ]; then
-  unshare -n -m true 2>/dev/null || { echo "SKIP: network namespaces are not permitted here"; exit 0; }
+  unshare -n -m true 2>/dev/null || { echo "SKIP: network namespaces are not permitted here"; exit 77; }
   QR_AVAHI_NETNS=1 exec unshare -n -m bash "$0" "$@"
 fi
 ART=${ARTIFACTS:-$(mktemp -d)}
