@@ -17,7 +17,11 @@ ip link set lo up
 
 work=$(mktemp -d)
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
+cleanup() {
+  [ -s "$work/app.pid" ] && kill "$(cat "$work/app.pid")" 2>/dev/null
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
 trap cleanup EXIT
 
 # The far sides: processes holding network namespaces of their own.
@@ -69,11 +73,12 @@ unset QT_QPA_PLATFORM
 xvfb-run -a -n 93 -s "-screen 0 1280x800x24" bash -c '
   source "$0"
   "$1" & app=$!
+  echo $app >"$2"
   chooser=$(wait_window "^Quintaray TV/Studio$"); sleep 0.5
   send_keys "$chooser" Tab space; sleep 1
   dialog=$(wait_window "^Quintaray TV/Studio$")
   send_keys "$dialog" 3 1 4 1 5 9; send_keys "$dialog" Return
-  wait $app' "$(dirname "$0")/lib.sh" "$APP" >"$ART/mdns-app.log" 2>&1 &
+  wait $app' "$(dirname "$0")/lib.sh" "$APP" "$work/app.pid" >"$ART/mdns-app.log" 2>&1 &
 pids+=($!)
 port=""
 for ((i = 0; i < 100; i++)); do
