@@ -37,21 +37,23 @@ void AppDelegate::applicationDidFinishLaunching()
 
     configMainMenu();
 
-    QRect frame = screen ? screen->availableGeometry() : full;
+    // The frame, decorations included, covers the available area; in companion mode a quarter of the
+    // screen's width and half its height at the available area's bottom-left corner, and no larger.
+    const QRect available = screen ? screen->availableGeometry() : full;
+    QRect frame = available;
     if (_containerVC->_modes._appGroupSharingEn) {
         const QSize size(W / 4, H / 2);
-        frame = QRect(QPoint(full.left(), full.top() + H - size.height()), size); // bottom-left corner
+        frame = QRect(QPoint(available.left(), available.bottom() + 1 - size.height()), size);
+        _window->setMaximumFrameSize(size);
     }
-    _window->setFrame(frame);
-    _window->show();
-    // Decorations are known once the window is shown; place it again so the frame fits exactly.
-    _window->setFrame(frame);
-    if (_containerVC->_modes._appGroupSharingEn)
-        _window->setMaximumContentSize(_window->size());
-    _window->raise();
-    _window->activateWindow();
+    // The style bits are in place before the window is first mapped: decorations that change on a
+    // mapped window would show it twice and move the frame just placed.
     _window->setMiniaturizable(true);
     _window->setResizable(true);
+    _window->setFrame(frame);
+    _window->show();
+    _window->raise();
+    _window->activateWindow();
 }
 
 void AppDelegate::configMainMenu()

@@ -4,6 +4,7 @@
 #include "companion/CompanionDialog.h"
 #include "companion/CompanionMoves.h"
 #include "decode/KroxDecoder.h"
+#include "modes/MainMenu.h"
 #include "modes/StartupChooser.h"
 #include "modes/WelcomeDialog.h"
 #include "mvc/MvcMaster.h"
@@ -62,11 +63,14 @@ ScreenInfo ContainerVC::mainScreenInfo() const
         info.scaleFactor = static_cast<float>(screen->devicePixelRatio());
         info.frameWidth = screen->geometry().width();
         info.frameHeight = screen->geometry().height();
-        info.visibleWidth = screen->availableGeometry().width();
-        info.visibleHeight = screen->availableGeometry().height();
+        // The client area the window gets: its frame covers the available area.
+        const QMargins decorations = m_window ? m_window->frameMarginsEstimate() : QMargins();
+        info.visibleWidth = screen->availableGeometry().width() - decorations.left() - decorations.right();
+        info.visibleHeight = screen->availableGeometry().height() - decorations.top() - decorations.bottom();
     }
-    if (m_window && m_window->menuWidget())
-        info.menuBarHeight = m_window->menuWidget()->height();
+    // The menu is built after this first layout; the bar's height is that of the bar it will be.
+    if (m_window)
+        info.menuBarHeight = MainMenu::menuBarHeight(m_window->menuBar());
     return info;
 }
 

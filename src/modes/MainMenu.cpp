@@ -7,6 +7,8 @@
 namespace qr {
 
 namespace {
+const QString kMenuTitle = QStringLiteral("Quintaray TV/Studio");
+
 void addItem(QMenu* menu, const QString& title, QChar key, const std::function<void()>& action)
 {
     QAction* item = menu->addAction(title);
@@ -23,7 +25,7 @@ void addItem(QMenu* menu, const QString& title, QChar key, const std::function<v
 QMenu* MainMenu::configMainMenu(QMenuBar* menuBar, const ModeFlags& flags, const Actions& actions)
 {
     // The application menu; a bare menu bar entry needs a visible title on this platform.
-    QMenu* menu = menuBar->addMenu(QStringLiteral("Quintaray TV/Studio"));
+    QMenu* menu = menuBar->addMenu(kMenuTitle);
     if (flags._appGroupSharingEn) {
         addItem(menu, QStringLiteral("Refresh"), QLatin1Char('r'), actions.menuRefresh);
     } else if (flags._mvcMasterEn) {
@@ -39,6 +41,20 @@ QMenu* MainMenu::configMainMenu(QMenuBar* menuBar, const ModeFlags& flags, const
     }
     addItem(menu, QStringLiteral("Quit"), QLatin1Char('q'), actions.quit);
     return menu;
+}
+
+int MainMenu::menuBarHeight(QMenuBar* menuBar)
+{
+    if (!menuBar || menuBar->isNativeMenuBar())
+        return 0;
+    if (!menuBar->actions().isEmpty())
+        return menuBar->isVisible() ? menuBar->height() : menuBar->sizeHint().height();
+    // An empty bar has no height yet: measure one holding the menu's title, in the bar's font.
+    QMenuBar probe;
+    probe.setNativeMenuBar(false);
+    probe.setFont(menuBar->font());
+    probe.addMenu(kMenuTitle);
+    return probe.sizeHint().height();
 }
 
 } // namespace qr

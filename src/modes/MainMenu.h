@@ -24,6 +24,9 @@ public:
 
     // Adds the application menu to menuBar and returns it.
     static QMenu* configMainMenu(QMenuBar* menuBar, const ModeFlags& flags, const Actions& actions);
+    // The height menuBar has, or will have once configMainMenu has filled it; 0 for a bar outside
+    // the window (a desktop's global menu).
+    static int menuBarHeight(QMenuBar* menuBar);
 };
 
 } // namespace qr

@@ -57,6 +57,7 @@ MdnsResponder::MdnsResponder(QObject* parent) : QObject(parent)
 {
     m_announceTimer.setSingleShot(true);
     connect(&m_announceTimer, &QTimer::timeout, this, [this] { announce(1); });
+    connect(&m_rescanTimer, &QTimer::timeout, this, &MdnsResponder::refreshInterfaces);
 }
 
 MdnsResponder::~MdnsResponder()
@@ -79,8 +80,10 @@ QByteArray MdnsResponder::defaultHostName()
     return clean.left(DnsMessage::kMaxLabelLength) + ".local";
 }
 
-QList<QNetworkInterface> MdnsResponder::interfaces() const
+QList<QNetworkInterface> MdnsResponder::listInterfaces() const
 {
+    if (m_network.listInterfaces)
+        return m_network.listInterfaces();
     if (!m_network.useDefaultInterfaces)
         return m_network.interfaces;
     QList<QNetworkInterface> out;
@@ -94,6 +97,61 @@ QList<QNetworkInterface> MdnsResponder::interfaces() const
     return out;
 }
 
+const QNetworkInterface* MdnsResponder::interfaceByIndex(int index) const
+{
+    for (const QNetworkInterface& i : m_interfaces) {
+        if (i.index() == index)
+            return &i;
+    }
+    return nullptr;
+}
+
+void MdnsResponder::refreshInterfaces()
+{
+    m_sinceRescan.start();
+    const QList<QNetworkInterface> now = listInterfaces();
+    QList<QNetworkInterface> fresh;
+    for (const QNetworkInterface& i : now) {
+        const QNetworkInterface* before = interfaceByIndex(i.index());
+        if (!before || before->name() != i.name() || before->flags() != i.flags() ||
+            before->addressEntries() != i.addressEntries())
+            fresh.append(i);
+    }
+    m_interfaces = now;
+    if (!m_running)
+        return;
+    for (const QNetworkInterface& i : fresh) {
+        qCDebug(lcMvc).noquote() << "mDNS on interface" << i.name();
+        join(i);
+        announceOn(i, 1);
+    }
+}
+
+void MdnsResponder::join(const QNetworkInterface& i)
+{
+    // Joining a group this socket already holds on the interface fails harmlessly.
+    for (const auto& s : m_sockets)
+        s->udp->joinMulticastGroup(s->v6 ? kGroupV6 : kGroupV4, i);
+}
+
+bool MdnsResponder::isOnLink(const QHostAddress& sender, const QList<QNetworkAddressEntry>& entries)
+{
+    QHostAddress from = sender;
+    bool mapped = false;
+    const quint32 v4 = sender.toIPv4Address(&mapped);
+    if (mapped)
+        from = QHostAddress(v4);
+    if (from.isLoopback())
+        return true;
+    for (const QNetworkAddressEntry& e : entries) {
+        if (e.ip().protocol() != from.protocol() || e.prefixLength() < 0)
+            continue;
+        if (from.isInSubnet(e.ip(), e.prefixLength()))
+            return true;
+    }
+    return false;
+}
+
 void MdnsResponder::setService(const Service& service)
 {
     m_service = service;
@@ -105,7 +163,7 @@ bool MdnsResponder::start(const Service& service)
 {
     stop();
     setService(service);
-    const auto ifaces = interfaces();
+    m_interfaces.clear();
     for (bool v6 : {false, true}) {
         if (v6 && !m_network.ipv6)
             continue;
@@ -117,8 +175,6 @@ bool MdnsResponder::start(const Service& service)
             continue;
         s->udp->setSocketOption(QAbstractSocket::MulticastTtlOption, 255);
         s->udp->setSocketOption(QAbstractSocket::MulticastLoopbackOption, 1);
-        for (const QNetworkInterface& i : ifaces)
-            s->udp->joinMulticastGroup(v6 ? kGroupV6 : kGroupV4, i);
         Socket* raw = s.get();
         connect(s->udp.get(), &QUdpSocket::readyRead, this, [this, raw] { readPending(*raw); });
         m_sockets.push_back(std::move(s));
@@ -127,6 +183,12 @@ bool MdnsResponder::start(const Service& service)
         return false;
     m_running = true;
     m_announcements = 0;
+    m_interfaces = listInterfaces();
+    m_sinceRescan.start();
+    for (const QNetworkInterface& i : m_interfaces)
+        join(i);
+    if (m_network.rescanIntervalMs > 0)
+        m_rescanTimer.start(m_network.rescanIntervalMs);
     // The TXT data is a secret code: only its length is reported.
     qCDebug(lcMvc).noquote() << "advertising"
                              << m_service.instance + '.' + m_service.type + '.' + m_service.domain << "on"
@@ -141,14 +203,19 @@ bool MdnsResponder::start(const Service& service)
 void MdnsResponder::stop()
 {
     m_announceTimer.stop();
+    m_rescanTimer.stop();
     if (m_running)
         announce(0);
     m_running = false;
     m_sockets.clear();
 }
 
-QList<DnsMessage::Record> MdnsResponder::records(int interfaceIndex, std::uint32_t ttlScale,
-                                                 bool legacy) const
+QList<DnsMessage::Record> MdnsResponder::Records::all() const
+{
+    return QList<DnsMessage::Record>{servicesPtr, servicePtr, srv, txt} + a + aaaa;
+}
+
+MdnsResponder::Records MdnsResponder::records(int interfaceIndex, std::uint32_t ttlScale, bool legacy) const
 {
     const QByteArray domain = m_service.domain;
     const auto typeName = DnsMessage::nameFromString(m_service.type + '.' + domain);
@@ -157,74 +224,80 @@ QList<DnsMessage::Record> MdnsResponder::records(int interfaceIndex, std::uint32
     const auto host = DnsMessage::nameFromString(m_service.hostName);
     const auto services = DnsMessage::nameFromString("_services._dns-sd._udp." + domain);
     const bool flush = !legacy;
-    QList<DnsMessage::Record> out;
-    out.append(
-        record(services, DnsMessage::PTR, kTtlService * ttlScale, DnsMessage::encodeName(typeName), false));
-    out.append(record(typeName, DnsMessage::PTR, kTtlService * ttlScale, DnsMessage::encodeName(instanceName),
-                      false));
-    out.append(record(instanceName, DnsMessage::SRV, kTtlHost * ttlScale,
-                      DnsMessage::srvRdata(0, 0, m_service.port, host), flush));
-    out.append(record(instanceName, DnsMessage::TXT, kTtlService * ttlScale, m_service.txt, flush));
+    const std::uint32_t ttlService = std::min(kTtlService * ttlScale, legacy ? kTtlLegacyMax : kTtlService);
+    const std::uint32_t ttlHost = std::min(kTtlHost * ttlScale, legacy ? kTtlLegacyMax : kTtlHost);
+    Records out;
+    out.servicesPtr = record(services, DnsMessage::PTR, ttlService, DnsMessage::encodeName(typeName), false);
+    out.servicePtr =
+        record(typeName, DnsMessage::PTR, ttlService, DnsMessage::encodeName(instanceName), false);
+    out.srv = record(instanceName, DnsMessage::SRV, ttlHost, DnsMessage::srvRdata(0, 0, m_service.port, host),
+                     flush);
+    out.txt = record(instanceName, DnsMessage::TXT, ttlService, m_service.txt, flush);
     // Addresses of the interface the query came on; all of ours when that is not one of them.
-    auto ifaces = interfaces();
     QList<QNetworkInterface> chosen;
-    for (const auto& i : ifaces) {
-        if (i.index() == interfaceIndex)
-            chosen.append(i);
-    }
-    if (chosen.isEmpty())
-        chosen = ifaces;
+    if (const QNetworkInterface* i = interfaceByIndex(interfaceIndex))
+        chosen.append(*i);
+    else
+        chosen = m_interfaces;
     for (const auto& i : chosen) {
         for (const auto& e : i.addressEntries()) {
-            const QHostAddress a = e.ip();
-            if (a.protocol() == QAbstractSocket::IPv4Protocol) {
-                const quint32 v = a.toIPv4Address();
+            const QHostAddress addr = e.ip();
+            if (addr.protocol() == QAbstractSocket::IPv4Protocol) {
+                const quint32 v = addr.toIPv4Address();
                 QByteArray rd;
                 for (int shift = 24; shift >= 0; shift -= 8)
                     rd.append(char((v >> shift) & 0xFF));
-                addUnique(out, record(host, DnsMessage::A, kTtlHost * ttlScale, rd, flush));
-            } else if (a.protocol() == QAbstractSocket::IPv6Protocol) {
-                const Q_IPV6ADDR v = a.toIPv6Address();
-                addUnique(out, record(host, DnsMessage::AAAA, kTtlHost * ttlScale,
-                                      QByteArray(reinterpret_cast<const char*>(v.c), 16), flush));
+                addUnique(out.a, record(host, DnsMessage::A, ttlHost, rd, flush));
+            } else if (addr.protocol() == QAbstractSocket::IPv6Protocol) {
+                const Q_IPV6ADDR v = addr.toIPv6Address();
+                addUnique(out.aaaa, record(host, DnsMessage::AAAA, ttlHost,
+                                           QByteArray(reinterpret_cast<const char*>(v.c), 16), flush));
             }
         }
-    }
-    if (legacy) {
-        for (auto& r : out)
-            r.ttl = std::min(r.ttl, kTtlLegacyMax);
     }
     return out;
 }
 
-QByteArray MdnsResponder::answerFor(QByteArrayView packet, std::uint16_t senderPort, int interfaceIndex) const
+QByteArray MdnsResponder::answerFor(QByteArrayView packet, const Origin& origin) const
 {
     const auto query = DnsMessage::parse(packet);
-    return query ? answerTo(*query, senderPort, interfaceIndex) : QByteArray();
+    return query ? answerTo(*query, origin) : QByteArray();
 }
 
-QByteArray MdnsResponder::answerTo(const DnsMessage& query, std::uint16_t senderPort,
-                                   int interfaceIndex) const
+QByteArray MdnsResponder::answerFor(QByteArrayView packet, std::uint16_t senderPort, int interfaceIndex) const
+{
+    return answerFor(packet,
+                     Origin{QHostAddress(QHostAddress::LocalHost), senderPort, kGroupV4, interfaceIndex});
+}
+
+QByteArray MdnsResponder::answerTo(const DnsMessage& query, const Origin& origin) const
 {
     if (query.isResponse() || (query.flags & 0x7800) != 0)
         return {};
-    const bool legacy = senderPort != m_network.port;
-    const auto all = records(interfaceIndex, 1, legacy);
-    auto find = [&all](std::uint16_t type) {
-        QList<DnsMessage::Record> out;
-        for (const auto& r : all) {
-            if (r.type == type)
-                out.append(r);
+    // A query sent to one of our unicast addresses may come from anywhere routing reaches: answer
+    // only this host and the subnets of the interface it came in on.
+    if (!origin.destination.isMulticast()) {
+        bool onLink = origin.sender.isLoopback();
+        for (const QNetworkInterface& i : m_interfaces) {
+            if (onLink)
+                break;
+            const auto entries = i.addressEntries();
+            for (const auto& e : entries)
+                onLink = onLink || e.ip().isEqual(origin.sender, QHostAddress::TolerantConversion);
+            if (i.index() == origin.interfaceIndex)
+                onLink = onLink || isOnLink(origin.sender, entries);
         }
-        return out;
-    };
-    const auto ptrs = find(DnsMessage::PTR);
-    const auto srv = find(DnsMessage::SRV).first();
-    const auto txt = find(DnsMessage::TXT).first();
-    const auto a = find(DnsMessage::A);
-    const auto aaaa = find(DnsMessage::AAAA);
-    const auto& servicesPtr = ptrs[0];
-    const auto& servicePtr = ptrs[1];
+        if (!onLink)
+            return {};
+    }
+    const bool legacy = origin.senderPort != m_network.port;
+    const Records rec = records(origin.interfaceIndex, 1, legacy);
+    const auto& servicesPtr = rec.servicesPtr;
+    const auto& servicePtr = rec.servicePtr;
+    const auto& srv = rec.srv;
+    const auto& txt = rec.txt;
+    const auto& a = rec.a;
+    const auto& aaaa = rec.aaaa;
 
     QList<DnsMessage::Record> answers;
     QList<DnsMessage::Record> extra;
@@ -294,18 +367,29 @@ QByteArray MdnsResponder::answerTo(const DnsMessage& query, std::uint16_t sender
     return response.serialize();
 }
 
+void MdnsResponder::announceOn(const QNetworkInterface& i, std::uint32_t ttlScale)
+{
+    DnsMessage m;
+    m.flags = DnsMessage::kFlagResponse | DnsMessage::kFlagAuthoritative;
+    m.answers = records(i.index(), ttlScale, false).all();
+    const QByteArray packet = m.serialize();
+    for (const auto& s : m_sockets) {
+        // Without an address of the socket's family the interface cannot be chosen for sending.
+        bool has = false;
+        for (const auto& e : i.addressEntries())
+            has = has || e.ip().protocol() ==
+                             (s->v6 ? QAbstractSocket::IPv6Protocol : QAbstractSocket::IPv4Protocol);
+        if (!has)
+            continue;
+        s->udp->setMulticastInterface(i);
+        s->udp->writeDatagram(packet, s->v6 ? kGroupV6 : kGroupV4, m_network.port);
+    }
+}
+
 void MdnsResponder::announce(std::uint32_t ttlScale)
 {
-    const auto ifaces = interfaces();
-    for (const auto& s : m_sockets) {
-        for (const auto& i : ifaces) {
-            DnsMessage m;
-            m.flags = DnsMessage::kFlagResponse | DnsMessage::kFlagAuthoritative;
-            m.answers = records(i.index(), ttlScale, false);
-            s->udp->setMulticastInterface(i);
-            s->udp->writeDatagram(m.serialize(), s->v6 ? kGroupV6 : kGroupV4, m_network.port);
-        }
-    }
+    for (const auto& i : m_interfaces)
+        announceOn(i, ttlScale);
     if (ttlScale > 0 && ++m_announcements < kAnnouncements)
         m_announceTimer.start(kAnnounceIntervalMs);
 }
@@ -325,18 +409,22 @@ void MdnsResponder::readPending(Socket& s)
                                      << d.senderAddress().toString() << "dropped: malformed";
             continue;
         }
-        const QByteArray answer = answerTo(*query, std::uint16_t(port), int(d.interfaceIndex()));
+        const Origin origin{d.senderAddress(), std::uint16_t(port), d.destinationAddress(),
+                            int(d.interfaceIndex())};
+        // A packet on an interface not seen yet: it appeared since the last check.
+        if (origin.interfaceIndex > 0 && !interfaceByIndex(origin.interfaceIndex) &&
+            m_sinceRescan.elapsed() > 1000)
+            refreshInterfaces();
+        const QByteArray answer = answerTo(*query, origin);
         if (answer.isEmpty())
             continue;
         if (port != m_network.port) {
             s.udp->writeDatagram(answer, d.senderAddress(), std::uint16_t(port));
             continue;
         }
-        for (const auto& i : interfaces()) {
-            if (i.index() == int(d.interfaceIndex())) {
-                s.udp->setMulticastInterface(i);
-                s.udp->writeDatagram(answer, s.v6 ? kGroupV6 : kGroupV4, m_network.port);
-            }
+        if (const QNetworkInterface* i = interfaceByIndex(origin.interfaceIndex)) {
+            s.udp->setMulticastInterface(*i);
+            s.udp->writeDatagram(answer, s.v6 ? kGroupV6 : kGroupV4, m_network.port);
         }
     }
 }

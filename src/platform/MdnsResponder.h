@@ -3,6 +3,7 @@
 #include "platform/DnsMessage.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkInterface>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QUdpSocket;
@@ -26,7 +28,12 @@ namespace qr {
 // It answers multicast queries by multicast on the interface they came from and legacy unicast
 // queries (source port other than the mDNS port) by unicast to the sender, announces at start and
 // says goodbye (TTL 0) at stop. The socket shares its port, so it lives beside a running
-// avahi-daemon. Malformed packets are dropped. It does not probe for name conflicts.
+// avahi-daemon, whose records it never speaks for. A query sent to a unicast address is answered
+// only when its source is on a subnet of the interface it came in on, or loopback: the TXT data is
+// a pairing code. The interface list is taken at start and checked again every few seconds (and
+// when a packet arrives on an interface not in it); an interface that appears or changes its
+// addresses is joined and announced on. Malformed packets are dropped. It does not probe for name
+// conflicts.
 class MdnsResponder : public QObject {
     Q_OBJECT
 public:
@@ -48,6 +55,18 @@ public:
         bool useDefaultInterfaces = true;
         std::uint16_t port = kMdnsPort;
         bool ipv6 = true;
+        // How often the interface list is checked for changes; 0: never after start.
+        int rescanIntervalMs = 3000;
+        // Replaces the system's list of interfaces (before the filter above); for tests.
+        std::function<QList<QNetworkInterface>()> listInterfaces;
+    };
+
+    // Where a packet came from and where it was sent.
+    struct Origin {
+        QHostAddress sender;
+        std::uint16_t senderPort = kMdnsPort;
+        QHostAddress destination; // the group, or a unicast address of this host; null when unknown
+        int interfaceIndex = 0;   // 0 when unknown
     };
 
     explicit MdnsResponder(QObject* parent = nullptr);
@@ -65,10 +84,18 @@ public:
     const Service& service() const { return m_service; }
     QByteArray hostName() const { return m_service.hostName; }
 
-    // The answer to one query packet from `sender`:`senderPort` arriving on interface
-    // `interfaceIndex` (0 when unknown); empty when the packet is malformed, is not a query, or asks
-    // nothing this responder knows.
+    // The answer to one query packet; empty when the packet is malformed, is not a query, asks
+    // nothing this responder knows, or was sent to a unicast address from off-link.
+    QByteArray answerFor(QByteArrayView packet, const Origin& origin) const;
+    // The same for a query sent to the group from loopback.
     QByteArray answerFor(QByteArrayView packet, std::uint16_t senderPort, int interfaceIndex) const;
+
+    // Checks the interfaces now: joins the groups on new or changed ones and announces there.
+    void refreshInterfaces();
+    const QList<QNetworkInterface>& currentInterfaces() const { return m_interfaces; }
+
+    // True when `sender` is loopback or inside one of the subnets `entries` describe.
+    static bool isOnLink(const QHostAddress& sender, const QList<QNetworkAddressEntry>& entries);
 
     static QByteArray defaultHostName();
 
@@ -79,16 +106,33 @@ Q_SIGNALS:
 private:
     struct Socket;
 
-    QList<DnsMessage::Record> records(int interfaceIndex, std::uint32_t ttlScale, bool legacy) const;
-    QByteArray answerTo(const DnsMessage& query, std::uint16_t senderPort, int interfaceIndex) const;
+    // This service's records for answers on one interface.
+    struct Records {
+        DnsMessage::Record servicesPtr; // _services._dns-sd._udp → the service type
+        DnsMessage::Record servicePtr;  // the service type → the instance
+        DnsMessage::Record srv;
+        DnsMessage::Record txt;
+        QList<DnsMessage::Record> a;
+        QList<DnsMessage::Record> aaaa;
+        QList<DnsMessage::Record> all() const;
+    };
+
+    Records records(int interfaceIndex, std::uint32_t ttlScale, bool legacy) const;
+    QByteArray answerTo(const DnsMessage& query, const Origin& origin) const;
     void announce(std::uint32_t ttlScale);
+    void announceOn(const QNetworkInterface& i, std::uint32_t ttlScale);
+    void join(const QNetworkInterface& i);
     void readPending(Socket& s);
-    QList<QNetworkInterface> interfaces() const;
+    QList<QNetworkInterface> listInterfaces() const;
+    const QNetworkInterface* interfaceByIndex(int index) const;
 
     Network m_network;
     Service m_service;
     std::vector<std::unique_ptr<Socket>> m_sockets;
+    QList<QNetworkInterface> m_interfaces;
     QTimer m_announceTimer;
+    QTimer m_rescanTimer;
+    QElapsedTimer m_sinceRescan;
     int m_announcements = 0;
     bool m_running = false;
 };

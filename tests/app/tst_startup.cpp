@@ -168,6 +168,27 @@ private Q_SLOTS:
         }
     }
 
+    // The first layout runs before the menu exists; it uses the height of the bar the menu fills
+    // later, not the 22-point stand-in for a platform that reports none.
+    void firstLayoutUsesTheRealMenuBarHeight()
+    {
+        ScriptedAlerts alerts;
+        alerts.answers = {1003}; // Cancel
+        alerts.install();
+        AppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        MainWindow* w = delegate.window();
+        const int menuBar = w->menuBar()->sizeHint().height();
+        QVERIFY(menuBar > 0);
+        QVERIFY(menuBar != 22);
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        // The usable height, capped at 16:9, minus the bar. This platform reports decorations only
+        // once the window is shown, so the first layout has the whole available height.
+        const int usable =
+            std::min(screen->availableGeometry().height(), int(float(screen->geometry().width()) * 0.5625f));
+        QCOMPARE(delegate.containerVC()->_screen.screenHeight, usable - menuBar);
+    }
+
     void welcomeText()
     {
         const QString text = WelcomeDialog::informativeText();

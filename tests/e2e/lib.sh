@@ -44,3 +44,79 @@ wait_exit() {
   done
   kill "$pid" 2>/dev/null || true
 }
+
+# Starts Debian's openbox in this X server, as a user's desktop has a window manager, and waits
+# until it manages windows. It ends with the X server.
+start_wm() {
+  openbox --sm-disable >/dev/null 2>&1 &
+  WM_PID=$!
+  for ((i = 0; i < 50; i++)); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return 0
+    sleep 0.1
+  done
+  echo "openbox did not start" >&2
+  return 1
+}
+
+# Prints the client area of window $1 as "x y width height" (root coordinates, device pixels).
+client_geometry() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
+    /^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print x, y, w, h}'
+}
+
+# Prints the frame of window $1, decorations included, as "x y width height".
+frame_geometry() {
+  local x y w h l r t b
+  read -r x y w h < <(client_geometry "$1")
+  read -r l r t b < <(xprop -id "$1" _NET_FRAME_EXTENTS | awk -F'= ' '{gsub(",", ""); print $2}')
+  echo $((x - ${l:-0})) $((y - ${t:-0})) $((w + ${l:-0} + ${r:-0})) $((h + ${t:-0} + ${b:-0}))
+}
+
+# Prints the window manager's work area (the available area) as "x y width height".
+work_area() {
+  xprop -root _NET_WORKAREA | awk -F'= ' '{split($2, a, ", "); print a[1], a[2], a[3], a[4]}'
+}
+
+# Fails unless the frame of window $1 is "x y width height" ($2), within $3 pixels (default 0).
+check_frame() {
+  local id=$1 want=$2 tol=${3:-0} got
+  got=$(frame_geometry "$id")
+  echo "frame $got, expected $want (extents $(xprop -id "$id" _NET_FRAME_EXTENTS | awk -F'= ' '{print $2}'))"
+  read -r gx gy gw gh <<<"$got"
+  read -r wx wy ww wh <<<"$want"
+  for d in $((gx - wx)) $((gy - wy)) $((gw - ww)) $((gh - wh)); do
+    [ "${d#-}" -le "$tol" ] || { echo "FAIL: frame $got is not $want"; return 1; }
+  done
+}
+
+# Drags the bottom-right corner of window $1's frame by ($2, $3) pixels with the mouse, as a user
+# does, so the window manager applies its size rules while dragging.
+drag_corner() {
+  local id=$1 dx=$2 dy=$3 x y w h sx sy
+  read -r x y w h < <(frame_geometry "$id")
+  sx=$((x + w - 2)) sy=$((y + h - 2))
+  xdotool mousemove "$sx" "$sy" mousedown 1
+  for i in 1 2 3 4 5 6 7 8 9 10; do
+    xdotool mousemove $((sx + dx * i / 10)) $((sy + dy * i / 10))
+    sleep 0.05
+  done
+  xdotool mouseup 1
+  sleep 1.5
+}
+
+# Fails unless window $1's client area is 16:9 up to the resize computation's rounding of the
+# height (a multiple of 4 for the display); prints the size.
+check_16x9() {
+  local x y w h
+  read -r x y w h < <(client_geometry "$1")
+  echo "client ${w}x${h}"
+  awk -v w="$w" -v h="$h" 'BEGIN { d = h - w * 9 / 16; exit !(d <= 4 && d >= -4) }' ||
+    { echo "FAIL: ${w}x${h} is not 16:9"; return 1; }
+}
+
+# Writes a screenshot of window $1 with its decorations to $2.
+shot_framed() {
+  local x y w h
+  read -r x y w h < <(frame_geometry "$1")
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2"
+}

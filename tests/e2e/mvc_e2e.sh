@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The real binary under Xvfb in Multi View Capture mode with three simulated phones on loopback:
-# the phones find the master by DNS-SD and their streams show in three positions.
+# The real binary under Xvfb and openbox in Multi View Capture mode with three simulated phones on
+# loopback: the phones find the master by DNS-SD and their streams show in three positions; the
+# frame covers the work area, and a drag of its corner ends at 16:9.
 #   mvc_e2e.sh APP PHONE_SIM
 # Run it in a network namespace that holds only loopback (tests/mvc/run-in-netns.sh).
 set -euo pipefail
@@ -11,6 +12,7 @@ source "$(dirname "$0")/lib.sh"
 export HOME=$(mktemp -d)
 export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share
 unset QT_QPA_PLATFORM
+start_wm
 
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
@@ -25,9 +27,12 @@ send_keys "$chooser" Tab space # "Multi View Capture (Master)"
 sleep 1
 dialog=$(wait_window "^Quintaray TV/Studio$")
 send_keys "$dialog" 3 1 4 1 5 9 # into the code field, which has the focus
-import -window "$dialog" "$ART/mvc-dialog.png"
+shot_framed "$dialog" "$ART/mvc-dialog.png"
 send_keys "$dialog" Return # "Proceed"
 main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
+sleep 0.5
+fail=0
+check_frame "$main" "$(work_area)" || fail=1
 
 for phone in "0 1 1280 960" "1 0 1280 960" "2 1 960 720"; do
   read -r view orientation w h <<<"$phone"
@@ -38,14 +43,14 @@ done
 sleep 5
 shot="$ART/mvc.png"
 import -window "$main" "$shot"
-eval "$(xdotool getwindowgeometry --shell "$main")"
+read -r CX CY WIDTH HEIGHT < <(client_geometry "$main")
+shot_framed "$main" "$ART/mvc-framed.png"
 echo "window ${WIDTH}x${HEIGHT}; screenshot $shot"
 grep -h -i "txt" "$ART"/phone-*.log | head -n 3 || true
 
 # Presentation mode 2 after start-up: positions 1 and 2 are quarter-width columns on the left,
 # 3 and 4 stacked halves on the right. A stream shows as a varied picture, an empty panel does not.
 spread() { convert "$shot" -crop "$3x$4+$1+$2" -colorspace Gray -format "%[fx:standard_deviation]" info:; }
-fail=0
 q=$((WIDTH / 4)) half=$((HEIGHT / 2))
 for area in "position 1:$((q / 8)) $((HEIGHT / 4)) $((q * 3 / 4)) $((HEIGHT / 3))" \
             "position 2:$((q + q / 8)) $((HEIGHT / 4)) $((q * 3 / 4)) $((HEIGHT / 3))" \
@@ -55,6 +60,9 @@ for area in "position 1:$((q / 8)) $((HEIGHT / 4)) $((q * 3 / 4)) $((HEIGHT / 3)
   s=$(spread "$x" "$y" "$w" "$h")
   if awk -v v="$s" 'BEGIN { exit !(v > 0.05) }'; then echo "ok: stream in $name ($s)"; else echo "FAIL: no stream in $name ($s)"; fail=1; fi
 done
+
+drag_corner "$main" -300 -100
+check_16x9 "$main" || fail=1
 
 send_keys "$main" ctrl+q
 wait_exit "$app" 10

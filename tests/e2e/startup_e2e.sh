@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The real binary under Xvfb with a scratch HOME: the chooser shows its four buttons; cancelling it
-# leaves a black window filling the screen; Ctrl+Q ends the process with exit code 0.
+# The real binary under Xvfb and openbox with a scratch HOME: the chooser shows its four buttons;
+# cancelling it leaves a black window whose frame, decorations included, covers the available area;
+# Ctrl+Q ends the process with exit code 0.
 set -euo pipefail
 APP=$1
 ART=${ARTIFACTS:-$(mktemp -d)}
@@ -9,6 +10,7 @@ source "$(dirname "$0")/lib.sh"
 export HOME=$(mktemp -d)
 export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share
 unset QT_QPA_PLATFORM
+start_wm
 
 "$APP" &
 pid=$!
@@ -25,10 +27,8 @@ done
 send_keys "$chooser" Escape
 main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
 sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$main")"
-read -r SW SH < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
-echo "window ${WIDTH}x${HEIGHT}+${X}+${Y}, screen ${SW}x${SH}"
-[ "$WIDTH" = "$SW" ] && [ "$HEIGHT" = "$SH" ] || { echo "FAIL: window does not fill the screen"; kill $pid; exit 1; }
+check_frame "$main" "$(work_area)" || { kill $pid; exit 1; }
+read -r X Y WIDTH HEIGHT < <(client_geometry "$main")
 # Below the menu bar the window is black.
 import -window "$main" "$ART/cancelled.png"
 mean=$(convert "$ART/cancelled.png" -crop "${WIDTH}x$((HEIGHT - 40))+0+40" -colorspace Gray -format "%[fx:mean]" info:)

@@ -22,6 +22,8 @@ appstreamcli validate --no-net "$root/share/metainfo/io.github.quintaray.TVStudi
 deb=$(ls "$scratch"/pkg/*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
+# A Wayland desktop needs Qt's Wayland plugin, which no linked library brings.
+dpkg-deb -f "$deb" Recommends | grep -qw qt6-wayland || { echo "FAIL: the .deb does not recommend qt6-wayland"; exit 1; }
 # Every library the installed binaries link directly must come from a package the .deb depends on.
 for bin in "$root"/bin/*; do
   for needed in $(objdump -p "$bin" | awk '/NEEDED/ {print $2}'); do

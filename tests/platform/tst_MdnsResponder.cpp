@@ -1,5 +1,6 @@
 #include "platform/MdnsResponder.h"
 
+#include <QElapsedTimer>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QSignalSpy>
@@ -161,6 +162,11 @@ private Q_SLOTS:
     void liveLegacyUnicastOnLoopback();
     void liveAnnouncementAndGoodbye();
     void digSeesTheService();
+    void onLink_data();
+    void onLink();
+    void unicastOnlyFromOnLink_data();
+    void unicastOnlyFromOnLink();
+    void interfaceAppearingLaterIsServed();
 
 private:
     MdnsResponder m_responder;
@@ -388,6 +394,121 @@ void TestMdnsResponder::digSeesTheService()
     QVERIFY2(out.contains(QLatin1String("PTR\tMVC-Server._quintaray-mvc._tcp.local.")), qPrintable(out));
     QVERIFY2(out.contains(QLatin1String("SRV\t0 0 40123 testhost.local.")), qPrintable(out));
     QVERIFY2(out.contains(QLatin1String("TXT\t\"\\005\" \"\\000\\000\" \"\"")), qPrintable(out));
+}
+
+void TestMdnsResponder::onLink_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<bool>("onLink");
+    QTest::newRow("IPv4 loopback") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("IPv6 loopback") << QStringLiteral("::1") << true;
+    QTest::newRow("same /24") << QStringLiteral("192.168.1.77") << true;
+    QTest::newRow("IPv4-mapped, same /24") << QStringLiteral("::ffff:192.168.1.77") << true;
+    QTest::newRow("next /24") << QStringLiteral("192.168.2.77") << false;
+    QTest::newRow("routed from afar") << QStringLiteral("203.0.113.9") << false;
+    QTest::newRow("IPv6 link-local") << QStringLiteral("fe80::1234") << true;
+    QTest::newRow("IPv6 same /64") << QStringLiteral("2001:db8:1::99") << true;
+    QTest::newRow("IPv6 other /64") << QStringLiteral("2001:db8:2::99") << false;
+}
+
+void TestMdnsResponder::onLink()
+{
+    QFETCH(QString, sender);
+    QFETCH(bool, onLink);
+    auto entry = [](const char* ip, int prefix) {
+        QNetworkAddressEntry e;
+        e.setIp(QHostAddress(QString::fromLatin1(ip)));
+        e.setPrefixLength(prefix);
+        return e;
+    };
+    const QList<QNetworkAddressEntry> entries{entry("192.168.1.10", 24), entry("fe80::abcd", 64),
+                                              entry("2001:db8:1::10", 64)};
+    QCOMPARE(MdnsResponder::isOnLink(QHostAddress(sender), entries), onLink);
+}
+
+void TestMdnsResponder::unicastOnlyFromOnLink_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("unicast from loopback")
+        << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("unicast from ::1") << QStringLiteral("::1") << QStringLiteral("::1") << true;
+    QTest::newRow("unicast from off-link")
+        << QStringLiteral("203.0.113.9") << QStringLiteral("127.0.0.1") << false;
+    QTest::newRow("destination unknown, off-link") << QStringLiteral("203.0.113.9") << QString() << false;
+    QTest::newRow("to the group") << QStringLiteral("203.0.113.9") << QStringLiteral("224.0.0.251") << true;
+}
+
+void TestMdnsResponder::unicastOnlyFromOnLink()
+{
+    QFETCH(QString, sender);
+    QFETCH(QString, destination);
+    QFETCH(bool, answered);
+    const auto lo = loopbackOnly();
+    if (lo.interfaces.isEmpty())
+        QSKIP("no loopback interface");
+    MdnsResponder responder;
+    responder.setNetwork(lo);
+    QVERIFY(responder.start(service()));
+    MdnsResponder::Origin origin;
+    origin.sender = QHostAddress(sender);
+    origin.senderPort = 45000;
+    origin.destination = destination.isEmpty() ? QHostAddress() : QHostAddress(destination);
+    origin.interfaceIndex = lo.interfaces.first().index();
+    const QByteArray answer = responder.answerFor(query(9, "_quintaray-mvc._tcp.local", 12), origin);
+    QCOMPARE(!answer.isEmpty(), answered);
+}
+
+void TestMdnsResponder::interfaceAppearingLaterIsServed()
+{
+    const auto lo = loopbackOnly();
+    if (lo.interfaces.isEmpty())
+        QSKIP("no loopback interface");
+    QUdpSocket listener;
+    QVERIFY(
+        listener.bind(QHostAddress::AnyIPv4, 5353, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
+    if (!listener.joinMulticastGroup(QHostAddress(QStringLiteral("224.0.0.251")), lo.interfaces.first()))
+        QSKIP("multicast on loopback is not available here");
+    listener.setMulticastInterface(lo.interfaces.first());
+
+    // No interface at start (a laptop whose network comes up later); loopback appears after it.
+    bool up = false;
+    MdnsResponder::Network n;
+    n.rescanIntervalMs = 200;
+    n.ipv6 = false;
+    n.listInterfaces = [&up, &lo] {
+        return up ? lo.interfaces : QList<QNetworkInterface>{};
+    };
+    MdnsResponder responder;
+    responder.setNetwork(n);
+    QVERIFY(responder.start(service()));
+    auto txtOf = [&listener](int waitMs) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < waitMs) {
+            if (!listener.hasPendingDatagrams()) {
+                QTest::qWait(20); // the responder's timers run meanwhile
+                continue;
+            }
+            const TestResponse r = readResponse(listener.receiveDatagram().data());
+            if (const TestRecord* txt =
+                    r.ok && (r.flags & 0x8000) ? find(r.answers + r.additionals, 16) : nullptr)
+                return txt->rdata;
+        }
+        return QByteArray();
+    };
+    QVERIFY(txtOf(600).isEmpty()); // nothing announced anywhere
+
+    up = true;
+    QCOMPARE(txtOf(3000), QByteArray::fromHex("040007010903")); // announced once the check finds it
+    QTest::qWait(1500);                                         // past the second announcement
+    while (listener.hasPendingDatagrams())
+        listener.receiveDatagram();
+    // A multicast query on the new interface is answered by multicast.
+    listener.writeDatagram(query(0, "_quintaray-mvc._tcp.local", 12),
+                           QHostAddress(QStringLiteral("224.0.0.251")), 5353);
+    QCOMPARE(txtOf(3000), QByteArray::fromHex("040007010903"));
 }
 
 QTEST_GUILESS_MAIN(TestMdnsResponder)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The real binary under Xvfb with a scratch HOME holding two signed JPEG sets in Downloads: choose
-# the media player, Proceed, Generate Playlist; then check and keep a screenshot of the player.
+# The real binary under Xvfb and openbox with a scratch HOME holding two signed JPEG sets in
+# Downloads: choose the media player, Proceed, Generate Playlist; then check and keep a screenshot
+# of the player, its frame on the work area, and resizes that keep 16:9.
 #   player_e2e.sh APP DEMO_GEN SCALE
 # SCALE 1 runs on a 1920x1080 screen; SCALE 2 runs with QT_SCALE_FACTOR=2 on a 2880x1800 screen.
 set -euo pipefail
@@ -16,6 +17,7 @@ unset QT_QPA_PLATFORM
 "$DEMO_GEN" --no-raw --no-heic "$HOME/Downloads" 2>/dev/null
 [ "$SCALE" = 2 ] && export QT_SCALE_FACTOR=2
 
+start_wm
 read -r SW SH < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
 LW=$((SW / SCALE)) LH=$((SH / SCALE)) # the screen in points
 
@@ -30,8 +32,11 @@ welcome=$(wait_window "^Quintaray TV/Studio$")
 send_keys "$welcome" space # "Proceed"
 main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
 sleep 1
+# The frame, title bar included, covers the work area. At scale 2 the client area moves in steps of
+# two device pixels, so odd decoration widths leave up to two pixels of the area uncovered.
+check_frame "$main" "$(work_area)" $((2 * (SCALE - 1))) || exit 1
 
-eval "$(xdotool getwindowgeometry --shell "$main")"
+read -r CX CY WIDTH HEIGHT < <(client_geometry "$main")
 WINH=$((HEIGHT / SCALE))
 # Where the layout is, read off the window: the accent border of the main display gives its left
 # edge (at W/2) and its bottom edge; the display is 3:4.
@@ -76,6 +81,17 @@ check "photo in the main display" "$(spread $((W / 2 + 40)) $((H / 2)) $((W - 80
 check "photo in the upper side panel" "$(spread $((2 * W + 10)) $((2 * third + 20)) $((COL - 20)) $((third - 40)))" 0.01
 check "photo in the middle side panel" "$(spread $((2 * W + 10)) $((third + 20)) $((COL - 20)) $((third - 40)))" 0.01
 
+# The bottom row of render view 4 is on the screen: the panel's lower border shows in a shot of the
+# whole screen, inside the window's client area.
+import -window root "$ART/screen-scale$SCALE.png"
+rowcol=$((CX + (2 * W + COL / 2) * SCALE))
+lowest=$(convert "$ART/screen-scale$SCALE.png" -crop "1x${SH}+${rowcol}+0" txt:- |
+  awk -F'[,: ]+' '/#D24D57/ { last = $2 } END { print last + 0 }')
+echo "lowest accent row of render view 4 on screen: $lowest (client bottom $((CY + HEIGHT - 1)), screen $SH)"
+[ "$lowest" -ge $((CY + HEIGHT - 1 - 4 * SCALE)) ] && [ "$lowest" -lt "$SH" ] ||
+  { echo "FAIL: the bottom of render view 4 is not on the screen"; fail=1; }
+shot_framed "$main" "$ART/player-scale$SCALE-framed.png"
+
 # The bar: dark, centred under the main display, 30 points above the bottom.
 barw=$([ "$SCALE" = 2 ] && echo 450 || echo 500)
 read -r bx by < <(px $(((2 * W - barw) / 2 + 3)) $((30 + 25)))
@@ -114,17 +130,29 @@ light=$(convert "$ART/paused-scale$SCALE.png" -format "%[fx:p{$cx,$cy}.intensity
 check "Copy shown after Space paused playback" "$light" 0.7
 
 # A resize rebuilds the layout for the new size W' and zooms the display out to the first photo's
-# width (768 points for these sets) about its centre at W': its left edge moves to W' - 384.
-if [ "$SCALE" = 2 ]; then newW=540 newsize="2560 1600"; else newW=735 newsize="1700 1000"; fi
+# width (768 points for these sets) about its centre at W': its left edge moves to W' - 384. The
+# window manager keeps the client area at 16:9, so 1700 x 1000 becomes 1700 x 956 (W' 702); at
+# scale 2, 2560 pixels is a standard width whose height is 1440 (W' 540).
+if [ "$SCALE" = 2 ]; then newsize="2560 1600"; else newsize="1700 1000"; fi
 xdotool windowsize "$main" $newsize
 sleep 1.5
-eval "$(xdotool getwindowgeometry --shell "$main")"
+check_16x9 "$main" || fail=1
+read -r CX CY WIDTH HEIGHT < <(client_geometry "$main")
+if [ "$SCALE" = 2 ]; then newW=540; else newW=$((3 * ((HEIGHT - 19) / 4))); fi
 import -window "$main" "$ART/layout-scale$SCALE.png"
 left=$(accent_cols $((HEIGHT / 2)))
-echo "after resize: window ${WIDTH}x${HEIGHT}, display left edge at $((left / SCALE))"
+echo "after resize: window ${WIDTH}x${HEIGHT}, display left edge at $((left / SCALE)), expected $((newW - 384))"
 [ $((left / SCALE)) -ge $((newW - 384 - 1)) ] && [ $((left / SCALE)) -le $((newW - 384 + 1)) ] ||
   { echo "FAIL: display not rebuilt for the new size"; fail=1; }
 import -window "$main" "$ART/resized-scale$SCALE.png"
+
+# A user's drag of the frame's corner ends at 16:9 too, and never below the minimum width (1600
+# pixels at scale 1; at scale 2 the resize computation's minimum is 1280 pixels).
+drag_corner "$main" -300 -60
+read -r CX CY WIDTH HEIGHT < <(client_geometry "$main")
+echo "after dragging: ${WIDTH}x${HEIGHT}"
+check_16x9 "$main" || fail=1
+[ "$WIDTH" -ge $((SCALE == 2 ? 1280 : 1600)) ] || { echo "FAIL: dragged below the minimum width"; fail=1; }
 
 send_keys "$main" ctrl+q
 # Reaped here, in the shell that started it, with a 10-second limit.
