@@ -2,6 +2,7 @@
 
 #include "platform/LogCategories.h"
 
+#include "decode/FileWriter.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "player/PhotoSignature.h"
 
@@ -9,10 +10,13 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <span>
+#include <thread>
+#include <vector>
 
 namespace qr {
 
@@ -31,6 +35,87 @@ QStringList withExtension(const QStringList& listing, QLatin1String ext)
             kept.append(path);
     }
     return Playlist::getSortedListOfFiles(kept);
+}
+
+void report(const PlaylistProgressFn& progress, PlaylistProgress::Phase phase, int done, int total)
+{
+    if (progress)
+        progress({phase, done, total});
+}
+
+// Decompresses one `.rgb2` into its `.rgb` beside it and deletes the `.rgb2` once the `.rgb` is in
+// place. `input` and `output` are the caller's buffers, reused from frame to frame (a fresh
+// frame-sized buffer costs more in page faults than the decoding).
+bool decompressOne(const QString& root, const QString& path, std::vector<std::uint8_t>& input,
+                   FrameBuffer& output)
+{
+    const QString source = joined(root, path);
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    // No more than the size known at open: a file that grows while it is read does not grow the read.
+    const qint64 size = in.size();
+    input.resize(static_cast<std::size_t>(std::max<qint64>(size, 0)));
+    qint64 got = 0;
+    while (got < size) {
+        const qint64 n = in.read(reinterpret_cast<char*>(input.data()) + got, size - got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    in.close();
+    input.resize(static_cast<std::size_t>(got));
+    if (output.isNull())
+        output = FrameBuffer::allocate(Lz4FrameDecoder::kDefaultCapacity);
+    if (output.isNull()) {
+        qCDebug(lcPlaylist) << path << "kept: no memory for its frame";
+        return false;
+    }
+    const std::size_t decoded = Lz4FrameDecoder::decodeInto(input, output.span());
+    // An undecodable frame keeps its `.rgb2`: an empty `.rgb` would only replace it by nothing.
+    if (decoded == 0) {
+        qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
+        return false;
+    }
+    const QString target =
+        joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb"));
+    if (!writeFileReplacing(target, output.span().first(decoded))) {
+        qCDebug(lcPlaylist) << path << "kept: its frame could not be written";
+        return false;
+    }
+    QFile::remove(source);
+    qCDebug(lcPlaylist) << path << "decompressed to" << decoded << "bytes";
+    return true;
+}
+
+// The reason shared by most runs of candidates that were not played: too short, or one of the
+// signature failures in `unsigned_` (one entry per unplayed run of ten or more).
+QString mostCommonRejection(const QStringList& orderedCandidates, const QStringList& unsigned_)
+{
+    if (orderedCandidates.isEmpty())
+        return QStringLiteral("no photo of the chosen type is named kro_\u2026 or krox_\u2026");
+    QStringList reasons = unsigned_;
+    const QString shortRun = QStringLiteral("fewer than %1 photos in a set").arg(Playlist::kMinPhotosPerSet);
+    qsizetype runStart = 0;
+    while (runStart < orderedCandidates.size()) {
+        const QString key = Playlist::setKey(orderedCandidates.at(runStart));
+        qsizetype runEnd = runStart + 1;
+        while (runEnd < orderedCandidates.size() && Playlist::setKey(orderedCandidates.at(runEnd)) == key)
+            ++runEnd;
+        if (runEnd - runStart < Playlist::kMinPhotosPerSet)
+            reasons.append(shortRun);
+        runStart = runEnd;
+    }
+    QString best;
+    qsizetype bestCount = 0;
+    for (const QString& reason : reasons) {
+        const qsizetype count = reasons.count(reason);
+        if (count > bestCount) {
+            best = reason;
+            bestCount = count;
+        }
+    }
+    return best;
 }
 
 } // namespace
@@ -96,7 +181,7 @@ bool Playlist::isCandidate(const QString& relativePath, std::int32_t typeFilter)
 
 void Playlist::cutIntoSets(const QStringList& orderedCandidates,
                            const std::function<bool(const QString&)>& signed_, QStringList& playlist,
-                           QList<std::int32_t>& indexes)
+                           QList<std::int32_t>& indexes, const std::function<void(bool played)>& checked)
 {
     qsizetype runStart = 0;
     while (runStart < orderedCandidates.size()) {
@@ -113,13 +198,33 @@ void Playlist::cutIntoSets(const QStringList& orderedCandidates,
             const auto last = static_cast<std::int32_t>(first + length - 1);
             for (qsizetype i = runStart; i < runEnd; ++i)
                 playlist.append(orderedCandidates.at(i));
-            if (signed_(orderedCandidates.at(runStart)) && signed_(orderedCandidates.at(runEnd - 1))) {
+            const bool played =
+                signed_(orderedCandidates.at(runStart)) && signed_(orderedCandidates.at(runEnd - 1));
+            if (played) {
                 indexes.append(first);
                 indexes.append(last);
             }
+            if (checked)
+                checked(played);
         }
         runStart = runEnd;
     }
+}
+
+int Playlist::countSets(const QStringList& orderedCandidates)
+{
+    int sets = 0;
+    qsizetype runStart = 0;
+    while (runStart < orderedCandidates.size()) {
+        const QString key = setKey(orderedCandidates.at(runStart));
+        qsizetype runEnd = runStart + 1;
+        while (runEnd < orderedCandidates.size() && setKey(orderedCandidates.at(runEnd)) == key)
+            ++runEnd;
+        if (runEnd - runStart >= kMinPhotosPerSet)
+            ++sets;
+        runStart = runEnd;
+    }
+    return sets;
 }
 
 QList<std::int32_t> Playlist::orderPairs(const QList<std::int32_t>& indexes, std::int32_t fifoLifo)
@@ -135,54 +240,69 @@ QList<std::int32_t> Playlist::orderPairs(const QList<std::int32_t>& indexes, std
     return reversed;
 }
 
-int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder)
+int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder, std::stop_token stop,
+                               const PlaylistProgressFn& progress)
 {
+    const QStringList containers = withExtension(listRecursively(root), QLatin1String("krox"));
+    const auto total = static_cast<int>(containers.size());
+    report(progress, PlaylistProgress::Phase::Unpacking, 0, total);
     int valid = 0;
-    for (const QString& path : withExtension(listRecursively(root), QLatin1String("krox"))) {
-        if (decoder.processKroxFile(joined(root, path), root).valid)
+    for (int i = 0; i < total && !stop.stop_requested(); ++i) {
+        if (decoder.processKroxFile(joined(root, containers.at(i)), root).valid)
             ++valid;
+        report(progress, PlaylistProgress::Phase::Unpacking, i + 1, total);
     }
     return valid;
 }
 
-int Playlist::decompressFrames(const QString& root)
+int Playlist::decompressFrames(const QString& root, std::stop_token stop, const PlaylistProgressFn& progress)
 {
-    int done = 0;
-    for (const QString& path : withExtension(listRecursively(root), QLatin1String("rgb2"))) {
-        const QString source = joined(root, path);
-        QFile in(source);
-        if (!in.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray bytes = in.readAll();
-        in.close();
-        const FrameBuffer frame = Lz4FrameDecoder::decode(
-            std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size()));
-        // An undecodable frame keeps its `.rgb2`: an empty `.rgb` would only replace it by nothing.
-        if (frame.isNull() || frame.empty()) {
-            qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
-            continue;
+    const QStringList frames = withExtension(listRecursively(root), QLatin1String("rgb2"));
+    const auto total = static_cast<int>(frames.size());
+    report(progress, PlaylistProgress::Phase::Decompressing, 0, total);
+    // Two workers take the frames in order: while one decodes, the other reads or writes, so the
+    // pass keeps both cores busy. Each frame is whole work for one worker.
+    std::atomic<int> next{0};
+    std::mutex reporting;
+    int finished = 0;
+    int written = 0;
+    const auto work = [&] {
+        std::vector<std::uint8_t> input;
+        FrameBuffer output;
+        while (!stop.stop_requested()) {
+            const int i = next.fetch_add(1);
+            if (i >= total)
+                return;
+            const bool ok = decompressOne(root, frames.at(i), input, output);
+            const std::lock_guard lock(reporting);
+            written += ok ? 1 : 0;
+            report(progress, PlaylistProgress::Phase::Decompressing, ++finished, total);
         }
-        QSaveFile out(joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb")));
-        if (!out.open(QIODevice::WriteOnly))
-            continue;
-        if (out.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size())) !=
-                static_cast<qint64>(frame.size()) ||
-            !out.commit())
-            continue;
-        ++done;
-        QFile::remove(source);
-        qCDebug(lcPlaylist) << path << "decompressed to" << frame.size() << "bytes";
+    };
+    if (total > 1 && std::thread::hardware_concurrency() > 1) {
+        std::jthread second(work);
+        work();
+    } else {
+        work();
     }
-    return done;
+    return written;
 }
 
 PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
 {
     PlaylistResult result;
+    const std::stop_token& stop = request.stop;
+    report(request.progress, PlaylistProgress::Phase::Listing, 0, 0);
     const QString root = resolveScanRoot(request.downloadsDir);
     result.symbolicPath = root;
-    result.containersUnpacked = unpackContainers(root, request.kroxDecoder);
-    result.framesDecompressed = decompressFrames(root);
+    result.containersUnpacked = unpackContainers(root, request.kroxDecoder, stop, request.progress);
+    if (!stop.stop_requested())
+        result.framesDecompressed = decompressFrames(root, stop, request.progress);
+    if (stop.stop_requested()) {
+        result.stopped = true;
+        qCDebug(lcPlaylist) << "pass stopped";
+        return result;
+    }
 
     QStringList candidates;
     for (const QString& path : listRecursively(root)) {
@@ -191,18 +311,41 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
     }
     candidates = getSortedListOfFiles(candidates);
 
+    const int sets = countSets(candidates);
+    int checked = 0;
+    report(request.progress, PlaylistProgress::Phase::Checking, 0, sets);
+    // Why each run was not played; the most frequent reason is shown when nothing plays.
+    QStringList rejections;
+    QString failure;
     QList<std::int32_t> indexes;
     cutIntoSets(
         candidates,
-        [&root](const QString& path) {
-            const QString failure = PhotoSignature::photoFailure(joined(root, path));
+        [&](const QString& path) {
+            if (stop.stop_requested())
+                return false;
+            failure = PhotoSignature::photoFailure(joined(root, path));
             if (!failure.isEmpty())
                 qCDebug(lcPlaylist).noquote()
                     << "set" << setKey(path) << "not played:" << path << "-" << failure;
             return failure.isEmpty();
         },
-        result.sortedList, indexes);
+        result.sortedList, indexes,
+        [&](bool played) {
+            if (stop.stop_requested())
+                return;
+            if (!played)
+                rejections.append(QStringLiteral("unsigned photos (") + failure + QLatin1Char(')'));
+            report(request.progress, PlaylistProgress::Phase::Checking, ++checked, sets);
+        });
+    if (stop.stop_requested()) {
+        result.sortedList.clear();
+        result.stopped = true;
+        qCDebug(lcPlaylist) << "pass stopped";
+        return result;
+    }
     result.setIndexes = result.sortedList.isEmpty() ? indexes : orderPairs(indexes, request.fifoLifo);
+    if (result.setIndexes.isEmpty())
+        result.rejection = mostCommonRejection(candidates, rejections);
     qCDebug(lcPlaylist) << "playlist:" << result.sortedList.size() << "photos,"
                         << result.setIndexes.size() / 2 << "playable sets";
     return result;

@@ -8,8 +8,23 @@
 
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 
 namespace qr {
+
+// Where a running pass is: its phase and how many of the phase's items are done. Totals are known
+// once the phase's listing is taken; the listing itself reports no total.
+struct PlaylistProgress {
+    enum class Phase { Listing, Unpacking, Decompressing, Checking };
+    Phase phase = Phase::Listing;
+    int done = 0;
+    int total = 0;
+
+    friend bool operator==(const PlaylistProgress&, const PlaylistProgress&) = default;
+};
+
+// Called on the thread that runs the pass (one call at a time, in order); it must be cheap.
+using PlaylistProgressFn = std::function<void(const PlaylistProgress&)>;
 
 // What a playlist pass needs, taken by value so that the pass can run on any thread.
 struct PlaylistRequest {
@@ -17,6 +32,9 @@ struct PlaylistRequest {
     std::int32_t typeFilter = 3; // `_jpegHeicRgbAllSegMode`: 0 JPEG, 1 HEIC, 2 RGB, 3 all
     std::int32_t fifoLifo = 1;   // `_fifoLifoSegMode`: 0 FIFO, 1 LIFO
     KroxDecoder kroxDecoder;
+    // Asked at every file boundary: a stopped pass finishes the file at hand and hands over nothing.
+    std::stop_token stop;
+    PlaylistProgressFn progress;
 };
 
 // What a playlist pass produced.
@@ -26,6 +44,9 @@ struct PlaylistResult {
     QList<std::int32_t> setIndexes; // `_arrayOfSetIndexes`: first and last position per set, in playing order
     int containersUnpacked = 0;
     int framesDecompressed = 0; // `.rgb2` files turned into `.rgb`
+    bool stopped = false;       // the pass was stopped; the lists are empty
+    // When no set is playable: the reason most runs of candidates were not played, in words.
+    QString rejection;
 };
 
 // Building the playlist from the Downloads folder: containers first, compressed frames second, then
@@ -56,19 +77,28 @@ public:
 
     // Cuts ordered candidates into runs with one set key; runs of at least ten photos are appended to
     // `playlist`, and a run whose first and last photo pass `signed_` gets its pair in `indexes`.
+    // `checked`, when given, is called once for every run of at least ten photos after its check.
     static void cutIntoSets(const QStringList& orderedCandidates,
                             const std::function<bool(const QString&)>& signed_, QStringList& playlist,
-                            QList<std::int32_t>& indexes);
+                            QList<std::int32_t>& indexes,
+                            const std::function<void(bool played)>& checked = {});
+    // How many runs of at least ten photos `orderedCandidates` holds: the sets whose signatures a
+    // pass reads.
+    static int countSets(const QStringList& orderedCandidates);
     // FIFO (0) reverses the order of the pairs; LIFO (1) keeps name order.
     static QList<std::int32_t> orderPairs(const QList<std::int32_t>& indexes, std::int32_t fifoLifo);
 
-    // Unpacks every `.krox` container below `root` into `root`; returns how many were valid.
-    static int unpackContainers(const QString& root, KroxDecoder& decoder);
+    // Unpacks every `.krox` container below `root` into `root`; returns how many were valid. Stops
+    // before the next container once `stop` is requested.
+    static int unpackContainers(const QString& root, KroxDecoder& decoder, std::stop_token stop = {},
+                                const PlaylistProgressFn& progress = {});
     // Decompresses every `.rgb2` frame below `root` into `root`/<its relative path up to ".rgb2">.rgb.
     // The `.rgb` is written to a temporary file and renamed into place; the `.rgb2` is deleted only
     // after that succeeded. An undecodable or unreadable `.rgb2` stays where it is and no `.rgb` is
-    // written for it. Returns how many frames were decompressed.
-    static int decompressFrames(const QString& root);
+    // written for it. Returns how many frames were decompressed. Two frames are decompressed at a
+    // time; once `stop` is requested no further frame is started and those under way are finished.
+    static int decompressFrames(const QString& root, std::stop_token stop = {},
+                                const PlaylistProgressFn& progress = {});
 
     // The whole pass. Pure apart from the files it reads and writes; runs on any thread.
     static PlaylistResult generatePlaylist(PlaylistRequest request);
