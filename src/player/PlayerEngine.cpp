@@ -46,6 +46,8 @@ PlayerEngine::PlayerEngine(PlayerDisplay* display, std::unique_ptr<RenderTimer> 
 PlayerEngine::~PlayerEngine()
 {
     timer_->stop();
+    // A running pass ends at its next file boundary rather than running to its end.
+    passStop_.request_stop();
     {
         const std::lock_guard lock(mailbox_);
         jobs_.clear();
@@ -151,8 +153,17 @@ void PlayerEngine::drainResults()
         passes.swap(passesDone_);
     }
     for (const PassDone& pass : passes) {
-        if (pass.generation == passGeneration_)
-            takePlaylist(pass.result);
+        if (pass.generation != passGeneration_)
+            continue;
+        passRunning_ = false;
+        if (pass.result.stopped) {
+            Q_EMIT playlistPassEnded(PassEnd::Stopped, QString());
+            continue;
+        }
+        takePlaylist(pass.result);
+        Q_EMIT playlistPassEnded(pass.result.setIndexes.isEmpty() ? PassEnd::NothingPlayable
+                                                                  : PassEnd::Played,
+                                 pass.result.rejection);
     }
     jobsDone_ += static_cast<int>(done.size());
     for (const Done& d : done) {
@@ -192,8 +203,31 @@ void PlayerEngine::drainResults()
 
 // Playlist --------------------------------------------------------------------------------------
 
+bool PlayerEngine::stopPlaylistPass()
+{
+    if (!passRunning_)
+        return false;
+    passStop_.request_stop();
+    return true;
+}
+
+void PlayerEngine::deliverProgress()
+{
+    std::optional<PlaylistProgress> progress;
+    {
+        const std::lock_guard lock(progressLock_);
+        if (progressGeneration_ == passGeneration_)
+            progress.swap(progress_);
+        progress_.reset();
+    }
+    if (progress && passRunning_)
+        Q_EMIT playlistProgress(*progress);
+}
+
 void PlayerEngine::generatePlaylistButtonAction()
 {
+    if (stopPlaylistPass())
+        return;
     // Playback of the old playlist ends here: its timer, its pending preparations and its sets.
     timer_->stop();
     ++generation_;
@@ -216,6 +250,28 @@ void PlayerEngine::generatePlaylistButtonAction()
     pass.request.typeFilter = s_._jpegHeicRgbAllSegMode;
     pass.request.fifoLifo = s_._fifoLifoSegMode;
     pass.request.kroxDecoder = kroxDecoder_;
+    passStop_ = std::stop_source();
+    pass.request.stop = passStop_.get_token();
+    {
+        const std::lock_guard lock(progressLock_);
+        progress_.reset();
+        progressGeneration_ = pass.generation;
+    }
+    // Runs on the pass's threads: keeps only the newest report and wakes the main thread once for
+    // all reports that arrive before it looks.
+    pass.request.progress = [this, generation = pass.generation](const PlaylistProgress& p) {
+        bool wake = false;
+        {
+            const std::lock_guard lock(progressLock_);
+            if (progressGeneration_ != generation)
+                return;
+            wake = !progress_.has_value();
+            progress_ = p;
+        }
+        if (wake)
+            QMetaObject::invokeMethod(this, "deliverProgress", Qt::QueuedConnection);
+    };
+    passRunning_ = true;
     dropQueuedJobs();
     {
         const std::lock_guard lock(mailbox_);

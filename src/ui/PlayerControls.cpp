@@ -14,6 +14,8 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
 #include <QUrl>
 
 namespace qr {
@@ -44,8 +46,12 @@ QLabel* makeLabel(QWidget* parent, const QFont& font)
 } // namespace
 
 PlayerControls::PlayerControls(const ScreenMetrics* metrics, RenderPanels* panels)
-    : m_metrics(metrics), m_panels(panels)
-{}
+    : m_metrics(metrics), m_panels(panels), m_progressTimer(std::make_unique<QTimer>())
+{
+    m_progressTimer->setSingleShot(true);
+    QObject::connect(m_progressTimer.get(), &QTimer::timeout, m_progressTimer.get(),
+                     [this] { showLatestProgress(); });
+}
 
 PlayerControls::~PlayerControls() = default;
 
@@ -135,6 +141,7 @@ void PlayerControls::configGeneratePlaylistButton()
                      [this] { generatePlaylistButtonAction(); });
     placeInPanel(_playlistButton, g.generatePlaylist);
     addToPanel(_playlistButton);
+    configPassProgress();
 }
 
 void PlayerControls::configJpegHeicRgbAllSeg()
@@ -194,9 +201,162 @@ void PlayerControls::fifoLifoSegAction(int selected)
 
 void PlayerControls::generatePlaylistButtonAction()
 {
+    if (stopPlaylistPass())
+        return;
     removeFromSuperview(_playlistButton);
-    if (m_engine)
-        m_engine->generatePlaylistButtonAction();
+    if (!m_engine)
+        return;
+    m_nothingPlayable.clear();
+    delete _nothingPlayableLabel;
+    m_engine->generatePlaylistButtonAction();
+    m_passState = PassState::Running;
+    m_latestProgress = PlaylistProgress();
+    m_progressTimer->stop();
+    m_progressShown.invalidate();
+    showLatestProgress();
+}
+
+bool PlayerControls::stopPlaylistPass()
+{
+    if (!m_engine || !m_engine->stopPlaylistPass())
+        return false;
+    m_passState = PassState::Stopping;
+    m_progressTimer->stop();
+    refreshPassWidgets();
+    return true;
+}
+
+// --- Playlist pass progress ---
+
+QString PlayerControls::progressText(const PlaylistProgress& p)
+{
+    // The item being worked on: "3 of 12" while the third is under way; the total once all are done.
+    const int current = std::min(p.done + 1, p.total);
+    const auto counted = [](int n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    switch (p.phase) {
+    case PlaylistProgress::Phase::Listing:
+        return QStringLiteral("Looking through Downloads");
+    case PlaylistProgress::Phase::Unpacking:
+        return QStringLiteral("Unpacking %1 of %2")
+            .arg(current)
+            .arg(counted(p.total, "container", "containers"));
+    case PlaylistProgress::Phase::Decompressing:
+        return QStringLiteral("Decompressing %1 of %2")
+            .arg(current)
+            .arg(counted(p.total, "raw frame", "raw frames"));
+    case PlaylistProgress::Phase::Checking:
+        return QStringLiteral("Checking %1").arg(counted(p.total, "set", "sets"));
+    }
+    return {};
+}
+
+QString PlayerControls::nothingPlayableText(const QString& rejection)
+{
+    const QString line =
+        QStringLiteral("No signed set of at least %1 photos found").arg(Playlist::kMinPhotosPerSet);
+    return rejection.isEmpty() ? line : QStringLiteral("%1 (most often: %2)").arg(line, rejection);
+}
+
+void PlayerControls::configPassProgress()
+{
+    const ControlsGeometry g = geometry();
+    delete _passStatusLabel;
+    _passStatusLabel = makeLabel(panel(), arialBoldItalic(static_cast<int>(g.passStatusFontSize)));
+    _passStatusLabel->setObjectName(QStringLiteral("passStatusLabel"));
+    placeInPanel(_passStatusLabel, g.passStatus);
+    _passStatusLabel->hide();
+
+    delete _passProgressBar;
+    _passProgressBar = new QProgressBar(panel());
+    _passProgressBar->setObjectName(QStringLiteral("passProgressBar"));
+    _passProgressBar->setAccessibleName(QStringLiteral("Playlist progress"));
+    _passProgressBar->setToolTip(QStringLiteral("Escape stops the pass"));
+    _passProgressBar->setTextVisible(false);
+    const Rgba& a = PanelStyle::accent;
+    _passProgressBar->setStyleSheet(
+        QStringLiteral(
+            "QProgressBar { background: rgba(255, 255, 255, 60); border: none; border-radius: 3px; }"
+            "QProgressBar::chunk { background: rgb(%1, %2, %3); border-radius: 3px; }")
+            .arg(qRound(a.r * 255))
+            .arg(qRound(a.g * 255))
+            .arg(qRound(a.b * 255)));
+    placeInPanel(_passProgressBar, g.passProgress);
+    _passProgressBar->hide();
+    showLatestProgress();
+}
+
+void PlayerControls::playlistProgress(const PlaylistProgress& progress)
+{
+    if (m_passState != PassState::Running)
+        return;
+    m_latestProgress = progress;
+    if (m_progressTimer->isActive())
+        return;
+    const qint64 since = m_progressShown.isValid() ? m_progressShown.elapsed() : kProgressIntervalMs;
+    if (since >= kProgressIntervalMs)
+        showLatestProgress();
+    else
+        m_progressTimer->start(static_cast<int>(kProgressIntervalMs - since));
+}
+
+void PlayerControls::showLatestProgress()
+{
+    if (m_passState == PassState::Running) {
+        m_progressShown.start();
+        if (_passStatusLabel)
+            _passStatusLabel->setText(progressText(m_latestProgress));
+        if (_passProgressBar) {
+            _passProgressBar->setRange(0, std::max(1, m_latestProgress.total));
+            _passProgressBar->setValue(m_latestProgress.done);
+        }
+    }
+    refreshPassWidgets();
+}
+
+void PlayerControls::refreshPassWidgets()
+{
+    if (_passStatusLabel) {
+        if (m_passState == PassState::Stopping)
+            _passStatusLabel->setText(QStringLiteral("Stopping after the file at hand\u2026"));
+        else if (m_passState == PassState::Stopped)
+            _passStatusLabel->setText(QStringLiteral("Stopped; no playlist made"));
+        _passStatusLabel->setAccessibleName(_passStatusLabel->text());
+    }
+    const bool playlistPanel = !_toolsEn;
+    const bool busy = m_passState == PassState::Running || m_passState == PassState::Stopping;
+    if (_passStatusLabel) {
+        if (playlistPanel && m_passState != PassState::Idle)
+            addToPanel(_passStatusLabel);
+        else
+            _passStatusLabel->hide();
+    }
+    // The bar takes the Generate Playlist button's place; a rebuild during the pass brings the button
+    // back (pressing it then stops the pass), and the bar yields to it.
+    if (_passProgressBar) {
+        if (playlistPanel && busy && (!_playlistButton || _playlistButton->isHidden()))
+            addToPanel(_passProgressBar);
+        else
+            _passProgressBar->hide();
+    }
+}
+
+void PlayerControls::playlistPassEnded(PassEnd end, const QString& rejection)
+{
+    m_progressTimer->stop();
+    if (end == PassEnd::Stopped) {
+        m_passState = PassState::Stopped;
+        if (!_toolsEn)
+            addToPanel(_playlistButton);
+    } else {
+        m_passState = PassState::Idle;
+    }
+    refreshPassWidgets();
+    if (end == PassEnd::NothingPlayable) {
+        m_nothingPlayable = nothingPlayableText(rejection);
+        configView1Labels();
+    }
 }
 
 // --- Tools ---
@@ -246,6 +406,7 @@ void PlayerControls::toolsButtonAction()
         if (!m_engine || !m_engine->renderTimerRunning())
             showFavouriteButtons();
     }
+    refreshPassWidgets();
 }
 
 // --- Sliders ---
@@ -467,6 +628,20 @@ void PlayerControls::configView1Labels()
     for (QLabel* l : {_photoNumLabel.data(), _playbackSpeedLabel.data()}) {
         l->show();
         l->raise();
+    }
+
+    delete _nothingPlayableLabel;
+    if (!m_nothingPlayable.isEmpty()) {
+        const PointRect& frame = m_panels->frame(1);
+        _nothingPlayableLabel = makeLabel(rv1, arialBoldItalic(16));
+        _nothingPlayableLabel->setObjectName(QStringLiteral("nothingPlayableLabel"));
+        _nothingPlayableLabel->setWordWrap(true);
+        _nothingPlayableLabel->setText(m_nothingPlayable);
+        _nothingPlayableLabel->setAccessibleName(m_nothingPlayable);
+        _nothingPlayableLabel->setGeometry(
+            qtRect({0.1 * frame.width, 0.5 * frame.height - 40.0, 0.8 * frame.width, 80.0}, height));
+        _nothingPlayableLabel->show();
+        _nothingPlayableLabel->raise();
     }
 }
 
