@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <span>
@@ -40,14 +41,19 @@ QStringList withExtension(const QStringList& listing, QLatin1String ext)
 void report(const PlaylistProgressFn& progress, PlaylistProgress::Phase phase, int done, int total)
 {
     if (progress)
-        progress({phase, done, total});
+        progress({phase, done, total, total > 0 ? static_cast<double>(done) / total : 0.0});
 }
+
+// A frame's parts of its item's progress: read, decoded, then written piece by piece.
+constexpr double kFrameRead = 0.1;
+constexpr double kFrameDecoded = 0.3;
+constexpr std::size_t kWritePiece = std::size_t{8} << 20;
 
 // Decompresses one `.rgb2` into its `.rgb` beside it and deletes the `.rgb2` once the `.rgb` is in
 // place. `input` and `output` are the caller's buffers, reused from frame to frame (a fresh
 // frame-sized buffer costs more in page faults than the decoding).
 bool decompressOne(const QString& root, const QString& path, std::vector<std::uint8_t>& input,
-                   FrameBuffer& output)
+                   FrameBuffer& output, const std::function<void(double)>& part)
 {
     const QString source = joined(root, path);
     QFile in(source);
@@ -65,6 +71,7 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
     }
     in.close();
     input.resize(static_cast<std::size_t>(got));
+    part(kFrameRead);
     if (output.isNull())
         output = FrameBuffer::allocate(Lz4FrameDecoder::kDefaultCapacity);
     if (output.isNull()) {
@@ -77,9 +84,17 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
         qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
         return false;
     }
+    part(kFrameDecoded);
     const QString target =
         joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb"));
-    if (!writeFileReplacing(target, output.span().first(decoded))) {
+    ReplacingFile file(target);
+    const std::span<const std::uint8_t> frame = output.span().first(decoded);
+    for (std::size_t at = 0; at < decoded && file.ok(); at += kWritePiece) {
+        const std::size_t end = std::min(at + kWritePiece, decoded);
+        file.write(frame.subspan(at, end - at));
+        part(kFrameDecoded + (1.0 - kFrameDecoded) * static_cast<double>(end) / static_cast<double>(decoded));
+    }
+    if (!file.commit()) {
         qCDebug(lcPlaylist) << path << "kept: its frame could not be written";
         return false;
     }
@@ -266,24 +281,36 @@ int Playlist::decompressFrames(const QString& root, std::stop_token stop, const 
     std::mutex reporting;
     int finished = 0;
     int written = 0;
-    const auto work = [&] {
+    std::array<double, 2> underWay{}; // each worker's part of the frame at hand
+    const auto tell = [&] {
+        if (progress)
+            progress({PlaylistProgress::Phase::Decompressing, finished, total,
+                      std::min(1.0, (finished + underWay[0] + underWay[1]) / total)});
+    };
+    const auto work = [&](std::size_t worker) {
         std::vector<std::uint8_t> input;
         FrameBuffer output;
         while (!stop.stop_requested()) {
             const int i = next.fetch_add(1);
             if (i >= total)
                 return;
-            const bool ok = decompressOne(root, frames.at(i), input, output);
+            const bool ok = decompressOne(root, frames.at(i), input, output, [&](double part) {
+                const std::lock_guard lock(reporting);
+                underWay[worker] = part;
+                tell();
+            });
             const std::lock_guard lock(reporting);
             written += ok ? 1 : 0;
-            report(progress, PlaylistProgress::Phase::Decompressing, ++finished, total);
+            ++finished;
+            underWay[worker] = 0;
+            tell();
         }
     };
     if (total > 1 && std::thread::hardware_concurrency() > 1) {
-        std::jthread second(work);
-        work();
+        std::jthread second(work, 1);
+        work(0);
     } else {
-        work();
+        work(0);
     }
     return written;
 }

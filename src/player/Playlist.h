@@ -13,12 +13,15 @@
 namespace qr {
 
 // Where a running pass is: its phase and how many of the phase's items are done. Totals are known
-// once the phase's listing is taken; the listing itself reports no total.
+// once the phase's listing is taken; the listing itself reports no total. `fraction` is how far the
+// phase is (0 to 1), counting the parts of the items under way: a frame moves it while it is being
+// decoded and written, so that it moves long before the first frame is done.
 struct PlaylistProgress {
     enum class Phase { Listing, Unpacking, Decompressing, Checking };
     Phase phase = Phase::Listing;
     int done = 0;
     int total = 0;
+    double fraction = 0;
 
     friend bool operator==(const PlaylistProgress&, const PlaylistProgress&) = default;
 };

@@ -1,5 +1,6 @@
 #include "ui/PlayerControls.h"
 
+#include "platform/LogCategories.h"
 #include "player/PlayerEngine.h"
 #include "ui/BezelButton.h"
 #include "ui/FavouritesFolder.h"
@@ -17,6 +18,9 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
+#include <cmath>
 
 namespace qr {
 
@@ -213,7 +217,10 @@ void PlayerControls::generatePlaylistButtonAction()
     m_latestProgress = PlaylistProgress();
     m_progressTimer->stop();
     m_progressShown.invalidate();
+    qCDebug(lcPlaylist) << "pass started";
     showLatestProgress();
+    // The first reports follow at once.
+    m_progressShown.invalidate();
 }
 
 bool PlayerControls::stopPlaylistPass()
@@ -292,6 +299,8 @@ void PlayerControls::playlistProgress(const PlaylistProgress& progress)
     if (m_passState != PassState::Running)
         return;
     m_latestProgress = progress;
+    // The bar follows every report (the engine coalesces them); the text changes a few times a second.
+    showProgressBar();
     if (m_progressTimer->isActive())
         return;
     const qint64 since = m_progressShown.isValid() ? m_progressShown.elapsed() : kProgressIntervalMs;
@@ -307,12 +316,25 @@ void PlayerControls::showLatestProgress()
         m_progressShown.start();
         if (_passStatusLabel)
             _passStatusLabel->setText(progressText(m_latestProgress));
-        if (_passProgressBar) {
-            _passProgressBar->setRange(0, std::max(1, m_latestProgress.total));
-            _passProgressBar->setValue(m_latestProgress.done);
-        }
+        qCDebug(lcPlaylist).noquote() << "progress shown:" << progressText(m_latestProgress);
+        showProgressBar();
     }
     refreshPassWidgets();
+}
+
+void PlayerControls::showProgressBar()
+{
+    if (!_passProgressBar)
+        return;
+    // Per mille of the phase, parts of the frames under way included.
+    constexpr int kSteps = 1000;
+    if (_passProgressBar->maximum() != kSteps)
+        _passProgressBar->setRange(0, kSteps);
+    const int value = static_cast<int>(std::lround(std::clamp(m_latestProgress.fraction, 0.0, 1.0) * kSteps));
+    if (_passProgressBar->value() != value) {
+        _passProgressBar->setValue(value);
+        qCDebug(lcPlaylist) << "progress bar:" << value << "of" << kSteps;
+    }
 }
 
 void PlayerControls::refreshPassWidgets()

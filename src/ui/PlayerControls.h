@@ -132,6 +132,7 @@ private:
     // The progress line and bar in render view 4, built with the Generate Playlist button.
     void configPassProgress();
     void showLatestProgress();
+    void showProgressBar();
     // Shows or hides the pass's widgets for the pass's state and the panel showing.
     void refreshPassWidgets();
 

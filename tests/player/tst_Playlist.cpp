@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <stop_token>
 #include <utility>
 
@@ -408,22 +409,50 @@ void TestPlaylist::passReportsProgressInOrder()
     };
     const PlaylistResult result = Playlist::generatePlaylist(request);
 
-    // Listing first, then each phase from 0 to its total, one item at a time.
+    // Listing first, then each phase from 0 to its total, one item at a time; between items the
+    // phase's fraction only grows, and it ends at 1.
     QList<PlaylistProgress> expected{{Phase::Listing, 0, 0}};
     for (const auto& [phase, total] :
          {std::pair{Phase::Unpacking, containers}, std::pair{Phase::Decompressing, frames},
           std::pair{Phase::Checking, sets}})
         for (int done = 0; done <= total; ++done)
-            expected.append({phase, done, total});
-    QCOMPARE(reports.size(), expected.size());
+            expected.append({phase, done, total, total > 0 ? static_cast<double>(done) / total : 0.0});
+    QList<PlaylistProgress> items; // the reports at which an item was done (or a phase began)
     for (qsizetype i = 0; i < reports.size(); ++i) {
         const PlaylistProgress& r = reports.at(i);
-        QVERIFY2(r == expected.at(i), qPrintable(QStringLiteral("report %1: phase %2, %3 of %4")
-                                                     .arg(i)
-                                                     .arg(static_cast<int>(r.phase))
-                                                     .arg(r.done)
-                                                     .arg(r.total)));
+        const QString where = QStringLiteral("report %1: phase %2, %3 of %4, fraction %5")
+                                  .arg(i)
+                                  .arg(static_cast<int>(r.phase))
+                                  .arg(r.done)
+                                  .arg(r.total)
+                                  .arg(r.fraction);
+        if (i > 0 && reports.at(i - 1).phase == r.phase)
+            QVERIFY2(r.fraction >= reports.at(i - 1).fraction, qPrintable(where));
+        QVERIFY2(r.total == 0 || (r.fraction >= static_cast<double>(r.done) / r.total && r.fraction <= 1.0),
+                 qPrintable(where));
+        if (items.isEmpty() || items.last().phase != r.phase || items.last().done != r.done)
+            items.append(r);
+        else
+            QVERIFY2(items.last().total == r.total, qPrintable(where));
     }
+    QCOMPARE(items.size(), expected.size());
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const PlaylistProgress& r = items.at(i);
+        QVERIFY2(r.phase == expected.at(i).phase && r.done == expected.at(i).done &&
+                     r.total == expected.at(i).total &&
+                     // the other frame under way counts too: the fraction is exact at the ends only
+                     (r.fraction == expected.at(i).fraction || (r.done > 0 && r.done < r.total)),
+                 qPrintable(QStringLiteral("item %1: phase %2, %3 of %4, fraction %5")
+                                .arg(i)
+                                .arg(static_cast<int>(r.phase))
+                                .arg(r.done)
+                                .arg(r.total)
+                                .arg(r.fraction)));
+    }
+    if (frames > 0) // the bar moves while the first frame is under way
+        QVERIFY(std::any_of(reports.cbegin(), reports.cend(), [](const PlaylistProgress& r) {
+            return r.phase == Phase::Decompressing && r.done == 0 && r.fraction > 0;
+        }));
     QVERIFY(!result.stopped);
     QCOMPARE(result.framesDecompressed, frames);
     QCOMPARE(result.setIndexes.size(), 2 * sets);
