@@ -47,7 +47,7 @@ void report(const PlaylistProgressFn& progress, PlaylistProgress::Phase phase, i
 // A frame's parts of its item's progress: read, decoded, then written piece by piece.
 constexpr double kFrameRead = 0.1;
 constexpr double kFrameDecoded = 0.3;
-constexpr std::size_t kWritePiece = std::size_t{8} << 20;
+constexpr std::size_t kWritePiece = std::size_t{4} << 20;
 
 // Decompresses one `.rgb2` into its `.rgb` beside it and deletes the `.rgb2` once the `.rgb` is in
 // place. `input` and `output` are the caller's buffers, reused from frame to frame (a fresh
