@@ -44,10 +44,9 @@ void report(const PlaylistProgressFn& progress, PlaylistProgress::Phase phase, i
         progress({phase, done, total, total > 0 ? static_cast<double>(done) / total : 0.0});
 }
 
-// A frame's parts of its item's progress: read, decoded, then written piece by piece.
+// A frame's parts of its item's progress: read, then decoded and written piece by piece.
 constexpr double kFrameRead = 0.1;
-constexpr double kFrameDecoded = 0.3;
-constexpr std::size_t kWritePiece = std::size_t{4} << 20;
+constexpr std::size_t kWritePiece = std::size_t{1} << 20;
 
 // Decompresses one `.rgb2` into its `.rgb` beside it and deletes the `.rgb2` once the `.rgb` is in
 // place. `input` and `output` are the caller's buffers, reused from frame to frame (a fresh
@@ -78,22 +77,31 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
         qCDebug(lcPlaylist) << path << "kept: no memory for its frame";
         return false;
     }
-    const std::size_t decoded = Lz4FrameDecoder::decodeInto(input, output.span());
+    // Each piece is written as soon as it is decoded, while it is still in the cache; the file is
+    // renamed into place only when the whole stream decoded.
+    const QString target =
+        joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb"));
+    ReplacingFile file(target);
+    const std::span<const std::uint8_t> out = output.span();
+    std::size_t written = 0;
+    const auto writeUpTo = [&](std::size_t end) {
+        if (end - written < kWritePiece && end < out.size())
+            return;
+        file.write(out.subspan(written, end - written));
+        written = end;
+        // The output's size is known only at the end; the input read so far stands for it.
+        part(kFrameRead + (1.0 - kFrameRead) *
+                              std::min(1.0, static_cast<double>(end) / Lz4FrameDecoder::kDefaultCapacity));
+    };
+    const std::size_t decoded = Lz4FrameDecoder::decodeInto(input, output.span(), writeUpTo);
     // An undecodable frame keeps its `.rgb2`: an empty `.rgb` would only replace it by nothing.
     if (decoded == 0) {
         qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
         return false;
     }
-    part(kFrameDecoded);
-    const QString target =
-        joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb"));
-    ReplacingFile file(target);
-    const std::span<const std::uint8_t> frame = output.span().first(decoded);
-    for (std::size_t at = 0; at < decoded && file.ok(); at += kWritePiece) {
-        const std::size_t end = std::min(at + kWritePiece, decoded);
-        file.write(frame.subspan(at, end - at));
-        part(kFrameDecoded + (1.0 - kFrameDecoded) * static_cast<double>(end) / static_cast<double>(decoded));
-    }
+    if (written < decoded)
+        file.write(out.subspan(written, decoded - written));
+    part(1.0);
     if (!file.commit()) {
         qCDebug(lcPlaylist) << path << "kept: its frame could not be written";
         return false;
