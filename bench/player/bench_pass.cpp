@@ -10,9 +10,9 @@
 // the medians of the ratios to cp: the figure to read on a shared machine. The ratios of the
 // separate runs follow the table, with the load average before and after.
 
-#include "decode/FileWriter.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "decode/Lz4FrameEncoder.h"
+#include "platform/ReplacingFile.h"
 #include "player/Playlist.h"
 
 #include <benchmark/benchmark.h>

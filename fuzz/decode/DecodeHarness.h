@@ -5,6 +5,12 @@
 
 #include "decode/KroxDecoder.h"
 #include "decode/Lz4FrameDecoder.h"
+#include "decode/Lz4FrameEncoder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstddef>
@@ -47,15 +53,82 @@ inline void kroxParse(const std::uint8_t* data, std::size_t size)
                 fromHead.payloads[i].fileName == layout.payloads[i].fileName);
 }
 
+// One scratch folder per process, emptied before each input.
+inline const QString& scratchDir()
+{
+    static QTemporaryDir dir;
+    static const QString path = dir.path();
+    require(dir.isValid());
+    return path;
+}
+
+// A container written to a scratch folder and unpacked there, as the player does: every payload
+// the parser accepts arrives as a file holding exactly its bytes (a movie under its hashed name in
+// Movies), nothing else is left in either folder (no temporary file), and the container itself is
+// unchanged.
+inline void kroxUnpack(const std::uint8_t* data, std::size_t size)
+{
+    const QString root = scratchDir();
+    QDir(root + QStringLiteral("/out")).removeRecursively();
+    QDir(root + QStringLiteral("/docs")).removeRecursively();
+    require(QDir().mkpath(root + QStringLiteral("/out")));
+    const QString input = root + QStringLiteral("/in.krox");
+    {
+        QFile file(input);
+        require(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        require(file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size)) ==
+                static_cast<qint64>(size));
+    }
+    const KroxLayout layout = KroxDecoder::parse(input, std::span(data, size));
+    KroxDecoder decoder(root + QStringLiteral("/docs"));
+    const KroxResult result = decoder.processKroxFile(input, root + QStringLiteral("/out"));
+    require(result.valid == layout.valid && result.reason == layout.reason);
+    require(result.failedWrites == 0 && result.filesWritten() == static_cast<int>(layout.payloads.size()));
+
+    QStringList expected;
+    for (std::size_t i = 0; i < layout.payloads.size(); ++i) {
+        const KroxPayload& p = layout.payloads[i];
+        const QString& written = result.written.at(static_cast<qsizetype>(i));
+        if (p.type == 5)
+            require(QFileInfo(written).fileName().startsWith(p.fileName + QLatin1Char('-')) &&
+                    QFileInfo(written).path() == root + QStringLiteral("/docs/Movies"));
+        else
+            require(written == root + QStringLiteral("/out/") + p.fileName);
+        // A later payload of the same name replaces an earlier one; only the last is compared.
+        if (result.written.lastIndexOf(written) != static_cast<qsizetype>(i))
+            continue;
+        QFile out(written);
+        require(out.open(QIODevice::ReadOnly));
+        const QByteArray bytes = out.readAll();
+        require(bytes.size() == p.length &&
+                std::memcmp(bytes.constData(), data + p.offset, static_cast<std::size_t>(p.length)) == 0);
+        expected.append(QFileInfo(written).fileName());
+    }
+    QStringList present =
+        QDir(root + QStringLiteral("/out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    present += QDir(root + QStringLiteral("/docs/Movies"))
+                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    present.sort();
+    expected.removeDuplicates();
+    expected.sort();
+    require(present == expected);
+    QFile in(input);
+    require(in.open(QIODevice::ReadOnly) &&
+            in.readAll() == QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+}
+
 // An LZ4 stream, its first byte choosing the output capacity: the result never exceeds the
-// capacity, and decoding into a buffer of exactly that size agrees with decoding into a fresh one.
+// capacity; decoding into a buffer of exactly that size agrees with decoding into a fresh one; a
+// smaller capacity gives a prefix of the larger result (the stream cut off, not decoded otherwise);
+// and the encoder's stream of the same bytes decodes back to them.
 inline void lz4Frame(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0)
         return;
     // The logic is the same for every capacity; small ones reach the cut-off paths often.
     static constexpr std::size_t kCapacities[] = {0, 1, 7, 100, 4096, 65536, 1 << 20};
-    const std::size_t capacity = kCapacities[data[0] % (sizeof kCapacities / sizeof kCapacities[0])];
+    constexpr std::size_t kCount = sizeof kCapacities / sizeof kCapacities[0];
+    const std::size_t capacity = kCapacities[data[0] % kCount];
     const std::span<const std::uint8_t> input(data + 1, size - 1);
 
     // An exactly sized heap buffer: any write past it is caught by the address sanitizer.
@@ -68,6 +141,27 @@ inline void lz4Frame(const std::uint8_t* data, std::size_t size)
     require(!fresh.isNull());
     require(fresh.size() == n);
     require(n == 0 || std::memcmp(fresh.data(), exact.data(), n) == 0);
+
+    // Against the largest capacity: a decodable stream cut off earlier is its prefix. (An
+    // undecodable one may still give bytes before the damage when cut off in front of it.)
+    const FrameBuffer large = Lz4FrameDecoder::decode(input, kCapacities[kCount - 1]);
+    require(!large.isNull());
+    if (!large.empty()) {
+        require(n == std::min(capacity, large.size()));
+        require(n == 0 || std::memcmp(exact.data(), large.data(), n) == 0);
+    }
+
+    // The same bytes through the encoder, in blocks of a size the second byte picks, come back.
+    static constexpr int kBlocks[] = {1, 3, 64, 4096, Lz4FrameEncoder::kBlockBytes};
+    const int block = kBlocks[(size > 1 ? data[1] : 0) % (sizeof kBlocks / sizeof kBlocks[0])];
+    const QByteArray encoded = Lz4FrameEncoder::encode(
+        QByteArrayView(reinterpret_cast<const char*>(input.data()), static_cast<qsizetype>(input.size())),
+        block);
+    const auto* encodedBytes = reinterpret_cast<const std::uint8_t*>(encoded.constData());
+    const FrameBuffer back = Lz4FrameDecoder::decode(
+        std::span(encodedBytes, static_cast<std::size_t>(encoded.size())), input.size() + 1);
+    require(!back.isNull() && back.size() == input.size());
+    require(input.empty() || std::memcmp(back.data(), input.data(), input.size()) == 0);
 }
 
 } // namespace qr::fuzz

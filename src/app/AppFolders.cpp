@@ -1,19 +1,23 @@
 #include "app/AppFolders.h"
 
-#include "player/Playlist.h"
+#include "platform/FileListing.h"
 
 #include <QDir>
+#include <QFile>
+
+#include <filesystem>
+#include <system_error>
 
 namespace qr {
 
-QStringList AppFolders::sortedListing(const QString& dir)
+namespace {
+
+QStringList sortedListing(const QString& dir)
 {
-    QStringList names = QDir(dir).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-    std::sort(names.begin(), names.end(),
-              [](const QString& a, const QString& b) { return a.compare(b) < 0; });
-    return names;
+    return FileListing::names(dir, FileListing::Entries::All);
 }
+
+} // namespace
 
 AppFolders AppFolders::prepare(const QString& appDir, const QString& downloadsDir)
 {
@@ -37,11 +41,14 @@ AppFolders AppFolders::prepare(const QString& appDir, const QString& downloadsDi
 
     // Favourites last only until the program ends.
     f._pathToFavoritesDir = appDir + QStringLiteral("/Favorites");
-    QFileInfo favorites(f._pathToFavoritesDir);
-    if (favorites.isSymLink())
-        QFile::remove(f._pathToFavoritesDir); // the link only, never what it points to
-    else if (favorites.exists())
+    // Whatever stands there goes: a folder with its content; a file, link (never what it points to),
+    // FIFO or socket by itself.
+    std::error_code ec;
+    const auto native = std::filesystem::path(QFile::encodeName(f._pathToFavoritesDir).toStdString());
+    if (std::filesystem::symlink_status(native, ec).type() == std::filesystem::file_type::directory)
         QDir(f._pathToFavoritesDir).removeRecursively();
+    else
+        std::filesystem::remove(native, ec);
     QDir().mkdir(f._pathToFavoritesDir);
     f._listOfFilesInFavoritesDir = sortedListing(f._pathToFavoritesDir);
     return f;

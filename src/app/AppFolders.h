@@ -17,11 +17,9 @@ struct AppFolders {
 
     // appDir: the program's private data folder; downloadsDir: the user's Downloads folder.
     // Creates Quintaray and Presets when missing, and empties Favorites by removing and
-    // re-creating it. Errors are not reported; a folder that could not be made lists empty.
+    // re-creating it (whatever stands under its name is removed first). Errors are not reported;
+    // a folder that could not be made lists empty.
     static AppFolders prepare(const QString& appDir, const QString& downloadsDir);
-
-    // File names in dir (hidden ones included), in plain character order.
-    static QStringList sortedListing(const QString& dir);
 };
 
 } // namespace qr

@@ -1,38 +1,31 @@
 #include "companion/CompanionMoves.h"
 
+#include "platform/FileListing.h"
 #include "platform/LogCategories.h"
 
 #include "companion/SafeFileMove.h"
 
-#include <QDir>
 #include <QFileInfo>
-
-#include <algorithm>
 
 namespace qr {
 
 namespace {
 
-const QDir::Filters kEntries = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
-
 bool moveOne(const QString& source, const QString& destination)
 {
-    const bool moved = SafeFileMove::moveFile(source, destination);
-    qCDebug(lcCompanion) << (moved ? "moved" : "left in place (destination not written):") << source << "->"
-                         << destination;
+    QString error;
+    const bool moved =
+        SafeFileMove::moveFile(source, destination, SafeFileMove::Method::RenameWhenPossible, &error);
+    if (moved)
+        qCDebug(lcCompanion) << "moved" << source << "->" << destination;
+    else
+        qCDebug(lcCompanion).noquote() << "left in place:" << source << "-" << error;
     return moved;
 }
 
 bool usableDir(const QString& dir)
 {
     return !dir.isEmpty() && QFileInfo(dir).isDir();
-}
-
-// Plain case-sensitive order of UTF-16 code units, the program's one ordering of file names.
-QStringList sortedNames(QStringList names)
-{
-    std::stable_sort(names.begin(), names.end());
-    return names;
 }
 
 } // namespace
@@ -66,7 +59,9 @@ QStringList CompanionMoves::moveInputsToAppGroupSharedRxDir(const QString& downl
     QStringList moved;
     if (!usableDir(downloadsDir) || !usableDir(rxDir))
         return moved;
-    const QStringList names = QDir(downloadsDir).entryList(kEntries | QDir::Hidden, QDir::Unsorted);
+    // Only regular files move: a FIFO or device under a container's name is never read.
+    const QStringList names =
+        FileListing::names(downloadsDir, FileListing::Entries::RegularFiles, FileListing::Order::AsListed);
     for (const QString& name : names) {
         const QString ext = pathExtension(name);
         if (ext != QLatin1String("krox") && ext != QLatin1String("kroa"))
@@ -84,12 +79,14 @@ QStringList CompanionMoves::moveOutputsFromAppGroupSharedTxDir(const QString& tx
     if (!usableDir(txDir) || !usableDir(downloadsDir))
         return moved;
     QStringList paths;
-    const QFileInfoList entries = QDir(txDir).entryInfoList(kEntries, QDir::Unsorted);
-    for (const QFileInfo& entry : entries)
-        paths.append(entry.absoluteFilePath());
+    for (const QString& name :
+         FileListing::names(txDir, FileListing::Entries::RegularFiles, FileListing::Order::AsListed)) {
+        if (!name.startsWith(QLatin1Char('.')))
+            paths.append(txDir + QLatin1Char('/') + name);
+    }
     QStringList names = stripOffAllButLastPathComponent(paths);
     if (!names.isEmpty())
-        names = sortedNames(names);
+        names = FileListing::sorted(names);
     for (const QString& name : names) {
         if (pathExtension(name) != QLatin1String("mp4"))
             continue;

@@ -1,8 +1,10 @@
 #include "companion/SafeFileMove.h"
 
+#include "platform/RegularFile.h"
+#include "platform/ReplacingFile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <filesystem>
 #include <system_error>
@@ -20,58 +22,23 @@ std::filesystem::path nativePath(const QString& path)
 #endif
 }
 
-// QSaveFile writes to an unnamed or temporary file beside the target, flushes it to disk and only
-// then renames it over the target; any failure before that discards it.
-bool copyWhole(const QString& source, const QString& destination)
-{
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    const qint64 expected = in.size();
-
-    QSaveFile out(destination);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-
-    constexpr qint64 kChunk = qint64(1) << 20;
-    QByteArray buffer(kChunk, Qt::Uninitialized);
-    qint64 copied = 0;
-    for (;;) {
-        const qint64 n = in.read(buffer.data(), kChunk);
-        if (n < 0) {
-            out.cancelWriting();
-            return false;
-        }
-        if (n == 0)
-            break;
-        if (out.write(buffer.constData(), n) != n) {
-            out.cancelWriting();
-            return false;
-        }
-        copied += n;
-    }
-    // A source that changed size while it was read (still being written) is not taken.
-    if (copied != expected || QFileInfo(source).size() != expected || !out.flush() ||
-        out.size() != expected) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
-}
-
 } // namespace
 
-bool SafeFileMove::moveFile(const QString& source, const QString& destination, Method method)
+bool SafeFileMove::moveFile(const QString& source, const QString& destination, Method method, QString* error)
 {
+    const auto fail = [error](const QString& what) {
+        if (error)
+            *error = what;
+        return false;
+    };
     if (source.isEmpty() || destination.isEmpty())
-        return false;
+        return fail(QStringLiteral("no path"));
     const QFileInfo in(source);
-    if (!in.isFile())
-        return false;
+    if (!RegularFile::isRegular(source))
+        return fail(QStringLiteral("%1 is not a regular file").arg(source));
     const QFileInfo out(destination);
     if (out.isSymLink() || out.isDir())
-        return false;
+        return fail(QStringLiteral("%1 is a link or a folder").arg(destination));
 
     const std::filesystem::path from = nativePath(source);
     const std::filesystem::path to = nativePath(destination);
@@ -87,8 +54,14 @@ bool SafeFileMove::moveFile(const QString& source, const QString& destination, M
             return true;
     }
 
-    if (!copyWhole(source, destination))
-        return false;
+    // The copy is flushed to disk and in place before the source goes.
+    RegularFile file;
+    QString copyError;
+    if (!file.open(source))
+        return fail(QStringLiteral("cannot read %1: %2").arg(source, file.errorString()));
+    if (!copyFileReplacing(file, destination, &copyError))
+        return fail(copyError);
+    file.close();
     if (QFileInfo::exists(source) || QFileInfo(source).isSymLink())
         QFile::remove(source);
     return true;

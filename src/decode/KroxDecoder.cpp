@@ -1,12 +1,11 @@
 #include "decode/KroxDecoder.h"
 
 #include "platform/LogCategories.h"
-
-#include "decode/FileWriter.h"
+#include "platform/RegularFile.h"
+#include "platform/ReplacingFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QUrl>
@@ -156,20 +155,23 @@ QString KroxDecoder::moviesDir()
     return dir;
 }
 
-KroxResult KroxDecoder::processKroxFile(const QString& url, const QString& destDir)
+KroxResult KroxDecoder::processKroxFile(const QString& url, const QString& destDir,
+                                        const std::function<bool()>& keepGoing)
 {
-    const KroxResult result = unpack(url, destDir);
+    const KroxResult result = unpack(url, destDir, keepGoing);
     if (result.valid && result.failedWrites == 0)
         qCDebug(lcKrox) << url << "unpacked:" << result.filesWritten() << "files into" << destDir;
     else
-        qCDebug(lcKrox) << url << "-"
-                        << (result.reason.isEmpty() ? QStringLiteral("failed writes") : result.reason)
-                        << "- files written:" << result.filesWritten()
-                        << "failed writes:" << result.failedWrites;
+        qCDebug(lcKrox).noquote() << url << "-"
+                                  << (result.reason.isEmpty() ? QStringLiteral("failed writes")
+                                                              : result.reason)
+                                  << "- files written:" << result.filesWritten()
+                                  << "failed writes:" << result.failedWrites << result.writeError;
     return result;
 }
 
-KroxResult KroxDecoder::unpack(const QString& url, const QString& destDir)
+KroxResult KroxDecoder::unpack(const QString& url, const QString& destDir,
+                               const std::function<bool()>& keepGoing)
 {
     KroxResult result;
     const QString path = url.startsWith(QLatin1String("file:")) ? QUrl(url).toLocalFile() : url;
@@ -178,24 +180,30 @@ KroxResult KroxDecoder::unpack(const QString& url, const QString& destDir)
         result.reason = QStringLiteral("not a .krox file");
         return result;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    RegularFile file;
+    if (!file.open(path)) {
         result.reason = QStringLiteral("cannot read: %1").arg(file.errorString());
         return result;
     }
-    const qint64 size = file.size();
+    // Everything below reads inside the size seen at open, however the file changes meanwhile.
+    const std::int64_t size = file.size();
     std::uint8_t head[kMaxHeadSize];
-    const qint64 headSize = std::min<qint64>(size, kMaxHeadSize);
-    if (file.read(reinterpret_cast<char*>(head), headSize) != headSize) {
+    const auto headSize = static_cast<std::size_t>(std::min<std::int64_t>(size, kMaxHeadSize));
+    if (!file.readAt(0, std::span(head, headSize))) {
         result.reason = QStringLiteral("cannot read: %1").arg(file.errorString());
         return result;
     }
-    const KroxLayout layout = parse(path, std::span(head, static_cast<std::size_t>(headSize)), size);
+    const KroxLayout layout = parse(path, std::span(head, headSize), size);
     result.valid = layout.valid;
     result.reason = layout.reason;
 
+    const auto failedWrite = [&result](const QString& what) {
+        ++result.failedWrites;
+        if (result.writeError.isEmpty())
+            result.writeError = what;
+    };
     // One buffer, small enough to stay in the processor's cache, carries every payload.
-    constexpr qint64 kChunk = 1 << 20;
+    constexpr std::int64_t kChunk = 1 << 20;
     std::unique_ptr<std::uint8_t[]> chunk;
     for (const KroxPayload& payload : layout.payloads) {
         const bool movie = payload.type == kMovieType;
@@ -203,7 +211,7 @@ KroxResult KroxDecoder::unpack(const QString& url, const QString& destDir)
         if (movie) {
             const QString dir = moviesDir();
             if (dir.isEmpty()) {
-                ++result.failedWrites;
+                failedWrite(QStringLiteral("no Documents folder for the movie"));
                 continue;
             }
             target = dir + QLatin1Char('/') + payload.fileName;
@@ -212,35 +220,34 @@ KroxResult KroxDecoder::unpack(const QString& url, const QString& destDir)
         }
         ReplacingFile out(target);
         if (!out.ok()) {
-            ++result.failedWrites;
+            failedWrite(out.errorString());
             continue;
         }
         if (!chunk)
             chunk.reset(new std::uint8_t[kChunk]);
         QCryptographicHash hash(QCryptographicHash::Sha1);
         bool quickTime = false;
-        bool readFailed = !file.seek(payload.offset);
-        for (qint64 done = 0; done < payload.length && !readFailed;) {
-            const qint64 want = std::min(kChunk, payload.length - done);
-            const qint64 got = file.read(reinterpret_cast<char*>(chunk.get()), want);
-            if (got != want) {
-                readFailed = true;
-                break;
+        for (std::int64_t done = 0; done < payload.length && out.ok();) {
+            if (keepGoing && !keepGoing()) {
+                result.valid = false;
+                result.reason = QStringLiteral("stopped");
+                return result;
             }
-            const std::span<const std::uint8_t> bytes(chunk.get(), static_cast<std::size_t>(got));
+            const std::int64_t want = std::min(kChunk, payload.length - done);
+            const std::span<std::uint8_t> bytes(chunk.get(), static_cast<std::size_t>(want));
+            if (!file.readAt(payload.offset + done, bytes)) {
+                // The file shrank or failed under us: what follows cannot be trusted either.
+                result.valid = false;
+                result.reason = QStringLiteral("cannot read: %1").arg(file.errorString());
+                return result;
+            }
             if (movie) {
                 if (done == 0)
-                    quickTime = got >= 12 && std::memcmp(chunk.get() + 4, "ftypqt  ", 8) == 0;
+                    quickTime = want >= 12 && std::memcmp(chunk.get() + 4, "ftypqt  ", 8) == 0;
                 hash.addData(QByteArrayView(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
             }
             out.write(bytes);
-            done += got;
-        }
-        if (readFailed) {
-            // The file shrank or failed under us: what follows cannot be trusted either.
-            result.valid = false;
-            result.reason = QStringLiteral("cannot read: %1").arg(file.errorString());
-            return result;
+            done += want;
         }
         const QString written = movie ? QFileInfo(target).absolutePath() + QLatin1Char('/') +
                                             movieFileName(payload.fileName, hash.result(), quickTime)
@@ -248,7 +255,12 @@ KroxResult KroxDecoder::unpack(const QString& url, const QString& destDir)
         if (out.commitAs(written))
             result.written.append(written);
         else
-            ++result.failedWrites;
+            failedWrite(out.errorString());
+    }
+    // A container rewritten while it was unpacked may have mixed old and new bytes.
+    if (!file.unchanged()) {
+        result.valid = false;
+        result.reason = QStringLiteral("cannot read: %1").arg(file.errorString());
     }
     return result;
 }

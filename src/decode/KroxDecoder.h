@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -32,6 +33,8 @@ struct KroxResult {
     QStringList written;
     // Writes that failed (for example a read-only folder); the unpacking went on after each.
     int failedWrites = 0;
+    // What the first failed write met (for example "No space left on device").
+    QString writeError;
     // One line saying why the container is not valid; empty when it is.
     QString reason;
 
@@ -59,8 +62,11 @@ public:
     // Unpacks the container at `url` (a file URL or a local path) into `destDir`. Output files
     // replace files of the same name; each is written to a temporary file first and renamed over
     // the target, so an existing file is never left half-written. Payloads are copied from the
-    // container through one small buffer, not read into memory whole.
-    KroxResult processKroxFile(const QString& url, const QString& destDir);
+    // container through one small buffer, not read into memory whole, and never past the size the
+    // container had when opened; only a regular file (or a link to one) is read. `keepGoing`, when
+    // given, is asked between pieces; false stops the unpacking (the file being written is dropped).
+    KroxResult processKroxFile(const QString& url, const QString& destDir,
+                               const std::function<bool()>& keepGoing = {});
 
     // The most bytes the header and the entry table can take: a 12-byte header and 255 entries.
     static constexpr int kMaxHeadSize = kHeaderSize + 4 * 255;
@@ -84,7 +90,7 @@ public:
     static QString baseName(int setNumber, int photoNumber);
 
 private:
-    KroxResult unpack(const QString& url, const QString& destDir);
+    KroxResult unpack(const QString& url, const QString& destDir, const std::function<bool()>& keepGoing);
 
     QString moviesDir();
 

@@ -2,6 +2,8 @@
 
 #include "player/Playlist.h"
 
+#include "platform/RegularFile.h"
+
 #include <QFile>
 #include <QStringList>
 
@@ -186,6 +188,9 @@ QString PhotoSignature::photoFailure(const QString& path)
 {
     if (Playlist::extension(path) == QLatin1String("rgb"))
         return {};
+    // The readers block on a FIFO put in a photo's place after the listing.
+    if (!RegularFile::isRegular(path))
+        return QStringLiteral("not a regular file");
     const auto comment = userComment(path);
     if (!comment)
         return QStringLiteral("no readable EXIF \"UserComment\"");

@@ -46,8 +46,9 @@ PlayerEngine::PlayerEngine(PlayerDisplay* display, std::unique_ptr<RenderTimer> 
 PlayerEngine::~PlayerEngine()
 {
     timer_->stop();
-    // A running pass ends at its next file boundary rather than running to its end.
-    passStop_.request_stop();
+    // A pass still running ends at its next file or copy piece, so the wait below is short.
+    if (passStop_)
+        passStop_->store(true);
     {
         const std::lock_guard lock(mailbox_);
         jobs_.clear();
@@ -205,9 +206,9 @@ void PlayerEngine::drainResults()
 
 bool PlayerEngine::stopPlaylistPass()
 {
-    if (!passRunning_)
+    if (!passRunning_ || !passStop_)
         return false;
-    passStop_.request_stop();
+    passStop_->store(true);
     return true;
 }
 
@@ -226,8 +227,6 @@ void PlayerEngine::deliverProgress()
 
 void PlayerEngine::generatePlaylistButtonAction()
 {
-    if (stopPlaylistPass())
-        return;
     // Playback of the old playlist ends here: its timer, its pending preparations and its sets.
     timer_->stop();
     ++generation_;
@@ -250,8 +249,11 @@ void PlayerEngine::generatePlaylistButtonAction()
     pass.request.typeFilter = s_._jpegHeicRgbAllSegMode;
     pass.request.fifoLifo = s_._fifoLifoSegMode;
     pass.request.kroxDecoder = kroxDecoder_;
-    passStop_ = std::stop_source();
-    pass.request.stop = passStop_.get_token();
+    // A pass still running is abandoned; its result would be dropped anyway.
+    if (passStop_)
+        passStop_->store(true);
+    passStop_ = std::make_shared<std::atomic<bool>>(false);
+    pass.request.stop = passStop_;
     {
         const std::lock_guard lock(progressLock_);
         progress_.reset();

@@ -20,7 +20,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stop_token>
 #include <vector>
 
 namespace qr {
@@ -56,8 +55,8 @@ public:
 
     // Playlist. The display removes the "Generate Playlist" button itself, then calls this: it clears
     // the views, lists and slots and starts the pass on the pool. When the pass is done, the first set
-    // starts on the main thread and the display gets playlistPassFinished(). Pressed while a pass runs,
-    // it stops that pass instead (as stopPlaylistPass()).
+    // starts on the main thread and the display gets playlistPassFinished(). A pass still running is
+    // abandoned for the new one.
     void generatePlaylistButtonAction();
     // A pass has been started and its end has not been handed over yet.
     bool playlistPassRunning() const { return passRunning_; }
@@ -179,6 +178,8 @@ private:
     KroxDecoder kroxDecoder_;
     std::uint64_t generation_ = 0;
     std::uint64_t passGeneration_ = 0;
+    // Set to abandon the pass started last.
+    std::shared_ptr<std::atomic<bool>> passStop_;
     int pending_ = 0;
     int jobsDone_ = 0;
     // Slots of the current set whose preparation has not landed yet, the slot of each of its files,
@@ -204,9 +205,8 @@ private:
     std::optional<Pass> pass_;
     std::vector<Done> done_;
     std::vector<PassDone> passesDone_;
-    // The running pass's stop request (main thread) and its newest progress, handed over under its
-    // own lock: the pass reports far more often than the main thread looks.
-    std::stop_source passStop_;
+    // Whether a pass runs (main thread), and its newest progress, handed over under its own lock:
+    // the pass reports far more often than the main thread looks.
     bool passRunning_ = false;
     std::mutex progressLock_;
     std::optional<PlaylistProgress> progress_;

@@ -1,13 +1,13 @@
 #include "player/Playlist.h"
 
+#include "platform/FileListing.h"
 #include "platform/LogCategories.h"
+#include "platform/RegularFile.h"
+#include "platform/ReplacingFile.h"
 
-#include "decode/FileWriter.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "player/PhotoSignature.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -28,6 +28,7 @@ QString joined(const QString& root, const QString& relativePath)
     return root + QLatin1Char('/') + relativePath;
 }
 
+// The listing is in plain order already, and stays so when filtered.
 QStringList withExtension(const QStringList& listing, QLatin1String ext)
 {
     QStringList kept;
@@ -35,8 +36,11 @@ QStringList withExtension(const QStringList& listing, QLatin1String ext)
         if (Playlist::extension(path) == ext)
             kept.append(path);
     }
-    return Playlist::getSortedListOfFiles(kept);
+    return kept;
 }
+
+// The largest `.rgb2` read: the LZ4 bound of the largest raw frame, with room for block headers.
+constexpr std::int64_t kMaxRgb2Bytes = std::int64_t{40} << 20;
 
 void report(const PlaylistProgressFn& progress, PlaylistProgress::Phase phase, int done, int total)
 {
@@ -52,24 +56,23 @@ constexpr std::size_t kWritePiece = std::size_t{1} << 20;
 // place. `input` and `output` are the caller's buffers, reused from frame to frame (a fresh
 // frame-sized buffer costs more in page faults than the decoding).
 bool decompressOne(const QString& root, const QString& path, std::vector<std::uint8_t>& input,
-                   FrameBuffer& output, const std::function<void(double)>& part)
+                   FrameBuffer& output, const std::function<bool()>& keepGoing,
+                   const std::function<void(double)>& part)
 {
     const QString source = joined(root, path);
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+    RegularFile in;
+    const bool opened = in.open(source);
+    if (opened && in.size() > kMaxRgb2Bytes)
+        in.close();
+    if (opened && in.isOpen())
+        input.resize(static_cast<std::size_t>(in.size()));
+    if (!opened || !in.isOpen() || !in.readAt(0, input) || !in.unchanged()) {
+        qCDebug(lcPlaylist).noquote()
+            << path << "kept: cannot read:"
+            << (opened && !in.isOpen() ? QStringLiteral("too large") : in.errorString());
         return false;
-    // No more than the size known at open: a file that grows while it is read does not grow the read.
-    const qint64 size = in.size();
-    input.resize(static_cast<std::size_t>(std::max<qint64>(size, 0)));
-    qint64 got = 0;
-    while (got < size) {
-        const qint64 n = in.read(reinterpret_cast<char*>(input.data()) + got, size - got);
-        if (n <= 0)
-            break;
-        got += n;
     }
     in.close();
-    input.resize(static_cast<std::size_t>(got));
     part(kFrameRead);
     if (output.isNull())
         output = FrameBuffer::allocate(Lz4FrameDecoder::kDefaultCapacity);
@@ -85,7 +88,7 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
     const std::span<const std::uint8_t> out = output.span();
     std::size_t written = 0;
     const auto writeUpTo = [&](std::size_t end) {
-        if (end - written < kWritePiece && end < out.size())
+        if ((end - written < kWritePiece && end < out.size()) || !file.ok())
             return;
         file.write(out.subspan(written, end - written));
         written = end;
@@ -102,11 +105,16 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
     if (written < decoded)
         file.write(out.subspan(written, decoded - written));
     part(1.0);
-    if (!file.commit()) {
-        qCDebug(lcPlaylist) << path << "kept: its frame could not be written";
+    if (!keepGoing()) {
+        file.abandon();
         return false;
     }
-    QFile::remove(source);
+    if (!file.commit()) {
+        qCDebug(lcPlaylist).noquote() << path << "kept:" << file.errorString();
+        return false;
+    }
+    if (!QFile::remove(source))
+        qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
     qCDebug(lcPlaylist) << path << "decompressed to" << decoded << "bytes";
     return true;
 }
@@ -145,24 +153,12 @@ QString mostCommonRejection(const QStringList& orderedCandidates, const QStringL
 
 QStringList Playlist::getSortedListOfFiles(const QStringList& names)
 {
-    if (names.size() < 2)
-        return names;
-    QStringList sorted = names;
-    // QString's operator< compares UTF-16 code units: no locale, no case folding.
-    std::stable_sort(sorted.begin(), sorted.end());
-    return sorted;
+    return FileListing::sorted(names);
 }
 
 QStringList Playlist::listRecursively(const QString& root)
 {
-    QStringList listing;
-    const QDir base(root);
-    // Without FollowSymlinks the iterator lists a link but never descends into a linked folder.
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        listing.append(base.relativeFilePath(it.next()));
-    return listing;
+    return FileListing::regularFilesBelow(root);
 }
 
 QString Playlist::resolveScanRoot(const QString& downloadsDir, QStringList* listing)
@@ -263,26 +259,40 @@ QList<std::int32_t> Playlist::orderPairs(const QList<std::int32_t>& indexes, std
     return reversed;
 }
 
-int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder, std::stop_token stop,
-                               const PlaylistProgressFn& progress)
+int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder,
+                               const std::function<bool()>& keepGoing, const PlaylistProgressFn& progress)
 {
     const QStringList containers = withExtension(listRecursively(root), QLatin1String("krox"));
     const auto total = static_cast<int>(containers.size());
     report(progress, PlaylistProgress::Phase::Unpacking, 0, total);
     int valid = 0;
-    for (int i = 0; i < total && !stop.stop_requested(); ++i) {
-        if (decoder.processKroxFile(joined(root, containers.at(i)), root).valid)
+    for (int i = 0; i < total; ++i) {
+        if (keepGoing && !keepGoing())
+            break;
+        const QString& path = containers.at(i);
+        const KroxResult result = decoder.processKroxFile(joined(root, path), root, keepGoing);
+        if (result.valid)
             ++valid;
+        if (!result.ok())
+            qCDebug(lcPlaylist).noquote()
+                << path
+                << "not (fully) unpacked:" << (result.failedWrites > 0 ? result.writeError : result.reason);
+        if (keepGoing && !keepGoing())
+            break; // an abandoned container is not done
         report(progress, PlaylistProgress::Phase::Unpacking, i + 1, total);
     }
     return valid;
 }
 
-int Playlist::decompressFrames(const QString& root, std::stop_token stop, const PlaylistProgressFn& progress)
+int Playlist::decompressFrames(const QString& root, const std::function<bool()>& keepGoing,
+                               const PlaylistProgressFn& progress)
 {
     const QStringList frames = withExtension(listRecursively(root), QLatin1String("rgb2"));
     const auto total = static_cast<int>(frames.size());
     report(progress, PlaylistProgress::Phase::Decompressing, 0, total);
+    const std::function<bool()> going = keepGoing ? keepGoing : [] {
+        return true;
+    };
     // Two workers take the frames in order: while one decodes, the other reads or writes, so the
     // pass keeps both cores busy. Each frame is whole work for one worker.
     std::atomic<int> next{0};
@@ -298,15 +308,17 @@ int Playlist::decompressFrames(const QString& root, std::stop_token stop, const 
     const auto work = [&](std::size_t worker) {
         std::vector<std::uint8_t> input;
         FrameBuffer output;
-        while (!stop.stop_requested()) {
+        while (going()) {
             const int i = next.fetch_add(1);
             if (i >= total)
                 return;
-            const bool ok = decompressOne(root, frames.at(i), input, output, [&](double part) {
+            const bool ok = decompressOne(root, frames.at(i), input, output, going, [&](double part) {
                 const std::lock_guard lock(reporting);
                 underWay[worker] = part;
                 tell();
             });
+            if (!going())
+                return; // an abandoned frame is not done
             const std::lock_guard lock(reporting);
             written += ok ? 1 : 0;
             ++finished;
@@ -326,16 +338,18 @@ int Playlist::decompressFrames(const QString& root, std::stop_token stop, const 
 PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
 {
     PlaylistResult result;
-    const std::stop_token& stop = request.stop;
+    const std::function<bool()> keepGoing = [&request] {
+        return !request.stopped();
+    };
     report(request.progress, PlaylistProgress::Phase::Listing, 0, 0);
     const QString root = resolveScanRoot(request.downloadsDir);
     result.symbolicPath = root;
-    result.containersUnpacked = unpackContainers(root, request.kroxDecoder, stop, request.progress);
-    if (!stop.stop_requested())
-        result.framesDecompressed = decompressFrames(root, stop, request.progress);
-    if (stop.stop_requested()) {
+    result.containersUnpacked = unpackContainers(root, request.kroxDecoder, keepGoing, request.progress);
+    if (keepGoing())
+        result.framesDecompressed = decompressFrames(root, keepGoing, request.progress);
+    if (request.stopped()) {
         result.stopped = true;
-        qCDebug(lcPlaylist) << "pass stopped";
+        qCDebug(lcPlaylist) << "pass abandoned";
         return result;
     }
 
@@ -344,7 +358,6 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
         if (isCandidate(path, request.typeFilter))
             candidates.append(path);
     }
-    candidates = getSortedListOfFiles(candidates);
 
     const int sets = countSets(candidates);
     int checked = 0;
@@ -356,7 +369,7 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
     cutIntoSets(
         candidates,
         [&](const QString& path) {
-            if (stop.stop_requested())
+            if (request.stopped())
                 return false;
             failure = PhotoSignature::photoFailure(joined(root, path));
             if (!failure.isEmpty())
@@ -366,16 +379,16 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
         },
         result.sortedList, indexes,
         [&](bool played) {
-            if (stop.stop_requested())
+            if (request.stopped())
                 return;
             if (!played)
                 rejections.append(QStringLiteral("unsigned photos (") + failure + QLatin1Char(')'));
             report(request.progress, PlaylistProgress::Phase::Checking, ++checked, sets);
         });
-    if (stop.stop_requested()) {
+    result.stopped = request.stopped();
+    if (result.stopped) {
         result.sortedList.clear();
-        result.stopped = true;
-        qCDebug(lcPlaylist) << "pass stopped";
+        qCDebug(lcPlaylist) << "pass abandoned";
         return result;
     }
     result.setIndexes = result.sortedList.isEmpty() ? indexes : orderPairs(indexes, request.fifoLifo);

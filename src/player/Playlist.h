@@ -6,9 +6,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <stop_token>
+#include <memory>
 
 namespace qr {
 
@@ -35,9 +36,13 @@ struct PlaylistRequest {
     std::int32_t typeFilter = 3; // `_jpegHeicRgbAllSegMode`: 0 JPEG, 1 HEIC, 2 RGB, 3 all
     std::int32_t fifoLifo = 1;   // `_fifoLifoSegMode`: 0 FIFO, 1 LIFO
     KroxDecoder kroxDecoder;
-    // Asked at every file boundary: a stopped pass finishes the file at hand and hands over nothing.
-    std::stop_token stop;
+    // Set from another thread to abandon the pass: it is looked at between files and between the
+    // pieces of a long copy, so the pass ends soon after whatever it is doing; a file under way is
+    // dropped whole. Null: never.
+    std::shared_ptr<const std::atomic<bool>> stop;
     PlaylistProgressFn progress;
+
+    bool stopped() const { return stop && stop->load(std::memory_order_relaxed); }
 };
 
 // What a playlist pass produced.
@@ -47,7 +52,7 @@ struct PlaylistResult {
     QList<std::int32_t> setIndexes; // `_arrayOfSetIndexes`: first and last position per set, in playing order
     int containersUnpacked = 0;
     int framesDecompressed = 0; // `.rgb2` files turned into `.rgb`
-    bool stopped = false;       // the pass was stopped; the lists are empty
+    bool stopped = false;       // abandoned part way; the lists are empty
     // When no set is playable: the reason most runs of candidates were not played, in words.
     QString rejection;
 };
@@ -62,9 +67,10 @@ public:
     // Plain, case-sensitive, locale-independent order (UTF-16 code units, byte order for ASCII).
     static QStringList getSortedListOfFiles(const QStringList& names);
 
-    // Relative paths of every file and folder below `root`, at any depth. Symbolic links are listed
-    // but links to folders are not followed, so a link loop cannot hang the listing. An unreadable
-    // folder lists nothing.
+    // Relative paths of every regular file (or link to one) below `root`, at any depth, in plain
+    // order. FIFOs, sockets, devices and folders are never listed, whatever their names; links to
+    // folders are not followed, so a link loop cannot hang the listing. An unreadable folder lists
+    // nothing.
     static QStringList listRecursively(const QString& root);
 
     // The scan root: `downloadsDir`, or the target of that symbolic link when the folder lists
@@ -91,16 +97,18 @@ public:
     // FIFO (0) reverses the order of the pairs; LIFO (1) keeps name order.
     static QList<std::int32_t> orderPairs(const QList<std::int32_t>& indexes, std::int32_t fifoLifo);
 
-    // Unpacks every `.krox` container below `root` into `root`; returns how many were valid. Stops
-    // before the next container once `stop` is requested.
-    static int unpackContainers(const QString& root, KroxDecoder& decoder, std::stop_token stop = {},
+    // Unpacks every `.krox` container below `root` into `root`; returns how many were valid. A
+    // container that cannot be read or written ends with a diagnostic and the next one follows.
+    static int unpackContainers(const QString& root, KroxDecoder& decoder,
+                                const std::function<bool()>& keepGoing = {},
                                 const PlaylistProgressFn& progress = {});
     // Decompresses every `.rgb2` frame below `root` into `root`/<its relative path up to ".rgb2">.rgb.
-    // The `.rgb` is written to a temporary file and renamed into place; the `.rgb2` is deleted only
-    // after that succeeded. An undecodable or unreadable `.rgb2` stays where it is and no `.rgb` is
-    // written for it. Returns how many frames were decompressed. Two frames are decompressed at a
-    // time; once `stop` is requested no further frame is started and those under way are finished.
-    static int decompressFrames(const QString& root, std::stop_token stop = {},
+    // The `.rgb` is written through a ReplacingFile; the `.rgb2` is deleted only after that
+    // succeeded. An undecodable or unreadable `.rgb2`, one that changes while it is read, or one whose
+    // `.rgb` cannot be written (a full or read-only disk) stays where it is, no `.rgb` is left for it,
+    // and a diagnostic says why. Returns how many frames were decompressed. Two frames are
+    // decompressed at a time; once `keepGoing` says no, the frames under way are dropped whole.
+    static int decompressFrames(const QString& root, const std::function<bool()>& keepGoing = {},
                                 const PlaylistProgressFn& progress = {});
 
     // The whole pass. Pure apart from the files it reads and writes; runs on any thread.

@@ -1,22 +1,17 @@
 #include "ui/FavouritesFolder.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include "platform/FileListing.h"
+#include "platform/LogCategories.h"
+#include "platform/RegularFile.h"
+#include "platform/ReplacingFile.h"
 
-#include <algorithm>
+#include <QFileInfo>
 
 namespace qr {
 
 QStringList FavouritesFolder::sortedListing(const QString& dir)
 {
-    if (dir.isEmpty())
-        return {};
-    QStringList names = QDir(dir).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
-    std::sort(names.begin(), names.end());
-    return names;
+    return FileListing::names(dir, FileListing::Entries::All);
 }
 
 bool FavouritesFolder::copyInto(const QString& sourceDir, const QString& name, const QString& favoritesDir)
@@ -26,20 +21,14 @@ bool FavouritesFolder::copyInto(const QString& sourceDir, const QString& name, c
     if (sourceDir.isEmpty() || favoritesDir.isEmpty() || fileName.isEmpty() ||
         fileName == QLatin1String("..") || fileName == QLatin1String("."))
         return false;
-    QFile in(QStringLiteral("%1/%2").arg(sourceDir, name));
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = in.readAll();
-    if (in.error() != QFileDevice::NoError)
-        return false;
-    QSaveFile out(QStringLiteral("%1/%2").arg(favoritesDir, fileName));
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (out.write(bytes) != bytes.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    RegularFile in;
+    QString error;
+    if (!in.open(QStringLiteral("%1/%2").arg(sourceDir, name)))
+        error = QStringLiteral("cannot read %1: %2").arg(in.path(), in.errorString());
+    else if (copyFileReplacing(in, QStringLiteral("%1/%2").arg(favoritesDir, fileName), &error))
+        return true;
+    qCDebug(lcPlayer).noquote() << "favourite not copied:" << error;
+    return false;
 }
 
 QList<QUrl> FavouritesFolder::shareItems(const QString& favoritesDir)

@@ -9,6 +9,7 @@
 #include "platform/MainWindow.h"
 #include "platform/StandardFolders.h"
 #include "platform/UserDefaults.h"
+#include "ui/FavouritesFolder.h"
 
 #include <QAction>
 #include <QDir>
@@ -20,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace qr;
 
@@ -218,6 +221,43 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(elsewhere + "/keep.jpg"));
         QVERIFY(QFileInfo(f._pathToFavoritesDir).isDir());
         QVERIFY(!QFileInfo(f._pathToFavoritesDir).isSymLink());
+    }
+
+    // Whatever stands under the name Favorites is removed, the folder is made, and a copy works.
+    void favoritesEntryOfAnyKindIsReplaced_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("regular file") << "file";
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("dangling link") << "dangling";
+        QTest::newRow("link to a file elsewhere") << "link-file";
+    }
+
+    void favoritesEntryOfAnyKindIsReplaced()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir root;
+        const QString app = root.path() + "/app";
+        const QString favorites = app + "/Favorites";
+        QVERIFY(QDir().mkpath(app));
+        writeFile(root.path() + "/keep.jpg", "k");
+        if (kind == "file")
+            writeFile(favorites, "not a folder");
+        else if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(favorites).constData(), 0600), 0);
+        else if (kind == "dangling")
+            QVERIFY(QFile::link(root.path() + "/gone", favorites));
+        else
+            QVERIFY(QFile::link(root.path() + "/keep.jpg", favorites));
+
+        const AppFolders f = AppFolders::prepare(app, QString());
+        QVERIFY(QFileInfo(favorites).isDir() && !QFileInfo(favorites).isSymLink());
+        QVERIFY(f._listOfFilesInFavoritesDir.isEmpty());
+        QVERIFY(FavouritesFolder::copyInto(root.path(), "keep.jpg", favorites));
+        QCOMPARE(FavouritesFolder::sortedListing(favorites), QStringList{"keep.jpg"});
+        QFile kept(root.path() + "/keep.jpg");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("k"));
     }
 
     void emptyAppDirTouchesNothing()

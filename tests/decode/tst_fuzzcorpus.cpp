@@ -44,9 +44,10 @@ void TestFuzzCorpus::replay()
     const QByteArray bytes = file.readAll();
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     // The harness aborts the test when a promise breaks.
-    if (target == QLatin1String("krox"))
+    if (target == QLatin1String("krox")) {
         qr::fuzz::kroxParse(data, static_cast<std::size_t>(bytes.size()));
-    else
+        qr::fuzz::kroxUnpack(data, static_cast<std::size_t>(bytes.size()));
+    } else
         qr::fuzz::lz4Frame(data, static_cast<std::size_t>(bytes.size()));
     QVERIFY(true);
 }

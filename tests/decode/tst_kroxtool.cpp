@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using qr::fixtures::KroxContainer;
 
 namespace {
@@ -63,6 +65,8 @@ private Q_SLOTS:
     void rgb2();
     void bgraPortrait();
     void helpVersionAndUsageErrors();
+    void specialFilesFailAtOnce_data();
+    void specialFilesFailAtOnce();
 };
 
 void TestKroxtool::unpackIntoFolder()
@@ -161,6 +165,59 @@ void TestKroxtool::helpVersionAndUsageErrors()
         QCOMPARE(r.errLines.size(), 1);
         QVERIFY(r.errLines[0].startsWith("kroxtool: "));
     }
+}
+
+// A FIFO or a device given as input is refused at once, not read until it ends (never).
+void TestKroxtool::specialFilesFailAtOnce_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unpack FIFO") << "unpack"
+                                 << "fifo"
+                                 << "x.krox"
+                                 << "not unpacked: cannot read: a FIFO";
+    QTest::newRow("unpack /dev/urandom") << "unpack"
+                                         << "/dev/urandom"
+                                         << "x.krox"
+                                         << "not unpacked: cannot read: a device";
+    QTest::newRow("rgb2 FIFO") << "rgb2"
+                               << "fifo"
+                               << "x.rgb2"
+                               << "cannot read: a FIFO";
+    QTest::newRow("rgb2 /dev/zero") << "rgb2"
+                                    << "/dev/zero"
+                                    << "x.rgb2"
+                                    << "cannot read: a device";
+    QTest::newRow("bgra /dev/zero") << "bgra"
+                                    << "/dev/zero"
+                                    << "x.rgb"
+                                    << "cannot read: a device";
+}
+
+void TestKroxtool::specialFilesFailAtOnce()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, kind);
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else
+        QVERIFY(QFile::link(kind, path));
+    QStringList args{command, path};
+    if (command == "bgra")
+        args << dir.filePath("out.png");
+    const Run r = kroxtool(args);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.errLines.size(), 1);
+    QVERIFY2(r.errLines[0].contains(message), qPrintable(r.errLines[0]));
+    QCOMPARE(
+        QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{name});
 }
 
 QTEST_GUILESS_MAIN(TestKroxtool)

@@ -8,11 +8,24 @@
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <stop_token>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <optional>
+#include <thread>
 #include <utility>
 
 using namespace qr;
@@ -90,6 +103,48 @@ PassFolder makePassFolder(const QString& root, int containers, int frames, int s
     return folder;
 }
 
+// Runs the pass on a thread of its own and waits for it; nothing if it did not end within a minute
+// (the thread is then left behind: it hangs).
+std::optional<PlaylistResult> passOrHang(PlaylistRequest request)
+{
+    auto promise = std::make_shared<std::promise<PlaylistResult>>();
+    std::future<PlaylistResult> future = promise->get_future();
+    std::thread([promise, request]() mutable {
+        promise->set_value(Playlist::generatePlaylist(request));
+    }).detach();
+    if (future.wait_for(std::chrono::minutes(1)) != std::future_status::ready)
+        return std::nullopt;
+    return future.get();
+}
+
+bool makeSocket(const QString& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray native = QFile::encodeName(path);
+    if (fd < 0 || native.size() >= static_cast<qsizetype>(sizeof addr.sun_path))
+        return false;
+    std::memcpy(addr.sun_path, native.constData(), static_cast<std::size_t>(native.size()));
+    return ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+}
+
+// A small container of ten photos of set `set`, first and last signed.
+QByteArray kroxOfTen(int set, const QString& scratch)
+{
+    fixtures::KroxContainer container;
+    container.setNumber = set;
+    container.firstPhoto = 1;
+    for (int i = 0; i < 10; ++i) {
+        const QString photo = scratch + QStringLiteral("/p%1.jpg").arg(i);
+        if (!fixtures::makeJpeg(photo, i == 0 || i == 9 ? fixtures::signature("10.1") : QString(), {16, 16},
+                                i))
+            return {};
+        container.entries.append({1, readAll(photo)});
+    }
+    return container.bytes();
+}
+
 } // namespace
 
 class TestPlaylist : public QObject {
@@ -116,6 +171,11 @@ private Q_SLOTS:
     void stoppedPassLeavesWholeFiles();
     void nothingPlayableGivesCommonestReason_data();
     void nothingPlayableGivesCommonestReason();
+    void specialEntriesDoNotStopPass_data();
+    void specialEntriesDoNotStopPass();
+    void fileVanishingBeforeItIsReadEndsOnlyThatFile();
+    void stoppedPassWritesNothing();
+    void largeFolderReadsOnlyEndsOfRuns();
 };
 
 void TestPlaylist::sortedList_data()
@@ -370,16 +430,173 @@ void TestPlaylist::listingDoesNotFollowFolderLinks()
     QVERIFY(QFile::link(outside.path(), dir.filePath("elsewhere")));
     QElapsedTimer clock;
     clock.start();
-    QStringList listing = Playlist::listRecursively(dir.path());
-    listing.sort();
-    QCOMPARE(listing, (QStringList{"a", "a/b", "a/b/file", "a/b/loop", "elsewhere"}));
+    // Only regular files are listed; the links to folders are neither listed nor followed.
+    QCOMPARE(Playlist::listRecursively(dir.path()), QStringList{"a/b/file"});
 
     // A Downloads folder that is itself a link to a folder is scanned through the link.
     const QString link = outside.filePath("downloads-link");
     QVERIFY(QFile::link(dir.path(), link));
     QStringList rootListing;
     QCOMPARE(Playlist::resolveScanRoot(link, &rootListing), link);
-    QCOMPARE(rootListing.size(), 5);
+    QCOMPARE(rootListing, QStringList{"a/b/file"});
+}
+
+// Entries that are not regular files, under names the pass looks for, next to a playable set: the
+// pass finishes, plays the set, and leaves them as they are.
+void TestPlaylist::specialEntriesDoNotStopPass_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("FIFO x.krox") << "fifo"
+                                 << "x.krox";
+    QTest::newRow("FIFO x.rgb2") << "fifo"
+                                 << "x.rgb2";
+    QTest::newRow("FIFO as a photo of the set") << "fifo"
+                                                << "kro_001_011_01.jpg";
+    QTest::newRow("socket x.krox") << "socket"
+                                   << "x.krox";
+    QTest::newRow("link to /dev/zero x.rgb2") << "/dev/zero"
+                                              << "x.rgb2";
+    QTest::newRow("link to /dev/urandom x.krox") << "/dev/urandom"
+                                                 << "x.krox";
+    QTest::newRow("link to /dev/urandom as a photo") << "/dev/urandom"
+                                                     << "kro_001_011_01.jpg";
+    QTest::newRow("folder x.krox") << "folder"
+                                   << "x.krox";
+    QTest::newRow("folder x.rgb2") << "folder"
+                                   << "x.rgb2";
+}
+
+void TestPlaylist::specialEntriesDoNotStopPass()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    writeJpegSet(dir.path(), setNames(1, 10), fixtures::signature("10.1"));
+    const QString path = dir.filePath(name);
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == "socket")
+        QVERIFY(makeSocket(path));
+    else if (kind == "folder")
+        QVERIFY(QDir().mkpath(path + "/inner"));
+    else
+        QVERIFY(QFile::link(kind, path));
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    const std::optional<PlaylistResult> result = passOrHang(request);
+    QVERIFY2(result, "the pass did not finish");
+    QCOMPARE(result->sortedList, setNames(1, 10));
+    QCOMPARE(result->setIndexes, (IndexList{0, 9}));
+    QCOMPARE(result->containersUnpacked + result->framesDecompressed, 0);
+    QCOMPARE(QDir(dir.path())
+                 .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)
+                 .size(),
+             11);
+    QVERIFY(QFileInfo(path).exists() || QFileInfo(path).isSymLink());
+}
+
+// A container and a frame removed after the listing and before they are read: each ends with
+// itself, and the next file is processed.
+void TestPlaylist::fileVanishingBeforeItIsReadEndsOnlyThatFile()
+{
+    QTemporaryDir dir;
+    QTemporaryDir scratch;
+    const QByteArray container = kroxOfTen(5, scratch.path());
+    QVERIFY(!container.isEmpty());
+    writeRaw(dir.filePath("a.krox"), container);
+    writeRaw(dir.filePath("b.krox"), container);
+    const QByteArray frame = fixtures::pattern(3000, 1);
+    writeRaw(dir.filePath("kro_07_001_01.rgb2"), Lz4FrameEncoder::encode(frame, 1024));
+    writeRaw(dir.filePath("kro_07_002_01.rgb2"), Lz4FrameEncoder::encode(frame, 1024));
+
+    // Asked before each file: the first time, the first file goes.
+    QString doomed;
+    const auto removeFirst = [&doomed] {
+        if (!doomed.isEmpty())
+            QFile::remove(std::exchange(doomed, QString()));
+        return true;
+    };
+    KroxDecoder decoder(scratch.path());
+    doomed = dir.filePath("a.krox");
+    QCOMPARE(Playlist::unpackContainers(dir.path(), decoder, removeFirst), 1);
+    QVERIFY(!QFile::exists(dir.filePath("a.krox")));
+    QVERIFY(QFile::exists(dir.filePath("krox_005_001.jpg")) &&
+            QFile::exists(dir.filePath("krox_005_010.jpg")));
+
+    doomed = dir.filePath("kro_07_001_01.rgb2");
+    QCOMPARE(Playlist::decompressFrames(dir.path(), removeFirst), 1);
+    QVERIFY(!QFile::exists(dir.filePath("kro_07_001_01.rgb")));
+    QCOMPARE(readAll(dir.filePath("kro_07_002_01.rgb")), frame);
+}
+
+// An abandoned pass stops before its next file: nothing is unpacked, decompressed or removed.
+void TestPlaylist::stoppedPassWritesNothing()
+{
+    QTemporaryDir dir;
+    QTemporaryDir scratch;
+    const QByteArray container = kroxOfTen(5, scratch.path());
+    writeRaw(dir.filePath("a.krox"), container);
+    writeRaw(dir.filePath("kro_07_001_01.rgb2"), Lz4FrameEncoder::encode(fixtures::pattern(3000, 1), 1024));
+    writeJpegSet(dir.path(), setNames(1, 10), fixtures::signature("10.1"));
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.stop = std::make_shared<std::atomic<bool>>(true);
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QVERIFY(result.stopped);
+    QCOMPARE(result.containersUnpacked, 0);
+    QCOMPARE(result.framesDecompressed, 0);
+    QVERIFY(result.setIndexes.isEmpty());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 12);
+}
+
+// 200 sets of 45 photos: the pass opens the first and last photo of each run and nothing else
+// (every open in the folder is counted by inotify).
+void TestPlaylist::largeFolderReadsOnlyEndsOfRuns()
+{
+    QTemporaryDir dir;
+    QTemporaryDir scratch;
+    const QString signedPhoto = scratch.filePath("signed.jpg");
+    QVERIFY(fixtures::makeJpeg(signedPhoto, fixtures::signature("10.1"), {16, 16}));
+    const QByteArray signedBytes = readAll(signedPhoto);
+    QSet<QString> ends;
+    for (int set = 1; set <= 200; ++set) {
+        const QStringList names = setNames(set, 45);
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const bool end = i == 0 || i == names.size() - 1;
+            // The photos between hold nothing at all: reading one would fail its set.
+            writeRaw(dir.filePath(names.at(i)), end ? signedBytes : QByteArray());
+            if (end)
+                ends.insert(names.at(i));
+        }
+    }
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(dir.path()).constData(), IN_OPEN) >= 0);
+
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QCOMPARE(result.sortedList.size(), 200 * 45);
+    QCOMPARE(result.setIndexes.size(), 400);
+
+    QSet<QString> opened;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(watch, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            QVERIFY(!(event->mask & IN_Q_OVERFLOW));
+            if (event->len > 0)
+                opened.insert(QFile::decodeName(event->name));
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::close(watch);
+    QCOMPARE(opened.size(), ends.size());
+    QCOMPARE(opened, ends);
 }
 
 void TestPlaylist::passReportsProgressInOrder_data()
@@ -475,15 +692,15 @@ void TestPlaylist::stoppedPassLeavesWholeFiles()
     constexpr int kFrames = 12;
     QTemporaryDir dir;
     const PassFolder folder = makePassFolder(dir.path(), kContainers, kFrames, 2);
-    std::stop_source stop;
+    auto stop = std::make_shared<std::atomic<bool>>(false);
     PlaylistProgress last;
     PlaylistRequest request;
     request.downloadsDir = dir.path();
-    request.stop = stop.get_token();
+    request.stop = stop;
     request.progress = [&](const PlaylistProgress& p) {
         last = p;
         if (static_cast<int>(p.phase) == phase && p.done == afterDone)
-            stop.request_stop();
+            stop->store(true);
     };
     const PlaylistResult result = Playlist::generatePlaylist(request);
     QVERIFY(result.stopped);

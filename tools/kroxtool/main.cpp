@@ -1,9 +1,10 @@
 // kroxtool: the player's decoders on the command line, for scripting and for many containers.
 
-#include "decode/FileWriter.h"
 #include "decode/KroxDecoder.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "decode/RawFrame.h"
+#include "platform/RegularFile.h"
+#include "platform/ReplacingFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -55,15 +56,13 @@ int usageError(const QString& message)
     return kUsage;
 }
 
+// Only a regular file is read, and never past the size it had when opened: a FIFO or a device
+// given by mistake fails at once instead of blocking or streaming forever.
 std::optional<QByteArray> readWhole(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return std::nullopt;
-    }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    qr::RegularFile file;
+    QByteArray bytes;
+    if (!file.open(path) || !file.readAll(bytes)) {
         *error = file.errorString();
         return std::nullopt;
     }
@@ -111,7 +110,7 @@ int unpack(const QStringList& args)
                 (r.filesWritten() == 0 ? QStringLiteral(", not unpacked: ") : QStringLiteral(", stopped: ")) +
                 r.reason;
         if (r.failedWrites > 0)
-            line += QStringLiteral(", %1 could not be written").arg(r.failedWrites);
+            line += QStringLiteral(", %1 could not be written (%2)").arg(r.failedWrites).arg(r.writeError);
         say(line);
         if (!r.ok())
             status = kFailed;
@@ -166,8 +165,8 @@ int rgb2(const QStringList& args)
         } else if (frame.empty()) {
             say(QStringLiteral("%1: not decodable, nothing written").arg(file));
             status = kFailed;
-        } else if (!qr::writeFileReplacing(target, frame.span())) {
-            say(QStringLiteral("%1: cannot write %2").arg(file, target));
+        } else if (!qr::writeFileReplacing(target, frame.span(), &error)) {
+            say(QStringLiteral("%1: %2").arg(file, error));
             status = kFailed;
         } else {
             say(QStringLiteral("%1: %2 bytes written to %3").arg(file).arg(frame.size()).arg(target));

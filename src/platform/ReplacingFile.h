@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace qr {
+
+class RegularFile;
+
+// The program's one way of writing a file that may replace another: the bytes go to a hidden
+// temporary file in the target's folder, which is flushed to disk and renamed over the target only
+// when complete. So a target is only ever replaced by a completely written file, and a write that
+// fails (a full disk, a read-only folder) or is abandoned leaves nothing behind: no partial or
+// empty file and the old target untouched. errorString() says what failed.
+class ReplacingFile {
+public:
+    explicit ReplacingFile(const QString& targetPath);
+    ~ReplacingFile();
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    // False when the temporary file could not be created or a write failed.
+    bool ok() const { return ok_; }
+    bool write(std::span<const std::uint8_t> bytes);
+    // Closes the file and renames it over the target (or over `finalPath`, a path in the same
+    // folder). False, with nothing left behind, when anything failed.
+    bool commit();
+    bool commitAs(const QString& finalPath);
+    // Drops what was written; the target stays as it was.
+    void abandon();
+
+    // Empty while everything succeeded.
+    const QString& errorString() const { return error_; }
+
+private:
+    bool fail(const QString& what);
+
+    QString target_;
+    QFile temp_;
+    QString error_;
+    bool ok_ = false;
+    bool done_ = false;
+};
+
+// Writes `bytes` as the whole content of `path` through a ReplacingFile.
+bool writeFileReplacing(const QString& path, std::span<const std::uint8_t> bytes, QString* error = nullptr);
+
+// Copies the whole of `source` (as it was when opened) to `path` through a ReplacingFile, in pieces
+// of at most 1 MiB. Fails, leaving nothing behind, when the source changed while it was read.
+// `keepGoing`, when given, is asked between pieces; false abandons the copy.
+bool copyFileReplacing(RegularFile& source, const QString& path, QString* error = nullptr,
+                       const std::function<bool()>& keepGoing = {});
+
+} // namespace qr
