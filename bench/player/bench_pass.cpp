@@ -3,7 +3,8 @@
 //
 //   bench_pass [--benchmark_filter=...] [--frames=N] [--fixtures=DIR]
 //
-// BM_CpOutput copies the N decompressed frames with one `cp`; BM_DecompressFrames runs the pass's
+// BM_CpOutput copies the N decompressed frames with one `cp` (BM_CpOutputThenSync also flushes the
+// copies to disk, as the pass flushes each file it writes); BM_DecompressFrames runs the pass's
 // stage (Playlist::decompressFrames) over the N compressed frames; BM_DecompressOneAtATime does the
 // same work one frame after the other (read, decode into a fresh buffer, write, delete), as a
 // single thread would. BM_InterleavedRatios runs all three back to back per iteration and reports
@@ -116,6 +117,17 @@ bool runCp(const QString& work)
     return QProcess::execute(QStringLiteral("cp"), args + QStringList{work}) == 0;
 }
 
+// cp, then the copies flushed to disk, as the pass's writer flushes each file before renaming it.
+bool runCpSync(const QString& work)
+{
+    if (!runCp(work))
+        return false;
+    QStringList copies;
+    for (int i = 1; i <= g_frames; ++i)
+        copies.append(work + "/" + frameName(i, "rgb"));
+    return QProcess::execute(QStringLiteral("sync"), copies) == 0;
+}
+
 bool runPass(const QString& work)
 {
     return Playlist::decompressFrames(work) == g_frames;
@@ -186,14 +198,16 @@ double median(std::vector<double> v)
 // machine touches all of them alike; the counters are the medians of the per-iteration ratios.
 void BM_InterleavedRatios(benchmark::State& state)
 {
-    std::vector<double> pass, oneAtATime, passCpu, oneCpu;
+    std::vector<double> pass, oneAtATime, passCpu, oneCpu, passSync;
     bool ok = true;
     for (auto _ : state) {
         const Cost cp = seconds(runCp, false, ok);
         const Cost p = seconds(runPass, true, ok);
+        const Cost s = seconds(runCpSync, false, ok);
         const Cost o = seconds(runOneAtATime, true, ok);
         const Cost cp2 = seconds(runCp, false, ok);
-        state.SetIterationTime(cp.wall + p.wall + o.wall + cp2.wall);
+        state.SetIterationTime(cp.wall + p.wall + s.wall + o.wall + cp2.wall);
+        passSync.push_back(p.wall / s.wall);
         pass.push_back(2 * p.wall / (cp.wall + cp2.wall));
         oneAtATime.push_back(2 * o.wall / (cp.wall + cp2.wall));
         passCpu.push_back(2 * p.cpu / (cp.cpu + cp2.cpu));
@@ -205,10 +219,15 @@ void BM_InterleavedRatios(benchmark::State& state)
     state.counters["pass_over_cp"] = median(pass);
     state.counters["one_at_a_time_over_cp"] = median(oneAtATime);
     state.counters["pass_cpu_over_cp"] = median(passCpu);
+    state.counters["pass_over_cp_sync"] = median(passSync);
     state.counters["one_at_a_time_cpu_over_cp"] = median(oneCpu);
 }
 
 BENCHMARK_TEMPLATE(timed, runCp, false)->Name("BM_CpOutput")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_TEMPLATE(timed, runCpSync, false)
+    ->Name("BM_CpOutputThenSync")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(timed, runPass, true)
     ->Name("BM_DecompressFrames")
     ->Unit(benchmark::kMillisecond)
