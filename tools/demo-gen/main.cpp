@@ -6,11 +6,11 @@
 #include "SignedPhotoWriter.h"
 #include "decode/KroxWriter.h"
 #include "decode/Lz4FrameEncoder.h"
+#include "platform/ReplacingFile.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QGuiApplication>
-#include <QSaveFile>
 
 #include <cstdio>
 
@@ -20,8 +20,9 @@ namespace {
 
 bool writeWhole(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile f(path);
-    return !bytes.isEmpty() && f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit();
+    return !bytes.isEmpty() &&
+           writeFileReplacing(path, std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                              static_cast<std::size_t>(bytes.size())));
 }
 
 QByteArray rawRgb(const QImage& image)
