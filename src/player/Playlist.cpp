@@ -91,7 +91,7 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
     const std::span<const std::uint8_t> out = output.span();
     std::size_t written = 0;
     const auto writeUpTo = [&](std::size_t end) {
-        if ((end - written < kWritePiece && end < out.size()) || !file.ok())
+        if ((end - written < kWritePiece && end < out.size()) || !file.ok() || !keepGoing())
             return;
         for (std::size_t at = written; at < end; at += kSyscallPiece)
             file.write(out.subspan(at, std::min(kSyscallPiece, end - at)));
@@ -106,13 +106,13 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
         qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
         return false;
     }
-    if (written < decoded)
-        file.write(out.subspan(written, decoded - written));
-    part(1.0);
     if (!keepGoing()) {
         file.abandon();
         return false;
     }
+    for (std::size_t at = written; at < decoded; at += kSyscallPiece)
+        file.write(out.subspan(at, std::min(kSyscallPiece, decoded - at)));
+    part(1.0);
     if (!file.commit()) {
         qCDebug(lcPlaylist).noquote() << path << "kept:" << file.errorString();
         return false;
