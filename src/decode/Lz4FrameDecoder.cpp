@@ -23,6 +23,12 @@ constexpr std::size_t kMaxDictionary = 64 * 1024;
 
 std::size_t Lz4FrameDecoder::decodeInto(std::span<const std::uint8_t> input, std::span<std::uint8_t> output)
 {
+    return decodeInto(input, output, {});
+}
+
+std::size_t Lz4FrameDecoder::decodeInto(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                                        const std::function<void(std::size_t decoded)>& decoded)
+{
     const std::uint8_t* const in = input.data();
     const std::size_t inSize = input.size();
     std::uint8_t* const out = output.data();
@@ -59,6 +65,8 @@ std::size_t Lz4FrameDecoder::decodeInto(std::span<const std::uint8_t> input, std
                     return 0;
                 outPos += decodedSize;
                 inPos += encodedSize;
+                if (decoded)
+                    decoded(outPos);
                 break;
             }
             // The block does not fit: keep what fits, as the platform's decoder does, and stop.
@@ -85,6 +93,8 @@ std::size_t Lz4FrameDecoder::decodeInto(std::span<const std::uint8_t> input, std
             if (copied < size)
                 return capacity;
             inPos += size;
+            if (decoded)
+                decoded(outPos);
             break;
         }
         default:

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 namespace qr {
@@ -36,6 +37,12 @@ public:
     // capacity. Returns the number of bytes written, 0 when the stream is undecodable. Bytes of
     // `output` beyond the returned count are unspecified.
     static std::size_t decodeInto(std::span<const std::uint8_t> input, std::span<std::uint8_t> output);
+    // The same, calling `decoded` with the length of the output so far after every block (at most
+    // 1 MiB each from the phone), so that a caller can write each piece while it is still in the
+    // cache. A stream found undecodable later still gives 0: pieces already handed on are not valid
+    // until the end.
+    static std::size_t decodeInto(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                                  const std::function<void(std::size_t decoded)>& decoded);
 };
 
 } // namespace qr

@@ -154,8 +154,17 @@ void PlayerEngine::drainResults()
         passes.swap(passesDone_);
     }
     for (const PassDone& pass : passes) {
-        if (pass.generation == passGeneration_)
-            takePlaylist(pass.result);
+        if (pass.generation != passGeneration_)
+            continue;
+        passRunning_ = false;
+        if (pass.result.stopped) {
+            Q_EMIT playlistPassEnded(PassEnd::Stopped, QString());
+            continue;
+        }
+        takePlaylist(pass.result);
+        Q_EMIT playlistPassEnded(pass.result.setIndexes.isEmpty() ? PassEnd::NothingPlayable
+                                                                  : PassEnd::Played,
+                                 pass.result.rejection);
     }
     jobsDone_ += static_cast<int>(done.size());
     for (const Done& d : done) {
@@ -195,6 +204,27 @@ void PlayerEngine::drainResults()
 
 // Playlist --------------------------------------------------------------------------------------
 
+bool PlayerEngine::stopPlaylistPass()
+{
+    if (!passRunning_ || !passStop_)
+        return false;
+    passStop_->store(true);
+    return true;
+}
+
+void PlayerEngine::deliverProgress()
+{
+    std::optional<PlaylistProgress> progress;
+    {
+        const std::lock_guard lock(progressLock_);
+        if (progressGeneration_ == passGeneration_)
+            progress.swap(progress_);
+        progress_.reset();
+    }
+    if (progress && passRunning_)
+        Q_EMIT playlistProgress(*progress);
+}
+
 void PlayerEngine::generatePlaylistButtonAction()
 {
     // Playback of the old playlist ends here: its timer, its pending preparations and its sets.
@@ -224,6 +254,26 @@ void PlayerEngine::generatePlaylistButtonAction()
         passStop_->store(true);
     passStop_ = std::make_shared<std::atomic<bool>>(false);
     pass.request.stop = passStop_;
+    {
+        const std::lock_guard lock(progressLock_);
+        progress_.reset();
+        progressGeneration_ = pass.generation;
+    }
+    // Runs on the pass's threads: keeps only the newest report and wakes the main thread once for
+    // all reports that arrive before it looks.
+    pass.request.progress = [this, generation = pass.generation](const PlaylistProgress& p) {
+        bool wake = false;
+        {
+            const std::lock_guard lock(progressLock_);
+            if (progressGeneration_ != generation)
+                return;
+            wake = !progress_.has_value();
+            progress_ = p;
+        }
+        if (wake)
+            QMetaObject::invokeMethod(this, "deliverProgress", Qt::QueuedConnection);
+    };
+    passRunning_ = true;
     dropQueuedJobs();
     {
         const std::lock_guard lock(mailbox_);

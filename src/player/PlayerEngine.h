@@ -39,6 +39,10 @@ class PlayerEngine : public QObject {
     Q_OBJECT
 public:
     // `display` must outlive the engine. Without a timer the engine makes a QtRenderTimer.
+    // How a playlist pass ended.
+    enum class PassEnd { Played, NothingPlayable, Stopped };
+    Q_ENUM(PassEnd)
+
     explicit PlayerEngine(PlayerDisplay* display, std::unique_ptr<RenderTimer> timer = nullptr,
                           QObject* parent = nullptr);
     // Drops queued preparation and waits for the work already running.
@@ -51,8 +55,14 @@ public:
 
     // Playlist. The display removes the "Generate Playlist" button itself, then calls this: it clears
     // the views, lists and slots and starts the pass on the pool. When the pass is done, the first set
-    // starts on the main thread and the display gets playlistPassFinished().
+    // starts on the main thread and the display gets playlistPassFinished(). A pass still running is
+    // abandoned for the new one.
     void generatePlaylistButtonAction();
+    // A pass has been started and its end has not been handed over yet.
+    bool playlistPassRunning() const { return passRunning_; }
+    // Asks the running pass to stop at its next file boundary; it then ends with
+    // playlistPassEnded(Stopped) and hands over nothing. False when no pass runs.
+    bool stopPlaylistPass();
     // Installs a finished pass and starts its first set: what the pass hands to the scheduler.
     void takePlaylist(const PlaylistResult& result);
 
@@ -92,10 +102,17 @@ Q_SIGNALS:
     void preparationFinished();
     // A playlist pass has been installed.
     void playlistTaken();
+    // The running pass's latest progress; coalesced, so a slow receiver sees the newest state only.
+    void playlistProgress(const qr::PlaylistProgress& progress);
+    // How a pass ended (after playlistTaken() for a pass that was handed over). `rejection` says why
+    // nothing is playable when the pass found no playable set.
+    void playlistPassEnded(qr::PlayerEngine::PassEnd end, const QString& rejection);
 
 private Q_SLOTS:
     // Takes the finished work out of the mailbox (queued from the pool).
     void drainResults();
+    // Forwards the pass's newest progress (queued from the pass).
+    void deliverProgress();
 
 private:
     enum class ArmMode { FromNow, Chained };
@@ -188,6 +205,12 @@ private:
     std::optional<Pass> pass_;
     std::vector<Done> done_;
     std::vector<PassDone> passesDone_;
+    // Whether a pass runs (main thread), and its newest progress, handed over under its own lock:
+    // the pass reports far more often than the main thread looks.
+    bool passRunning_ = false;
+    std::mutex progressLock_;
+    std::optional<PlaylistProgress> progress_;
+    std::uint64_t progressGeneration_ = 0;
     Runner runner_{this};
     QThreadPool pool_; // last: destroyed (and waited for) first
 };

@@ -12,7 +12,12 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <mutex>
 #include <span>
+#include <thread>
+#include <vector>
 
 namespace qr {
 
@@ -36,6 +41,117 @@ QStringList withExtension(const QStringList& listing, QLatin1String ext)
 
 // The largest `.rgb2` read: the LZ4 bound of the largest raw frame, with room for block headers.
 constexpr std::int64_t kMaxRgb2Bytes = std::int64_t{40} << 20;
+
+void report(const PlaylistProgressFn& progress, PlaylistProgress::Phase phase, int done, int total)
+{
+    if (progress)
+        progress({phase, done, total, total > 0 ? static_cast<double>(done) / total : 0.0});
+}
+
+// A frame's parts of its item's progress: read, then decoded and written piece by piece.
+constexpr double kFrameRead = 0.1;
+constexpr std::size_t kWritePiece = std::size_t{1} << 20;
+// Each piece goes to the kernel in writes of this size: measured here (bench_pass), writes of 1 MiB
+// or more cost the kernel about twice the processor time of 256 KiB ones for the same bytes.
+constexpr std::size_t kSyscallPiece = std::size_t{256} << 10;
+
+// Decompresses one `.rgb2` into its `.rgb` beside it and deletes the `.rgb2` once the `.rgb` is in
+// place. `input` and `output` are the caller's buffers, reused from frame to frame (a fresh
+// frame-sized buffer costs more in page faults than the decoding).
+bool decompressOne(const QString& root, const QString& path, std::vector<std::uint8_t>& input,
+                   FrameBuffer& output, const std::function<bool()>& keepGoing,
+                   const std::function<void(double)>& part)
+{
+    const QString source = joined(root, path);
+    RegularFile in;
+    const bool opened = in.open(source);
+    if (opened && in.size() > kMaxRgb2Bytes)
+        in.close();
+    if (opened && in.isOpen())
+        input.resize(static_cast<std::size_t>(in.size()));
+    if (!opened || !in.isOpen() || !in.readAt(0, input) || !in.unchanged()) {
+        qCDebug(lcPlaylist).noquote()
+            << path << "kept: cannot read:"
+            << (opened && !in.isOpen() ? QStringLiteral("too large") : in.errorString());
+        return false;
+    }
+    in.close();
+    part(kFrameRead);
+    if (output.isNull())
+        output = FrameBuffer::allocate(Lz4FrameDecoder::kDefaultCapacity);
+    if (output.isNull()) {
+        qCDebug(lcPlaylist) << path << "kept: no memory for its frame";
+        return false;
+    }
+    // Each piece is written as soon as it is decoded, while it is still in the cache; the file is
+    // renamed into place only when the whole stream decoded.
+    const QString target =
+        joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb"));
+    ReplacingFile file(target);
+    const std::span<const std::uint8_t> out = output.span();
+    std::size_t written = 0;
+    const auto writeUpTo = [&](std::size_t end) {
+        if ((end - written < kWritePiece && end < out.size()) || !file.ok() || !keepGoing())
+            return;
+        for (std::size_t at = written; at < end; at += kSyscallPiece)
+            file.write(out.subspan(at, std::min(kSyscallPiece, end - at)));
+        written = end;
+        // The output's size is known only at the end; the input read so far stands for it.
+        part(kFrameRead + (1.0 - kFrameRead) *
+                              std::min(1.0, static_cast<double>(end) / Lz4FrameDecoder::kDefaultCapacity));
+    };
+    const std::size_t decoded = Lz4FrameDecoder::decodeInto(input, output.span(), writeUpTo);
+    // An undecodable frame keeps its `.rgb2`: an empty `.rgb` would only replace it by nothing.
+    if (decoded == 0) {
+        qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
+        return false;
+    }
+    if (!keepGoing()) {
+        file.abandon();
+        return false;
+    }
+    for (std::size_t at = written; at < decoded; at += kSyscallPiece)
+        file.write(out.subspan(at, std::min(kSyscallPiece, decoded - at)));
+    part(1.0);
+    if (!file.commit()) {
+        qCDebug(lcPlaylist).noquote() << path << "kept:" << file.errorString();
+        return false;
+    }
+    if (!QFile::remove(source))
+        qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
+    qCDebug(lcPlaylist) << path << "decompressed to" << decoded << "bytes";
+    return true;
+}
+
+// The reason shared by most runs of candidates that were not played: too short, or one of the
+// signature failures in `unsigned_` (one entry per unplayed run of ten or more).
+QString mostCommonRejection(const QStringList& orderedCandidates, const QStringList& unsigned_)
+{
+    if (orderedCandidates.isEmpty())
+        return QStringLiteral("no photo of the chosen type is named kro_\u2026 or krox_\u2026");
+    QStringList reasons = unsigned_;
+    const QString shortRun = QStringLiteral("fewer than %1 photos in a set").arg(Playlist::kMinPhotosPerSet);
+    qsizetype runStart = 0;
+    while (runStart < orderedCandidates.size()) {
+        const QString key = Playlist::setKey(orderedCandidates.at(runStart));
+        qsizetype runEnd = runStart + 1;
+        while (runEnd < orderedCandidates.size() && Playlist::setKey(orderedCandidates.at(runEnd)) == key)
+            ++runEnd;
+        if (runEnd - runStart < Playlist::kMinPhotosPerSet)
+            reasons.append(shortRun);
+        runStart = runEnd;
+    }
+    QString best;
+    qsizetype bestCount = 0;
+    for (const QString& reason : reasons) {
+        const qsizetype count = reasons.count(reason);
+        if (count > bestCount) {
+            best = reason;
+            bestCount = count;
+        }
+    }
+    return best;
+}
 
 } // namespace
 
@@ -88,7 +204,7 @@ bool Playlist::isCandidate(const QString& relativePath, std::int32_t typeFilter)
 
 void Playlist::cutIntoSets(const QStringList& orderedCandidates,
                            const std::function<bool(const QString&)>& signed_, QStringList& playlist,
-                           QList<std::int32_t>& indexes)
+                           QList<std::int32_t>& indexes, const std::function<void(bool played)>& checked)
 {
     qsizetype runStart = 0;
     while (runStart < orderedCandidates.size()) {
@@ -105,13 +221,33 @@ void Playlist::cutIntoSets(const QStringList& orderedCandidates,
             const auto last = static_cast<std::int32_t>(first + length - 1);
             for (qsizetype i = runStart; i < runEnd; ++i)
                 playlist.append(orderedCandidates.at(i));
-            if (signed_(orderedCandidates.at(runStart)) && signed_(orderedCandidates.at(runEnd - 1))) {
+            const bool played =
+                signed_(orderedCandidates.at(runStart)) && signed_(orderedCandidates.at(runEnd - 1));
+            if (played) {
                 indexes.append(first);
                 indexes.append(last);
             }
+            if (checked)
+                checked(played);
         }
         runStart = runEnd;
     }
+}
+
+int Playlist::countSets(const QStringList& orderedCandidates)
+{
+    int sets = 0;
+    qsizetype runStart = 0;
+    while (runStart < orderedCandidates.size()) {
+        const QString key = setKey(orderedCandidates.at(runStart));
+        qsizetype runEnd = runStart + 1;
+        while (runEnd < orderedCandidates.size() && setKey(orderedCandidates.at(runEnd)) == key)
+            ++runEnd;
+        if (runEnd - runStart >= kMinPhotosPerSet)
+            ++sets;
+        runStart = runEnd;
+    }
+    return sets;
 }
 
 QList<std::int32_t> Playlist::orderPairs(const QList<std::int32_t>& indexes, std::int32_t fifoLifo)
@@ -128,12 +264,16 @@ QList<std::int32_t> Playlist::orderPairs(const QList<std::int32_t>& indexes, std
 }
 
 int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder,
-                               const std::function<bool()>& keepGoing)
+                               const std::function<bool()>& keepGoing, const PlaylistProgressFn& progress)
 {
+    const QStringList containers = withExtension(listRecursively(root), QLatin1String("krox"));
+    const auto total = static_cast<int>(containers.size());
+    report(progress, PlaylistProgress::Phase::Unpacking, 0, total);
     int valid = 0;
-    for (const QString& path : withExtension(listRecursively(root), QLatin1String("krox"))) {
+    for (int i = 0; i < total; ++i) {
         if (keepGoing && !keepGoing())
             break;
+        const QString& path = containers.at(i);
         const KroxResult result = decoder.processKroxFile(joined(root, path), root, keepGoing);
         if (result.valid)
             ++valid;
@@ -141,47 +281,62 @@ int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder,
             qCDebug(lcPlaylist).noquote()
                 << path
                 << "not (fully) unpacked:" << (result.failedWrites > 0 ? result.writeError : result.reason);
+        if (keepGoing && !keepGoing())
+            break; // an abandoned container is not done
+        report(progress, PlaylistProgress::Phase::Unpacking, i + 1, total);
     }
     return valid;
 }
 
-int Playlist::decompressFrames(const QString& root, const std::function<bool()>& keepGoing)
+int Playlist::decompressFrames(const QString& root, const std::function<bool()>& keepGoing,
+                               const PlaylistProgressFn& progress)
 {
-    int done = 0;
-    for (const QString& path : withExtension(listRecursively(root), QLatin1String("rgb2"))) {
-        if (keepGoing && !keepGoing())
-            break;
-        const QString source = joined(root, path);
-        RegularFile in;
-        QByteArray bytes;
-        if (!in.open(source) || !in.readAll(bytes, kMaxRgb2Bytes)) {
-            qCDebug(lcPlaylist).noquote() << path << "kept: cannot read:" << in.errorString();
-            continue;
+    const QStringList frames = withExtension(listRecursively(root), QLatin1String("rgb2"));
+    const auto total = static_cast<int>(frames.size());
+    report(progress, PlaylistProgress::Phase::Decompressing, 0, total);
+    const std::function<bool()> going = keepGoing ? keepGoing : [] {
+        return true;
+    };
+    // Two workers take the frames in order: while one decodes, the other reads or writes, so the
+    // pass keeps both cores busy. Each frame is whole work for one worker.
+    std::atomic<int> next{0};
+    std::mutex reporting;
+    int finished = 0;
+    int written = 0;
+    std::array<double, 2> underWay{}; // each worker's part of the frame at hand
+    const auto tell = [&] {
+        if (progress)
+            progress({PlaylistProgress::Phase::Decompressing, finished, total,
+                      std::min(1.0, (finished + underWay[0] + underWay[1]) / total)});
+    };
+    const auto work = [&](std::size_t worker) {
+        std::vector<std::uint8_t> input;
+        FrameBuffer output;
+        while (going()) {
+            const int i = next.fetch_add(1);
+            if (i >= total)
+                return;
+            const bool ok = decompressOne(root, frames.at(i), input, output, going, [&](double part) {
+                const std::lock_guard lock(reporting);
+                underWay[worker] = part;
+                tell();
+            });
+            if (!going())
+                return; // an abandoned frame is not done
+            const std::lock_guard lock(reporting);
+            written += ok ? 1 : 0;
+            ++finished;
+            underWay[worker] = 0;
+            tell();
         }
-        in.close();
-        const FrameBuffer frame = Lz4FrameDecoder::decode(
-            std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size()));
-        bytes.clear();
-        // An undecodable frame keeps its `.rgb2`: an empty `.rgb` would only replace it by nothing.
-        if (frame.isNull() || frame.empty()) {
-            qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
-            continue;
-        }
-        if (keepGoing && !keepGoing())
-            break;
-        QString error;
-        if (!writeFileReplacing(
-                joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb")),
-                frame.span(), &error)) {
-            qCDebug(lcPlaylist).noquote() << path << "kept:" << error;
-            continue;
-        }
-        ++done;
-        if (!QFile::remove(source))
-            qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
-        qCDebug(lcPlaylist) << path << "decompressed to" << frame.size() << "bytes";
+    };
+    if (total > 1 && std::thread::hardware_concurrency() > 1) {
+        std::jthread second(work, 1);
+        work(0);
+    } else {
+        work(0);
     }
-    return done;
+    return written;
 }
 
 PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
@@ -190,10 +345,17 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
     const std::function<bool()> keepGoing = [&request] {
         return !request.stopped();
     };
+    report(request.progress, PlaylistProgress::Phase::Listing, 0, 0);
     const QString root = resolveScanRoot(request.downloadsDir);
     result.symbolicPath = root;
-    result.containersUnpacked = unpackContainers(root, request.kroxDecoder, keepGoing);
-    result.framesDecompressed = decompressFrames(root, keepGoing);
+    result.containersUnpacked = unpackContainers(root, request.kroxDecoder, keepGoing, request.progress);
+    if (keepGoing())
+        result.framesDecompressed = decompressFrames(root, keepGoing, request.progress);
+    if (request.stopped()) {
+        result.stopped = true;
+        qCDebug(lcPlaylist) << "pass abandoned";
+        return result;
+    }
 
     QStringList candidates;
     for (const QString& path : listRecursively(root)) {
@@ -201,25 +363,41 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
             candidates.append(path);
     }
 
+    const int sets = countSets(candidates);
+    int checked = 0;
+    report(request.progress, PlaylistProgress::Phase::Checking, 0, sets);
+    // Why each run was not played; the most frequent reason is shown when nothing plays.
+    QStringList rejections;
+    QString failure;
     QList<std::int32_t> indexes;
     cutIntoSets(
         candidates,
-        [&root, &request](const QString& path) {
+        [&](const QString& path) {
             if (request.stopped())
                 return false;
-            const QString failure = PhotoSignature::photoFailure(joined(root, path));
+            failure = PhotoSignature::photoFailure(joined(root, path));
             if (!failure.isEmpty())
                 qCDebug(lcPlaylist).noquote()
                     << "set" << setKey(path) << "not played:" << path << "-" << failure;
             return failure.isEmpty();
         },
-        result.sortedList, indexes);
+        result.sortedList, indexes,
+        [&](bool played) {
+            if (request.stopped())
+                return;
+            if (!played)
+                rejections.append(QStringLiteral("unsigned photos (") + failure + QLatin1Char(')'));
+            report(request.progress, PlaylistProgress::Phase::Checking, ++checked, sets);
+        });
     result.stopped = request.stopped();
     if (result.stopped) {
+        result.sortedList.clear();
         qCDebug(lcPlaylist) << "pass abandoned";
         return result;
     }
     result.setIndexes = result.sortedList.isEmpty() ? indexes : orderPairs(indexes, request.fifoLifo);
+    if (result.setIndexes.isEmpty())
+        result.rejection = mostCommonRejection(candidates, rejections);
     qCDebug(lcPlaylist) << "playlist:" << result.sortedList.size() << "photos,"
                         << result.setIndexes.size() / 2 << "playable sets";
     return result;

@@ -13,6 +13,23 @@
 
 namespace qr {
 
+// Where a running pass is: its phase and how many of the phase's items are done. Totals are known
+// once the phase's listing is taken; the listing itself reports no total. `fraction` is how far the
+// phase is (0 to 1), counting the parts of the items under way: a frame moves it while it is being
+// decoded and written, so that it moves long before the first frame is done.
+struct PlaylistProgress {
+    enum class Phase { Listing, Unpacking, Decompressing, Checking };
+    Phase phase = Phase::Listing;
+    int done = 0;
+    int total = 0;
+    double fraction = 0;
+
+    friend bool operator==(const PlaylistProgress&, const PlaylistProgress&) = default;
+};
+
+// Called on the thread that runs the pass (one call at a time, in order); it must be cheap.
+using PlaylistProgressFn = std::function<void(const PlaylistProgress&)>;
+
 // What a playlist pass needs, taken by value so that the pass can run on any thread.
 struct PlaylistRequest {
     QString downloadsDir;        // `_pathToDownloadsDir`
@@ -20,8 +37,10 @@ struct PlaylistRequest {
     std::int32_t fifoLifo = 1;   // `_fifoLifoSegMode`: 0 FIFO, 1 LIFO
     KroxDecoder kroxDecoder;
     // Set from another thread to abandon the pass: it is looked at between files and between the
-    // pieces of a long copy, so the pass ends soon after whatever it is doing. Null: never.
+    // pieces of a long copy, so the pass ends soon after whatever it is doing; a file under way is
+    // dropped whole. Null: never.
     std::shared_ptr<const std::atomic<bool>> stop;
+    PlaylistProgressFn progress;
 
     bool stopped() const { return stop && stop->load(std::memory_order_relaxed); }
 };
@@ -33,7 +52,9 @@ struct PlaylistResult {
     QList<std::int32_t> setIndexes; // `_arrayOfSetIndexes`: first and last position per set, in playing order
     int containersUnpacked = 0;
     int framesDecompressed = 0; // `.rgb2` files turned into `.rgb`
-    bool stopped = false;       // abandoned part way; the lists are incomplete
+    bool stopped = false;       // abandoned part way; the lists are empty
+    // When no set is playable: the reason most runs of candidates were not played, in words.
+    QString rejection;
 };
 
 // Building the playlist from the Downloads folder: containers first, compressed frames second, then
@@ -65,22 +86,30 @@ public:
 
     // Cuts ordered candidates into runs with one set key; runs of at least ten photos are appended to
     // `playlist`, and a run whose first and last photo pass `signed_` gets its pair in `indexes`.
+    // `checked`, when given, is called once for every run of at least ten photos after its check.
     static void cutIntoSets(const QStringList& orderedCandidates,
                             const std::function<bool(const QString&)>& signed_, QStringList& playlist,
-                            QList<std::int32_t>& indexes);
+                            QList<std::int32_t>& indexes,
+                            const std::function<void(bool played)>& checked = {});
+    // How many runs of at least ten photos `orderedCandidates` holds: the sets whose signatures a
+    // pass reads.
+    static int countSets(const QStringList& orderedCandidates);
     // FIFO (0) reverses the order of the pairs; LIFO (1) keeps name order.
     static QList<std::int32_t> orderPairs(const QList<std::int32_t>& indexes, std::int32_t fifoLifo);
 
     // Unpacks every `.krox` container below `root` into `root`; returns how many were valid. A
     // container that cannot be read or written ends with a diagnostic and the next one follows.
     static int unpackContainers(const QString& root, KroxDecoder& decoder,
-                                const std::function<bool()>& keepGoing = {});
+                                const std::function<bool()>& keepGoing = {},
+                                const PlaylistProgressFn& progress = {});
     // Decompresses every `.rgb2` frame below `root` into `root`/<its relative path up to ".rgb2">.rgb.
     // The `.rgb` is written through a ReplacingFile; the `.rgb2` is deleted only after that
     // succeeded. An undecodable or unreadable `.rgb2`, one that changes while it is read, or one whose
     // `.rgb` cannot be written (a full or read-only disk) stays where it is, no `.rgb` is left for it,
-    // and a diagnostic says why. Returns how many frames were decompressed.
-    static int decompressFrames(const QString& root, const std::function<bool()>& keepGoing = {});
+    // and a diagnostic says why. Returns how many frames were decompressed. Two frames are
+    // decompressed at a time; once `keepGoing` says no, the frames under way are dropped whole.
+    static int decompressFrames(const QString& root, const std::function<bool()>& keepGoing = {},
+                                const PlaylistProgressFn& progress = {});
 
     // The whole pass. Pure apart from the files it reads and writes; runs on any thread.
     static PlaylistResult generatePlaylist(PlaylistRequest request);

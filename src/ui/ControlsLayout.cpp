@@ -34,6 +34,10 @@ ControlsGeometry ControlsLayout::compute(double rw, double rh, float sf)
     const double buttonH = retina ? 40.0 : 50.0;
     g.generatePlaylist = centred(rw, buttonW, buttonH, f25 * rh);
     g.tools = {(rw - g.generatePlaylist.width) * 0.5, f5 * rh, buttonW, buttonH};
+    const double barH = retina ? 6.0 : 8.0;
+    g.passProgress = centred(rw, 0.8 * rw, barH, f25 * rh + (buttonH - barH) * 0.5);
+    g.passStatus = centred(rw, 0.95 * rw, retina ? 14.0 : 18.0, f25 * rh + buttonH + 2.0);
+    g.passStatusFontSize = retina ? 10.0 : 13.0;
     const double sliderH = retina ? 15.0 : 30.0;
     g.zoomSlider = centred(rw, 0.8 * rw, sliderH, f101 * rh);
     g.xSlider = centred(rw, 0.8 * rw, sliderH, f83 * rh);

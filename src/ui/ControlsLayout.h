@@ -13,6 +13,10 @@ struct ControlsGeometry {
     bool fitFormatSelector = false;
     PointRect orderSelector; // before fitting; always fitted
     PointRect generatePlaylist;
+    // While a playlist pass runs: its progress bar in the Generate Playlist button's place, and its
+    // one line of text just above that place.
+    PointRect passProgress, passStatus;
+    double passStatusFontSize = 13;
     PointRect tools;
     PointRect zoomSlider, xSlider, ySlider, speedSlider;
     PointRect reset, copy, share;

@@ -1,5 +1,6 @@
 #include "ui/PlayerControls.h"
 
+#include "platform/LogCategories.h"
 #include "player/PlayerEngine.h"
 #include "ui/BezelButton.h"
 #include "ui/FavouritesFolder.h"
@@ -15,7 +16,12 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
+#include <cmath>
 
 namespace qr {
 
@@ -45,8 +51,12 @@ QLabel* makeLabel(QWidget* parent, const QFont& font)
 } // namespace
 
 PlayerControls::PlayerControls(const ScreenMetrics* metrics, RenderPanels* panels)
-    : m_metrics(metrics), m_panels(panels)
-{}
+    : m_metrics(metrics), m_panels(panels), m_progressTimer(std::make_unique<QTimer>())
+{
+    m_progressTimer->setSingleShot(true);
+    QObject::connect(m_progressTimer.get(), &QTimer::timeout, m_progressTimer.get(),
+                     [this] { showLatestProgress(); });
+}
 
 PlayerControls::~PlayerControls() = default;
 
@@ -136,6 +146,7 @@ void PlayerControls::configGeneratePlaylistButton()
                      [this] { generatePlaylistButtonAction(); });
     placeInPanel(_playlistButton, g.generatePlaylist);
     addToPanel(_playlistButton);
+    configPassProgress();
 }
 
 void PlayerControls::configJpegHeicRgbAllSeg()
@@ -195,9 +206,180 @@ void PlayerControls::fifoLifoSegAction(int selected)
 
 void PlayerControls::generatePlaylistButtonAction()
 {
+    if (stopPlaylistPass())
+        return;
     removeFromSuperview(_playlistButton);
-    if (m_engine)
-        m_engine->generatePlaylistButtonAction();
+    if (!m_engine)
+        return;
+    m_nothingPlayable.clear();
+    delete _nothingPlayableLabel;
+    m_engine->generatePlaylistButtonAction();
+    m_passState = PassState::Running;
+    m_latestProgress = PlaylistProgress();
+    m_progressTimer->stop();
+    m_progressShown.invalidate();
+    qCDebug(lcPlaylist) << "pass started";
+    showLatestProgress();
+    // The first reports follow at once.
+    m_progressShown.invalidate();
+}
+
+bool PlayerControls::stopPlaylistPass()
+{
+    if (!m_engine || !m_engine->stopPlaylistPass())
+        return false;
+    m_passState = PassState::Stopping;
+    m_progressTimer->stop();
+    refreshPassWidgets();
+    return true;
+}
+
+// --- Playlist pass progress ---
+
+QString PlayerControls::progressText(const PlaylistProgress& p)
+{
+    // The item being worked on: "3 of 12" while the third is under way; the total once all are done.
+    const int current = std::min(p.done + 1, p.total);
+    const auto counted = [](int n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    switch (p.phase) {
+    case PlaylistProgress::Phase::Listing:
+        return QStringLiteral("Looking through Downloads");
+    case PlaylistProgress::Phase::Unpacking:
+        return QStringLiteral("Unpacking %1 of %2")
+            .arg(current)
+            .arg(counted(p.total, "container", "containers"));
+    case PlaylistProgress::Phase::Decompressing:
+        return QStringLiteral("Decompressing %1 of %2")
+            .arg(current)
+            .arg(counted(p.total, "raw frame", "raw frames"));
+    case PlaylistProgress::Phase::Checking:
+        return QStringLiteral("Checking %1").arg(counted(p.total, "set", "sets"));
+    }
+    return {};
+}
+
+QString PlayerControls::nothingPlayableText(const QString& rejection)
+{
+    const QString line =
+        QStringLiteral("No signed set of at least %1 photos found").arg(Playlist::kMinPhotosPerSet);
+    return rejection.isEmpty() ? line : QStringLiteral("%1 (most often: %2)").arg(line, rejection);
+}
+
+void PlayerControls::configPassProgress()
+{
+    const ControlsGeometry g = geometry();
+    delete _passStatusLabel;
+    _passStatusLabel = makeLabel(panel(), arialBoldItalic(static_cast<int>(g.passStatusFontSize)));
+    _passStatusLabel->setObjectName(QStringLiteral("passStatusLabel"));
+    placeInPanel(_passStatusLabel, g.passStatus);
+    _passStatusLabel->hide();
+
+    delete _passProgressBar;
+    _passProgressBar = new QProgressBar(panel());
+    _passProgressBar->setObjectName(QStringLiteral("passProgressBar"));
+    _passProgressBar->setAccessibleName(QStringLiteral("Playlist progress"));
+    _passProgressBar->setToolTip(QStringLiteral("Escape stops the pass"));
+    _passProgressBar->setTextVisible(false);
+    const Rgba& a = PanelStyle::accent;
+    _passProgressBar->setStyleSheet(
+        QStringLiteral(
+            "QProgressBar { background: rgba(255, 255, 255, 60); border: none; border-radius: 3px; }"
+            "QProgressBar::chunk { background: rgb(%1, %2, %3); border-radius: 3px; }")
+            .arg(qRound(a.r * 255))
+            .arg(qRound(a.g * 255))
+            .arg(qRound(a.b * 255)));
+    placeInPanel(_passProgressBar, g.passProgress);
+    _passProgressBar->hide();
+    showLatestProgress();
+}
+
+void PlayerControls::playlistProgress(const PlaylistProgress& progress)
+{
+    if (m_passState != PassState::Running)
+        return;
+    m_latestProgress = progress;
+    // The bar follows every report (the engine coalesces them); the text changes a few times a second.
+    showProgressBar();
+    if (m_progressTimer->isActive())
+        return;
+    const qint64 since = m_progressShown.isValid() ? m_progressShown.elapsed() : kProgressIntervalMs;
+    if (since >= kProgressIntervalMs)
+        showLatestProgress();
+    else
+        m_progressTimer->start(static_cast<int>(kProgressIntervalMs - since));
+}
+
+void PlayerControls::showLatestProgress()
+{
+    if (m_passState == PassState::Running) {
+        m_progressShown.start();
+        if (_passStatusLabel)
+            _passStatusLabel->setText(progressText(m_latestProgress));
+        qCDebug(lcPlaylist).noquote() << "progress shown:" << progressText(m_latestProgress);
+        showProgressBar();
+    }
+    refreshPassWidgets();
+}
+
+void PlayerControls::showProgressBar()
+{
+    if (!_passProgressBar)
+        return;
+    // Per mille of the phase, parts of the frames under way included.
+    constexpr int kSteps = 1000;
+    if (_passProgressBar->maximum() != kSteps)
+        _passProgressBar->setRange(0, kSteps);
+    const int value = static_cast<int>(std::lround(std::clamp(m_latestProgress.fraction, 0.0, 1.0) * kSteps));
+    if (_passProgressBar->value() != value) {
+        _passProgressBar->setValue(value);
+        qCDebug(lcPlaylist) << "progress bar:" << value << "of" << kSteps;
+    }
+}
+
+void PlayerControls::refreshPassWidgets()
+{
+    if (_passStatusLabel) {
+        if (m_passState == PassState::Stopping)
+            _passStatusLabel->setText(QStringLiteral("Stopping after the file at hand\u2026"));
+        else if (m_passState == PassState::Stopped)
+            _passStatusLabel->setText(QStringLiteral("Stopped; no playlist made"));
+        _passStatusLabel->setAccessibleName(_passStatusLabel->text());
+    }
+    const bool playlistPanel = !_toolsEn;
+    const bool busy = m_passState == PassState::Running || m_passState == PassState::Stopping;
+    if (_passStatusLabel) {
+        if (playlistPanel && m_passState != PassState::Idle)
+            addToPanel(_passStatusLabel);
+        else
+            _passStatusLabel->hide();
+    }
+    // The bar takes the Generate Playlist button's place; a rebuild during the pass brings the button
+    // back (pressing it then stops the pass), and the bar yields to it.
+    if (_passProgressBar) {
+        if (playlistPanel && busy && (!_playlistButton || _playlistButton->isHidden()))
+            addToPanel(_passProgressBar);
+        else
+            _passProgressBar->hide();
+    }
+}
+
+void PlayerControls::playlistPassEnded(PassEnd end, const QString& rejection)
+{
+    m_progressTimer->stop();
+    if (end == PassEnd::Stopped) {
+        m_passState = PassState::Stopped;
+        if (!_toolsEn)
+            addToPanel(_playlistButton);
+    } else {
+        m_passState = PassState::Idle;
+    }
+    refreshPassWidgets();
+    if (end == PassEnd::NothingPlayable) {
+        m_nothingPlayable = nothingPlayableText(rejection);
+        configView1Labels();
+    }
 }
 
 // --- Tools ---
@@ -247,6 +429,7 @@ void PlayerControls::toolsButtonAction()
         if (!m_engine || !m_engine->renderTimerRunning())
             showFavouriteButtons();
     }
+    refreshPassWidgets();
 }
 
 // --- Sliders ---
@@ -468,6 +651,20 @@ void PlayerControls::configView1Labels()
     for (QLabel* l : {_photoNumLabel.data(), _playbackSpeedLabel.data()}) {
         l->show();
         l->raise();
+    }
+
+    delete _nothingPlayableLabel;
+    if (!m_nothingPlayable.isEmpty()) {
+        const PointRect& frame = m_panels->frame(1);
+        _nothingPlayableLabel = makeLabel(rv1, arialBoldItalic(16));
+        _nothingPlayableLabel->setObjectName(QStringLiteral("nothingPlayableLabel"));
+        _nothingPlayableLabel->setWordWrap(true);
+        _nothingPlayableLabel->setText(m_nothingPlayable);
+        _nothingPlayableLabel->setAccessibleName(m_nothingPlayable);
+        _nothingPlayableLabel->setGeometry(
+            qtRect({0.1 * frame.width, 0.5 * frame.height - 40.0, 0.8 * frame.width, 80.0}, height));
+        _nothingPlayableLabel->show();
+        _nothingPlayableLabel->raise();
     }
 }
 

@@ -1,20 +1,26 @@
 #pragma once
 
+#include "player/Playlist.h"
 #include "ui/BezelButton.h"
 #include "ui/ControlsLayout.h"
 #include "ui/FloatSlider.h"
 #include "ui/SegmentedControl.h"
 
 #include <QList>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+
+class QTimer;
 class QWidget;
 
 namespace qr {
@@ -54,8 +60,22 @@ public:
     void configShareFavPhotosButton();
     void configView1Labels();
 
-    // Actions.
+    // Actions. Generate Playlist pressed while a pass runs stops that pass.
     void generatePlaylistButtonAction();
+    // Escape: stops a running pass at its next file boundary; false when none runs.
+    bool stopPlaylistPass();
+
+    // The running pass's progress (from the engine): shown at once, then at most every
+    // kProgressIntervalMs, always ending on the newest report.
+    static constexpr int kProgressIntervalMs = 250;
+    void playlistProgress(const PlaylistProgress& progress);
+    // The end of a pass: the progress goes; a stopped pass says so and gives the button back; a pass
+    // that found nothing playable says why on the main display.
+    enum class PassEnd { Played, NothingPlayable, Stopped };
+    void playlistPassEnded(PassEnd end, const QString& rejection);
+    // The one line for a progress report, e.g. "Decompressing 17 of 45 raw frames".
+    static QString progressText(const PlaylistProgress& progress);
+    static QString nothingPlayableText(const QString& rejection);
     void jpegHeicRgbAllSegAction(int selected);
     void fifoLifoSegAction(int selected);
     void toolsButtonAction();
@@ -99,6 +119,9 @@ public:
     QPushButton* shareFavPhotosButton() const;
     QLabel* photoNumLabel() const { return _photoNumLabel; }
     QLabel* playbackSpeedLabel() const { return _playbackSpeedLabel; }
+    QLabel* passStatusLabel() const { return _passStatusLabel; }
+    QProgressBar* passProgressBar() const { return _passProgressBar; }
+    QLabel* nothingPlayableLabel() const { return _nothingPlayableLabel; }
     // The frame of a control in render view 4's points (as placed).
     ControlsGeometry geometry() const;
 
@@ -115,6 +138,12 @@ private:
     // What Share offers: the latest favourite, then the clip while its file exists.
     QList<QUrl> shareItems() const;
     void styleSlider(FloatSlider* s, const QString& name) const;
+    // The progress line and bar in render view 4, built with the Generate Playlist button.
+    void configPassProgress();
+    void showLatestProgress();
+    void showProgressBar();
+    // Shows or hides the pass's widgets for the pass's state and the panel showing.
+    void refreshPassWidgets();
 
     const ScreenMetrics* m_metrics;
     RenderPanels* m_panels;
@@ -127,6 +156,16 @@ private:
     QPointer<FloatSlider> _zoomInSlider, _xSlider, _ySlider, _speedSlider;
     QPointer<BezelButton> _saveAsPresetButton, _shareFavPhotosButton;
     QPointer<QLabel> _photoNumLabel, _playbackSpeedLabel;
+
+    enum class PassState { Idle, Running, Stopping, Stopped };
+    PassState m_passState = PassState::Idle;
+    PlaylistProgress m_latestProgress;
+    QString m_nothingPlayable; // the main display's line after a pass that found nothing playable
+    QElapsedTimer m_progressShown;
+    std::unique_ptr<QTimer> m_progressTimer;
+    QPointer<QLabel> _passStatusLabel;
+    QPointer<QProgressBar> _passProgressBar;
+    QPointer<QLabel> _nothingPlayableLabel;
 };
 
 } // namespace qr

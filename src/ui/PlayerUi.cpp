@@ -43,6 +43,18 @@ void PlayerUi::setEngine(PlayerEngine* engine)
 {
     m_engine = engine;
     m_controls.setEngine(engine);
+    if (!engine)
+        return;
+    connect(engine, &PlayerEngine::playlistProgress, this,
+            [this](const PlaylistProgress& p) { m_controls.playlistProgress(p); });
+    connect(engine, &PlayerEngine::playlistPassEnded, this,
+            [this](PlayerEngine::PassEnd end, const QString& rejection) {
+                m_controls.playlistPassEnded(
+                    end == PlayerEngine::PassEnd::Stopped           ? PlayerControls::PassEnd::Stopped
+                    : end == PlayerEngine::PassEnd::NothingPlayable ? PlayerControls::PassEnd::NothingPlayable
+                                                                    : PlayerControls::PassEnd::Played,
+                    rejection);
+            });
 }
 
 void PlayerUi::setRenderViewHooks(std::function<void()> afterView1, std::function<void()> afterView4)
@@ -384,13 +396,19 @@ void PlayerUi::installTransportKeys(QWidget* window)
 
 bool PlayerUi::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress || !m_keyWindow || !m_bar || !watched->isWidgetType())
+    if (event->type() != QEvent::KeyPress || !m_keyWindow || !watched->isWidgetType())
         return false;
     auto* target = static_cast<QWidget*>(watched);
     if (target->window() != m_keyWindow || QApplication::activePopupWidget() ||
         QApplication::activeModalWidget())
         return false;
     const auto* key = static_cast<QKeyEvent*>(event);
+    // Escape stops a running playlist pass, whichever control has the focus.
+    if (key->key() == Qt::Key_Escape && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+        m_controls.stopPlaylistPass())
+        return true;
+    if (!m_bar)
+        return false;
     const int32_t command = commandForKey(key->key(), key->modifiers());
     if (command == 0)
         return false;

@@ -3,7 +3,9 @@
 #include "decode/Lz4FrameEncoder.h"
 
 #include <QTest>
+
 #include <QtEndian>
+#include <algorithm>
 
 using qr::Lz4FrameDecoder;
 using qr::fixtures::appendLe32;
@@ -181,6 +183,23 @@ void TestLz4FrameDecoder::decodeIntoCallerBuffer()
     QCOMPARE(n, std::size_t{30'000});
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(out.data()), 30'000), data);
     QCOMPARE(out[35'000], std::uint8_t{0xAB}); // nothing written past the span
+
+    // With a reader of the pieces: the length after every block, each piece already in place.
+    std::fill(out.begin(), out.end(), std::uint8_t{0xAB});
+    QList<std::size_t> lengths;
+    bool piecesInPlace = true;
+    const std::size_t m = Lz4FrameDecoder::decodeInto(
+        std::span(reinterpret_cast<const std::uint8_t*>(stream.constData()),
+                  static_cast<std::size_t>(stream.size())),
+        std::span(out.data(), 35'000), [&](std::size_t decoded) {
+            lengths.append(decoded);
+            piecesInPlace =
+                piecesInPlace && std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(decoded),
+                                            reinterpret_cast<const std::uint8_t*>(data.constData()));
+        });
+    QCOMPARE(m, std::size_t{30'000});
+    QCOMPARE(lengths, (QList<std::size_t>{8192, 16384, 24576, 30'000}));
+    QVERIFY(piecesInPlace);
 }
 
 // The writer of the phone's streams: what it writes decodes to its input, compressed blocks where

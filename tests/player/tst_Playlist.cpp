@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,9 +18,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -61,6 +66,41 @@ QByteArray readAll(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+using Phase = PlaylistProgress::Phase;
+
+// A Downloads folder with `containers` containers of one photo each (set numbers from 50 up, so no
+// container makes a set), `frames` compressed frames of one short run, and `sets` signed JPEG sets of
+// ten. Returns the container bytes and the frames' decoded bytes by name.
+struct PassFolder {
+    QHash<QString, QByteArray> containers; // name -> bytes
+    QHash<QString, QByteArray> frames;     // "<name>.rgb" -> decoded bytes
+    QHash<QString, QByteArray> encoded;    // "<name>.rgb2" -> encoded bytes
+};
+
+PassFolder makePassFolder(const QString& root, int containers, int frames, int sets)
+{
+    PassFolder folder;
+    for (int c = 0; c < containers; ++c) {
+        fixtures::KroxContainer container;
+        container.setNumber = 50 + c;
+        container.firstPhoto = 1;
+        container.entries.append({1, fixtures::pattern(2000 + c, static_cast<std::uint32_t>(c))});
+        const QString name = QStringLiteral("burst%1.krox").arg(c);
+        folder.containers.insert(name, container.bytes());
+        writeRaw(root + QLatin1Char('/') + name, folder.containers.value(name));
+    }
+    for (int f = 1; f <= frames; ++f) {
+        const QString base = QStringLiteral("kro_90_%1_01").arg(f, 3, 10, QLatin1Char('0'));
+        const QByteArray bytes = fixtures::pattern(200'000 + f, static_cast<std::uint32_t>(f));
+        folder.frames.insert(base + ".rgb", bytes);
+        folder.encoded.insert(base + ".rgb2", Lz4FrameEncoder::encode(bytes, 4096));
+        writeRaw(root + QLatin1Char('/') + base + ".rgb2", folder.encoded.value(base + ".rgb2"));
+    }
+    for (int set = 1; set <= sets; ++set)
+        writeJpegSet(root, setNames(set, 10), fixtures::signature("10.1"));
+    return folder;
 }
 
 // Runs the pass on a thread of its own and waits for it; nothing if it did not end within a minute
@@ -125,6 +165,12 @@ private Q_SLOTS:
     void containerPhotosJoinPass();
     void heicSetPasses();
     void listingDoesNotFollowFolderLinks();
+    void passReportsProgressInOrder_data();
+    void passReportsProgressInOrder();
+    void stoppedPassLeavesWholeFiles_data();
+    void stoppedPassLeavesWholeFiles();
+    void nothingPlayableGivesCommonestReason_data();
+    void nothingPlayableGivesCommonestReason();
     void specialEntriesDoNotStopPass_data();
     void specialEntriesDoNotStopPass();
     void fileVanishingBeforeItIsReadEndsOnlyThatFile();
@@ -551,6 +597,187 @@ void TestPlaylist::largeFolderReadsOnlyEndsOfRuns()
     ::close(watch);
     QCOMPARE(opened.size(), ends.size());
     QCOMPARE(opened, ends);
+}
+
+void TestPlaylist::passReportsProgressInOrder_data()
+{
+    QTest::addColumn<int>("containers");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("sets");
+    QTest::newRow("empty folder") << 0 << 0 << 0;
+    QTest::newRow("containers") << 3 << 0 << 0;
+    QTest::newRow("raw frames") << 0 << 7 << 0;
+    QTest::newRow("sets") << 0 << 0 << 3;
+    QTest::newRow("all three") << 2 << 5 << 2;
+}
+
+void TestPlaylist::passReportsProgressInOrder()
+{
+    QFETCH(int, containers);
+    QFETCH(int, frames);
+    QFETCH(int, sets);
+    QTemporaryDir dir;
+    makePassFolder(dir.path(), containers, frames, sets);
+    QList<PlaylistProgress> reports;
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.progress = [&reports](const PlaylistProgress& p) {
+        reports.append(p);
+    };
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+
+    // Listing first, then each phase from 0 to its total, one item at a time; between items the
+    // phase's fraction only grows, and it ends at 1.
+    QList<PlaylistProgress> expected{{Phase::Listing, 0, 0}};
+    for (const auto& [phase, total] :
+         {std::pair{Phase::Unpacking, containers}, std::pair{Phase::Decompressing, frames},
+          std::pair{Phase::Checking, sets}})
+        for (int done = 0; done <= total; ++done)
+            expected.append({phase, done, total, total > 0 ? static_cast<double>(done) / total : 0.0});
+    QList<PlaylistProgress> items; // the reports at which an item was done (or a phase began)
+    for (qsizetype i = 0; i < reports.size(); ++i) {
+        const PlaylistProgress& r = reports.at(i);
+        const QString where = QStringLiteral("report %1: phase %2, %3 of %4, fraction %5")
+                                  .arg(i)
+                                  .arg(static_cast<int>(r.phase))
+                                  .arg(r.done)
+                                  .arg(r.total)
+                                  .arg(r.fraction);
+        if (i > 0 && reports.at(i - 1).phase == r.phase)
+            QVERIFY2(r.fraction >= reports.at(i - 1).fraction, qPrintable(where));
+        QVERIFY2(r.total == 0 || (r.fraction >= static_cast<double>(r.done) / r.total && r.fraction <= 1.0),
+                 qPrintable(where));
+        if (items.isEmpty() || items.last().phase != r.phase || items.last().done != r.done)
+            items.append(r);
+        else
+            QVERIFY2(items.last().total == r.total, qPrintable(where));
+    }
+    QCOMPARE(items.size(), expected.size());
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const PlaylistProgress& r = items.at(i);
+        QVERIFY2(r.phase == expected.at(i).phase && r.done == expected.at(i).done &&
+                     r.total == expected.at(i).total &&
+                     // the other frame under way counts too: the fraction is exact at the ends only
+                     (r.fraction == expected.at(i).fraction || (r.done > 0 && r.done < r.total)),
+                 qPrintable(QStringLiteral("item %1: phase %2, %3 of %4, fraction %5")
+                                .arg(i)
+                                .arg(static_cast<int>(r.phase))
+                                .arg(r.done)
+                                .arg(r.total)
+                                .arg(r.fraction)));
+    }
+    if (frames > 0) // the bar moves while the first frame is under way
+        QVERIFY(std::any_of(reports.cbegin(), reports.cend(), [](const PlaylistProgress& r) {
+            return r.phase == Phase::Decompressing && r.done == 0 && r.fraction > 0;
+        }));
+    QVERIFY(!result.stopped);
+    QCOMPARE(result.framesDecompressed, frames);
+    QCOMPARE(result.setIndexes.size(), 2 * sets);
+}
+
+void TestPlaylist::stoppedPassLeavesWholeFiles_data()
+{
+    QTest::addColumn<int>("phase");     // the phase in which the stop is asked for
+    QTest::addColumn<int>("afterDone"); // after this many of its items
+    QTest::newRow("unpacking") << static_cast<int>(Phase::Unpacking) << 1;
+    QTest::newRow("decompressing") << static_cast<int>(Phase::Decompressing) << 2;
+    QTest::newRow("checking") << static_cast<int>(Phase::Checking) << 1;
+}
+
+void TestPlaylist::stoppedPassLeavesWholeFiles()
+{
+    QFETCH(int, phase);
+    QFETCH(int, afterDone);
+    constexpr int kContainers = 4;
+    constexpr int kFrames = 12;
+    QTemporaryDir dir;
+    const PassFolder folder = makePassFolder(dir.path(), kContainers, kFrames, 2);
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    PlaylistProgress last;
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.stop = stop;
+    request.progress = [&](const PlaylistProgress& p) {
+        last = p;
+        if (static_cast<int>(p.phase) == phase && p.done == afterDone)
+            stop->store(true);
+    };
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QVERIFY(result.stopped);
+    QVERIFY(result.sortedList.isEmpty());
+    QVERIFY(result.setIndexes.isEmpty());
+    // Nothing after the phase stopped was started, and the phase itself did not run to its end.
+    QCOMPARE(static_cast<int>(last.phase), phase);
+    QVERIFY2(last.done < last.total, qPrintable(QStringLiteral("%1 of %2").arg(last.done).arg(last.total)));
+
+    // Every frame is there whole, once: decompressed or still compressed; no temporary file.
+    const QDir root(dir.path());
+    int decompressed = 0;
+    for (auto it = folder.frames.cbegin(); it != folder.frames.cend(); ++it) {
+        const QString rgb2 = it.key() + QLatin1Char('2');
+        if (QFile::exists(root.filePath(it.key()))) {
+            QCOMPARE(readAll(root.filePath(it.key())), it.value());
+            QVERIFY(!QFile::exists(root.filePath(rgb2)));
+            ++decompressed;
+        } else {
+            QCOMPARE(readAll(root.filePath(rgb2)), folder.encoded.value(rgb2));
+        }
+    }
+    if (phase == static_cast<int>(Phase::Unpacking))
+        QCOMPARE(decompressed, 0);
+    else if (phase == static_cast<int>(Phase::Decompressing))
+        QVERIFY2(decompressed >= afterDone && decompressed < kFrames,
+                 qPrintable(QString::number(decompressed)));
+    else
+        QCOMPARE(decompressed, kFrames);
+    // Containers stay; the unpacked photos of those done are whole.
+    for (auto it = folder.containers.cbegin(); it != folder.containers.cend(); ++it)
+        QCOMPARE(readAll(root.filePath(it.key())), it.value());
+    int unpacked = 0;
+    for (int c = 0; c < kContainers; ++c) {
+        const QString photo =
+            root.filePath(QStringLiteral("krox_%1_001.jpg").arg(50 + c, 3, 10, QLatin1Char('0')));
+        if (QFile::exists(photo)) {
+            QCOMPARE(readAll(photo), fixtures::pattern(2000 + c, static_cast<std::uint32_t>(c)));
+            ++unpacked;
+        }
+    }
+    QCOMPARE(unpacked, phase == static_cast<int>(Phase::Unpacking) ? afterDone : kContainers);
+    const QStringList hidden = root.entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^\\."));
+    QVERIFY2(hidden.isEmpty(), qPrintable(hidden.join(", ")));
+}
+
+void TestPlaylist::nothingPlayableGivesCommonestReason_data()
+{
+    QTest::addColumn<QList<int>>("runs");      // photos per set key
+    QTest::addColumn<QStringList>("versions"); // signature version per key; empty: no comment
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no candidates") << QList<int>{} << QStringList{}
+                                   << QStringLiteral(
+                                          "no photo of the chosen type is named kro_\u2026 or krox_\u2026");
+    QTest::newRow("short runs") << QList<int>{9, 4, 10} << QStringList{"10.1", "10.1", "9.0"}
+                                << QStringLiteral("fewer than 10 photos in a set");
+    QTest::newRow("unsigned") << QList<int>{10, 12, 3} << QStringList{"", "", "10.1"}
+                              << QStringLiteral("unsigned photos (no readable EXIF \"UserComment\")");
+    QTest::newRow("one playable set") << QList<int>{10, 3, 3} << QStringList{"10.1", "", ""} << QString();
+}
+
+void TestPlaylist::nothingPlayableGivesCommonestReason()
+{
+    QFETCH(QList<int>, runs);
+    QFETCH(QStringList, versions);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    for (int key = 1; key <= runs.size(); ++key) {
+        const QString version = versions.at(key - 1);
+        writeJpegSet(dir.path(), setNames(key, runs.at(key - 1)),
+                     version.isEmpty() ? QString() : fixtures::signature(version));
+    }
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QCOMPARE(result.rejection, reason);
+    QCOMPARE(result.setIndexes.isEmpty(), !reason.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPlaylist)

@@ -1,5 +1,6 @@
 // The player's widgets driven as the user and the engine drive them: panels, controls, zoom,
 // resize, favourites, sharing, keyboard transport.
+#include "decode/Lz4FrameEncoder.h"
 #include "platform/ContainerView.h"
 #include "player/PlayerEngine.h"
 #include "player/RenderTimer.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QPointer>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -166,6 +168,11 @@ private Q_SLOTS:
     void containerGrowthKeepsBottomAnchor();
     void builtWhileHiddenThenShown();
     void mainDisplayShowsPreparedCopies();
+    void progressText_data();
+    void progressText();
+    void runningPassStops_data();
+    void runningPassStops();
+    void passFindingNothingSaysWhy();
 };
 
 void TstPlayerUi::layoutOnScreen()
@@ -732,6 +739,109 @@ void TstPlayerUi::mainDisplayShowsPreparedCopies()
     QCOMPARE(iv->image().size(), QSize(300, 400));
     f.ui->showImage(1, PhotoImage());
     QVERIFY(iv->image().isNull());
+}
+
+void TstPlayerUi::progressText_data()
+{
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<QString>("text");
+    using P = PlaylistProgress::Phase;
+    QTest::newRow("listing") << int(P::Listing) << 0 << 0 << "Looking through Downloads";
+    QTest::newRow("third container under way")
+        << int(P::Unpacking) << 2 << 12 << "Unpacking 3 of 12 containers";
+    QTest::newRow("one container") << int(P::Unpacking) << 0 << 1 << "Unpacking 1 of 1 container";
+    QTest::newRow("17th frame under way")
+        << int(P::Decompressing) << 16 << 45 << "Decompressing 17 of 45 raw frames";
+    QTest::newRow("all frames done") << int(P::Decompressing) << 45 << 45
+                                     << "Decompressing 45 of 45 raw frames";
+    QTest::newRow("sets") << int(P::Checking) << 4 << 9 << "Checking 9 sets";
+    QTest::newRow("one set") << int(P::Checking) << 0 << 1 << "Checking 1 set";
+}
+
+void TstPlayerUi::progressText()
+{
+    QFETCH(int, phase);
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(QString, text);
+    QCOMPARE(PlayerControls::progressText({static_cast<PlaylistProgress::Phase>(phase), done, total}), text);
+}
+
+void TstPlayerUi::runningPassStops_data()
+{
+    QTest::addColumn<bool>("escape"); // else Generate Playlist, brought back by a resize, is pressed
+    QTest::newRow("Escape") << true;
+    QTest::newRow("Generate Playlist again") << false;
+}
+
+void TstPlayerUi::runningPassStops()
+{
+    QFETCH(bool, escape);
+    Fixture f;
+    f.ui->installTransportKeys(&f.window);
+    activate(&f.window);
+    // Enough raw frames that the pass is still at work when it is stopped.
+    QByteArray frame(4 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<char>((i * 7919) >> 5);
+    for (int i = 1; i <= 40; ++i) {
+        QVERIFY(writeFile(f.downloads + QStringLiteral("/kro_09_%1_01.rgb2").arg(i, 3, 10, QLatin1Char('0')),
+                          Lz4FrameEncoder::encode(frame)));
+    }
+    f.engine->state()._pathToDownloadsDir = f.downloads;
+    PlayerControls& c = f.ui->controls();
+    QTest::mouseClick(c.playlistButton(), Qt::LeftButton);
+    QVERIFY(f.engine->playlistPassRunning());
+    QVERIFY(c.playlistButton()->isHidden());
+    QVERIFY(c.passStatusLabel()->isVisible());
+    QVERIFY(c.passProgressBar()->isVisible());
+    QCOMPARE(c.passStatusLabel()->text(), QStringLiteral("Looking through Downloads"));
+
+    if (escape) {
+        QTest::keyClick(&f.window, Qt::Key_Escape);
+    } else {
+        f.ui->windowWillResize({1440, 786}, 2.0f, 24);
+        QVERIFY(c.playlistButton()->isVisible());
+        QVERIFY(!c.passProgressBar()->isVisible()); // the bar yields the button's place
+        QTest::mouseClick(c.playlistButton(), Qt::LeftButton);
+    }
+    QCOMPARE(c.passStatusLabel()->text(), QStringLiteral("Stopping after the file at hand\u2026"));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.engine->playlistPassRunning(), 10000);
+    QCOMPARE(c.passStatusLabel()->text(), QStringLiteral("Stopped; no playlist made"));
+    QVERIFY(c.passStatusLabel()->isVisible());
+    QVERIFY(!c.passProgressBar()->isVisible());
+    QVERIFY(c.playlistButton()->isVisible());
+    QVERIFY(f.engine->state()._sortedListv2.isEmpty());
+    // Stopped before the end: some frames are still compressed.
+    QVERIFY(!QDir(f.downloads).entryList({"*.rgb2"}).isEmpty());
+}
+
+void TstPlayerUi::passFindingNothingSaysWhy()
+{
+    Fixture f;
+    for (int i = 1; i <= 6; ++i)
+        QVERIFY(writeFile(f.downloads + QStringLiteral("/kro_003_%1_01.jpg").arg(i, 3, 10, QLatin1Char('0')),
+                          "x"));
+    f.engine->state()._pathToDownloadsDir = f.downloads;
+    PlayerControls& c = f.ui->controls();
+    QTest::mouseClick(c.playlistButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.engine->playlistPassRunning(), 10000);
+    QVERIFY(c.nothingPlayableLabel());
+    QVERIFY(c.nothingPlayableLabel()->isVisible());
+    QCOMPARE(c.nothingPlayableLabel()->text(),
+             QStringLiteral(
+                 "No signed set of at least 10 photos found (most often: fewer than 10 photos in a set)"));
+    QVERIFY(!c.passStatusLabel()->isVisible());
+    QVERIFY(!c.passProgressBar()->isVisible());
+    // It survives a resize, and the next press takes it away.
+    f.ui->windowWillResize({1440, 786}, 2.0f, 24);
+    QVERIFY(c.nothingPlayableLabel() && c.nothingPlayableLabel()->isVisible());
+    c.toolsButtonAction(); // back to the playlist panel
+    QTest::mouseClick(c.playlistButton(), Qt::LeftButton);
+    QVERIFY(!c.nothingPlayableLabel());
+    QTRY_VERIFY_WITH_TIMEOUT(!f.engine->playlistPassRunning(), 10000);
 }
 
 QTEST_MAIN(TstPlayerUi)

@@ -65,6 +65,9 @@ int main(int argc, char* argv[])
     parser.addOption(
         {QStringLiteral("no-raw"), QStringLiteral("Skip the raw .rgb2 set (about 200 MB once unpacked).")});
     parser.addOption({QStringLiteral("no-heic"), QStringLiteral("Skip the HEIC set.")});
+    parser.addOption({QStringLiteral("raw-only"),
+                      QStringLiteral("Only a raw set of N .rgb2 frames of 4032 x 3024 (N from 10 to 999)."),
+                      QStringLiteral("N")});
     parser.addPositionalArgument(QStringLiteral("OUT_DIR"),
                                  QStringLiteral("Folder to fill (created when missing)."));
     parser.process(app);
@@ -76,6 +79,24 @@ int main(int argc, char* argv[])
     if (!QDir().mkpath(out)) {
         std::fprintf(stderr, "demo-gen: cannot create %s\n", qPrintable(out));
         return 1;
+    }
+
+    if (parser.isSet(QStringLiteral("raw-only"))) {
+        bool ok = false;
+        const int count = parser.value(QStringLiteral("raw-only")).toInt(&ok);
+        if (!ok || count < 10 || count > 999) {
+            std::fprintf(stderr, "demo-gen: --raw-only takes a number from 10 to 999\n");
+            return 2;
+        }
+        const DemoScene scene(QSize(4032, 3024), 6, QColor(120, 240, 110));
+        for (int i = 0; i < count; ++i) {
+            const QByteArray packed = Lz4FrameEncoder::encode(rawRgb(scene.frame(i, count)));
+            if (!writeWhole(out + QStringLiteral("/kro_06_%1_01.rgb2").arg(i + 1, 3, 10, QLatin1Char('0')),
+                            packed))
+                return 1;
+        }
+        std::fprintf(stderr, "set 6: %d raw .rgb2 frames of 4032 x 3024\n", count);
+        return 0;
     }
 
     const QSize portrait(768, 1024);
