@@ -6,8 +6,8 @@
 #include "ui/FloatSlider.h"
 #include "ui/SegmentedControl.h"
 
-#include <QList>
 #include <QElapsedTimer>
+#include <QList>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
