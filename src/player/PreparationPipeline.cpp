@@ -59,7 +59,9 @@ PreparationPipeline::~PreparationPipeline()
         const std::lock_guard lock(mailbox_);
         jobs_.clear();
         pass_.reset();
+        held_ = false;
     }
+    released_.notify_all();
     pool_.clear();
     pool_.waitForDone();
     const std::lock_guard lock(mailbox_);
@@ -80,6 +82,11 @@ void PreparationPipeline::runOne()
             job = std::move(jobs_.front());
             jobs_.pop_front();
         }
+    }
+    if (job) {
+        // A held job counts as running: it is no longer queued when the hold ends.
+        std::unique_lock lock(mailbox_);
+        released_.wait(lock, [this] { return !held_; });
     }
     if (pass) {
         PassDone done{pass->generation, Playlist::generatePlaylist(std::move(pass->request))};
@@ -117,6 +124,15 @@ void PreparationPipeline::runOne()
 void PreparationPipeline::waitForPool()
 {
     pool_.waitForDone();
+}
+
+void PreparationPipeline::hold(bool held)
+{
+    {
+        const std::lock_guard lock(mailbox_);
+        held_ = held;
+    }
+    released_.notify_all();
 }
 
 void PreparationPipeline::runPass(PlaylistRequest request)

@@ -14,6 +14,7 @@
 #include <QThreadPool>
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -84,6 +85,9 @@ public:
     int jobsDone() const { return jobsDone_; }
     // Blocks until the pool has nothing running or queued; for tests and benchmarks only.
     void waitForPool();
+    // While held, the pool takes jobs from the queue but starts none (a pass is not held); for tests
+    // that need work under way at a given moment.
+    void hold(bool held);
     PhotoCache& cache() { return cache_; }
 
 Q_SIGNALS:
@@ -150,6 +154,8 @@ private:
     // this mutex, so that everything a worker reads or writes is handed over whole.
     std::mutex mailbox_;
     std::deque<Job> jobs_;
+    bool held_ = false;
+    std::condition_variable released_;
     std::optional<Pass> pass_;
     std::vector<Done> done_;
     std::vector<PassDone> passesDone_;
