@@ -4,6 +4,7 @@
 //   bench_decode [--benchmark_filter=...]     ratio = baseline time / candidate time (higher is faster)
 
 #include "DecodeFixtures.h"
+#include "decode/FrameBufferPool.h"
 #include "decode/KroxDecoder.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "decode/RawFrame.h"
@@ -16,6 +17,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <sys/mman.h>
 
 #include <cstdio>
 #include <cstring>
@@ -304,6 +307,133 @@ void TurnChosen(benchmark::State& state)
     });
 }
 
+// ---- conversion and turn in one pass -----------------------------------------------------------
+
+// A mapped buffer on transparent huge pages, touched once outside the timed loop.
+std::uint8_t* hugeOutputBuffer()
+{
+    static std::uint8_t* buffer = [] {
+        std::uint8_t* b = qr::FrameBufferPool::map(kBgraBytes, true);
+        if (b)
+            std::memset(b, 1, kBgraBytes);
+        return b;
+    }();
+    return buffer;
+}
+
+void MemcpyBgraSizeHuge(benchmark::State& state)
+{
+    static const std::vector<std::uint8_t> src(kBgraBytes, 3);
+    std::uint8_t* out = hugeOutputBuffer();
+    for (auto _ : state) {
+        std::memcpy(out, src.data(), kBgraBytes);
+        benchmark::DoNotOptimize(out);
+    }
+    setBytes(state, kBgraBytes);
+}
+
+void FusedTurn(benchmark::State& state)
+{
+    const int block = int(state.range(0));
+    runConvert(state, [&state, block](const std::uint8_t* s, std::uint8_t* d) {
+        if (!qr::kernels::rgbToBgraTurned(s, d, kWidth, kHeight, block))
+            state.SkipWithError("no SSSE3");
+    });
+}
+
+void FusedTurnHuge(benchmark::State& state)
+{
+    const int block = int(state.range(0));
+    const auto& rgb = rgbFrame();
+    std::uint8_t* out = hugeOutputBuffer();
+    for (auto _ : state) {
+        qr::kernels::rgbToBgraTurned(rgb.data(), out, kWidth, kHeight, block);
+        benchmark::DoNotOptimize(out);
+    }
+    setBytes(state, kBgraBytes);
+}
+
+void FusedChosen(benchmark::State& state)
+{
+    runConvert(state, [](const std::uint8_t* s, std::uint8_t* d) {
+        qr::RawFrame::rgbToBgraTurnedInto(std::span(s, kRgbBytes), {kWidth, kHeight},
+                                          std::span(d, kBgraBytes));
+    });
+}
+
+// The two passes the fused kernel replaces: conversion into a scratch frame, then the turn.
+void TwoStepTurn(benchmark::State& state)
+{
+    static std::vector<std::uint8_t> scratch(kBgraBytes, 1);
+    runConvert(state, [](const std::uint8_t* s, std::uint8_t* d) {
+        qr::RawFrame::rgbToBgraInto(std::span(s, kRgbBytes), {kWidth, kHeight}, scratch);
+        qr::RawFrame::rotateBufferToPortInto(scratch, {kWidth, kHeight}, std::span(d, kBgraBytes));
+    });
+}
+
+// A frame converted into a buffer that each iteration obtains and gives up: 0 new[] / delete[],
+// 1 fresh small-page mapping, 2 fresh huge-page mapping, 3 fresh small-page mapping pre-faulted
+// with MAP_POPULATE, 4 the pool on huge pages, 5 the pool on small pages.
+void FreshOrPooledBuffer(benchmark::State& state)
+{
+    const int mode = int(state.range(0));
+    const auto& rgb = rgbFrame();
+    qr::FrameBufferPool hugePool(kBgraBytes * 2, true);
+    qr::FrameBufferPool smallPool(kBgraBytes * 2, false);
+    for (auto _ : state) {
+        std::uint8_t* out = nullptr;
+        switch (mode) {
+        case 0:
+            out = new std::uint8_t[kBgraBytes];
+            break;
+        case 1:
+            out = qr::FrameBufferPool::map(kBgraBytes, false);
+            break;
+        case 2:
+            out = qr::FrameBufferPool::map(kBgraBytes, true);
+            break;
+        case 3: {
+            void* p = mmap(nullptr, kBgraBytes, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+            out = p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
+            break;
+        }
+        case 4:
+            out = hugePool.take(kBgraBytes);
+            break;
+        default:
+            out = smallPool.take(kBgraBytes);
+            break;
+        }
+        if (!out) {
+            state.SkipWithError("allocation failed");
+            break;
+        }
+        qr::RawFrame::rgbToBgraTurnedInto(std::span(rgb.data(), kRgbBytes), {kWidth, kHeight},
+                                          std::span(out, kBgraBytes));
+        benchmark::DoNotOptimize(out);
+        switch (mode) {
+        case 0:
+            delete[] out;
+            break;
+        case 1:
+        case 3:
+            qr::FrameBufferPool::unmap(out, kBgraBytes, false);
+            break;
+        case 2:
+            qr::FrameBufferPool::unmap(out, kBgraBytes, true);
+            break;
+        case 4:
+            hugePool.give(out, kBgraBytes);
+            break;
+        default:
+            smallPool.give(out, kBgraBytes);
+            break;
+        }
+    }
+    setBytes(state, kBgraBytes);
+}
+
 // ---- container unpacking ----------------------------------------------------------------------
 
 struct ContainerFixture {
@@ -404,6 +534,16 @@ BENCHMARK(TurnBlocked)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(TurnStreaming)->Unit(benchmark::kMillisecond);
 BENCHMARK(TurnChosen)->Unit(benchmark::kMillisecond);
+BENCHMARK(MemcpyBgraSizeHuge)->Unit(benchmark::kMillisecond);
+BENCHMARK(FusedTurn)->Arg(0)->Arg(64)->Arg(256)->Arg(1024)->ArgName("block")->Unit(benchmark::kMillisecond);
+BENCHMARK(FusedTurnHuge)->Arg(0)->Arg(256)->Arg(1024)->ArgName("block")->Unit(benchmark::kMillisecond);
+BENCHMARK(FusedChosen)->Unit(benchmark::kMillisecond);
+BENCHMARK(TwoStepTurn)->Unit(benchmark::kMillisecond);
+BENCHMARK(FreshOrPooledBuffer)
+    ->DenseRange(0, 5)
+    ->ArgName("mode")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(UnpackContainer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CopyFileCp)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CopyFileReadWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -468,22 +608,40 @@ int main(int argc, char** argv)
         {"TurnChosen", "MemcpyBgraSize"},
         {"TurnChosen", "TurnNaive"},
         {"TurnChosen", "TurnLibyuvStrips/rows:128"},
+        {"TurnBlocked/block:512", "MemcpyBgraSize"},
+        {"FusedTurn/block:0", "MemcpyBgraSize"},
+        {"FusedTurn/block:64", "MemcpyBgraSize"},
+        {"FusedTurn/block:256", "MemcpyBgraSize"},
+        {"FusedTurn/block:1024", "MemcpyBgraSize"},
+        {"FusedTurnHuge/block:0", "MemcpyBgraSizeHuge"},
+        {"FusedTurnHuge/block:256", "MemcpyBgraSizeHuge"},
+        {"FusedTurnHuge/block:1024", "MemcpyBgraSizeHuge"},
+        {"FusedChosen", "MemcpyBgraSize"},
+        {"TwoStepTurn", "MemcpyBgraSize"},
+        {"FusedChosen", "TwoStepTurn"},
+        {"FreshOrPooledBuffer/mode:0/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"FreshOrPooledBuffer/mode:1/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"FreshOrPooledBuffer/mode:2/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"FreshOrPooledBuffer/mode:3/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"FreshOrPooledBuffer/mode:5/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
         {"UnpackContainer/real_time", "CopyFileCp/real_time"},
         {"UnpackContainer/real_time", "CopyFileReadWrite/real_time"},
     };
-    std::printf("\n%-32s %-30s %11s %10s\n", "candidate", "baseline", "ratio(real)", "ratio(cpu)");
+    // "cost" is the inverse: the candidate's time in multiples of the baseline's (lower is faster).
+    std::printf("\n%-38s %-38s %11s %10s %9s\n", "candidate", "baseline", "ratio(real)", "ratio(cpu)",
+                "cost(cpu)");
     for (const auto& [candidate, baseline] : pairs) {
         const auto c = reporter.times.find(candidate);
         const auto b = reporter.times.find(baseline);
         if (c == reporter.times.end() || b == reporter.times.end())
             continue;
         const bool cpuComparable = baseline.rfind("CopyFileCp", 0) != 0;
-        std::printf("%-32s %-30s %11.2f", candidate.c_str(), baseline.c_str(),
+        std::printf("%-38s %-38s %11.2f", candidate.c_str(), baseline.c_str(),
                     b->second.real / c->second.real);
         if (cpuComparable)
-            std::printf(" %10.2f\n", b->second.cpu / c->second.cpu);
+            std::printf(" %10.2f %9.2f\n", b->second.cpu / c->second.cpu, c->second.cpu / b->second.cpu);
         else
-            std::printf(" %10s\n", "-");
+            std::printf(" %10s %9s\n", "-", "-");
     }
     benchmark::Shutdown();
     return 0;

@@ -21,6 +21,9 @@ std::int64_t pixelCount(FrameSize size)
     return std::int64_t{size.width} * size.height;
 }
 
+// Column blocks of the fused conversion and turn (0: whole rows), chosen in bench_decode.
+constexpr int kTurnBlockColumns = 256;
+
 void freeFrameBuffer(void* info)
 {
     delete[] static_cast<std::uint8_t*>(info);
@@ -95,9 +98,23 @@ bool RawFrame::rotateBufferToPortInto(std::span<const std::uint8_t> bgra, FrameS
     const auto bytes = static_cast<std::uint64_t>(pixelCount(size)) * 4;
     if (bytes > bgra.size() || bytes > out.size())
         return false;
-    // Measured fastest: the SSE2 tile transpose in 256-pixel blocks; libyuv on strips elsewhere.
-    if (!kernels::rotateBlocked(bgra.data(), out.data(), size.width, size.height, 256))
+    // Measured fastest: the SSE2 tile transpose in 1024-pixel blocks; libyuv on strips elsewhere.
+    if (!kernels::rotateBlocked(bgra.data(), out.data(), size.width, size.height, 1024))
         kernels::rotateLibyuvStrips(bgra.data(), out.data(), size.width, size.height, 128);
+    return true;
+}
+
+bool RawFrame::rgbToBgraTurnedInto(std::span<const std::uint8_t> rgb, FrameSize size,
+                                   std::span<std::uint8_t> out)
+{
+    if (!usableSize(size))
+        return false;
+    const std::int64_t pixels = pixelCount(size);
+    if (static_cast<std::uint64_t>(pixels) * 3 > rgb.size() ||
+        static_cast<std::uint64_t>(pixels) * 4 > out.size())
+        return false;
+    if (!kernels::rgbToBgraTurned(rgb.data(), out.data(), size.width, size.height, kTurnBlockColumns))
+        kernels::rgbToBgraTurnedNaive(rgb.data(), out.data(), size.width, size.height);
     return true;
 }
 

@@ -79,6 +79,10 @@ public:
     static std::optional<BgraFrame> rotateBufferToPort(std::span<const std::uint8_t> bgra, FrameSize size);
     static bool rotateBufferToPortInto(std::span<const std::uint8_t> bgra, FrameSize size,
                                        std::span<std::uint8_t> out);
+    // The conversion and the quarter turn in one pass: the same bytes as rgbToBgraInto followed by
+    // rotateBufferToPortInto, into a caller's buffer of at least width x height x 4 bytes.
+    static bool rgbToBgraTurnedInto(std::span<const std::uint8_t> rgb, FrameSize size,
+                                    std::span<std::uint8_t> out);
 
     // An image over the frame's buffer without copying it: QImage::Format_RGB32 (memory B, G, R,
     // ignored byte on little-endian machines) in the Display P3 colour space. The image owns the

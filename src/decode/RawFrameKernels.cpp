@@ -89,6 +89,22 @@ bool rgbToBgraShuffle(const std::uint8_t*, std::uint8_t*, std::int64_t)
 }
 #endif
 
+void rgbToBgraTurnedNaive(const std::uint8_t* rgb, std::uint8_t* dst, int width, int height)
+{
+    const std::int64_t w = width;
+    const std::int64_t h = height;
+    for (std::int64_t y = 0; y < h; ++y) {
+        for (std::int64_t x = 0; x < w; ++x) {
+            const std::uint8_t* s = rgb + 3 * (y * w + x);
+            std::uint8_t* d = dst + 4 * (x * h + (h - 1 - y));
+            d[0] = s[2];
+            d[1] = s[1];
+            d[2] = s[0];
+            d[3] = 255;
+        }
+    }
+}
+
 void rotateNaive(const std::uint8_t* src, std::uint8_t* dst, int width, int height)
 {
     // Source (x, y) lands at destination column height - 1 - y, row x.
@@ -231,7 +247,100 @@ bool rotateStreaming(const std::uint8_t* src, std::uint8_t* dst, int width, int 
             copyPixel(dst, x * h + (h - 1 - y0), src, y0 * w + x);
     return true;
 }
+#endif
+
+namespace {
+
+// Columns [x0, x1) of source rows [y0, y1) converted and turned pixel by pixel.
+[[maybe_unused]] void turnedPixels(const std::uint8_t* rgb, std::uint8_t* dst, std::int64_t w, std::int64_t h,
+                                   std::int64_t x0, std::int64_t x1, std::int64_t y0, std::int64_t y1)
+{
+    for (std::int64_t y = y0; y < y1; ++y) {
+        for (std::int64_t x = x0; x < x1; ++x) {
+            const std::uint8_t* s = rgb + 3 * (y * w + x);
+            std::uint8_t* d = dst + 4 * (x * h + (h - 1 - y));
+            d[0] = s[2];
+            d[1] = s[1];
+            d[2] = s[0];
+            d[3] = 255;
+        }
+    }
+}
+
+} // namespace
+
+#if QR_X86 && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("ssse3"))) static inline __m128i loadRgb4(const std::uint8_t* p, __m128i shuffle,
+                                                                __m128i alpha)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return _mm_or_si128(_mm_shuffle_epi8(v, shuffle), alpha);
+}
+
+__attribute__((target("ssse3"))) static void turnedSsse3(const std::uint8_t* rgb, std::uint8_t* dst,
+                                                         std::int64_t w, std::int64_t h, std::int64_t block)
+{
+    const __m128i shuffle = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const std::int64_t bandsEnd = h - h % 16;
+    // The last row's loads must end inside the frame: its final 2 pixels are left to the tail.
+    const std::int64_t tilesEnd = w & ~std::int64_t{3};
+    const std::int64_t lastTilesEnd = std::max<std::int64_t>(0, (w - 2) & ~std::int64_t{3});
+    for (std::int64_t bx = 0; bx < tilesEnd; bx += block) {
+        for (std::int64_t y0 = 0; y0 < bandsEnd; y0 += 16) {
+            const std::int64_t xEnd = std::min(bx + block, y0 + 16 == h ? lastTilesEnd : tilesEnd);
+            const std::int64_t col = h - 16 - y0;
+            for (std::int64_t x = bx; x + 4 <= xEnd; x += 4) {
+                __m128i tiles[4][4];
+                for (int g = 0; g < 4; ++g) {
+                    // 16 bytes for 4 pixels: the 4 bytes past them belong to the next pixel or row.
+                    const std::uint8_t* p = rgb + 3 * ((y0 + 4 * g) * w + x);
+                    turnTile(loadRgb4(p, shuffle, alpha), loadRgb4(p + 3 * w, shuffle, alpha),
+                             loadRgb4(p + 6 * w, shuffle, alpha), loadRgb4(p + 9 * w, shuffle, alpha),
+                             tiles[g]);
+                }
+                for (int k = 0; k < 4; ++k) {
+                    std::uint8_t* row = dst + 4 * ((x + k) * h + col);
+                    auto* line = reinterpret_cast<__m128i*>(row);
+                    if ((reinterpret_cast<std::uintptr_t>(row) & 63) == 0) {
+                        _mm_stream_si128(line + 0, tiles[3][k]);
+                        _mm_stream_si128(line + 1, tiles[2][k]);
+                        _mm_stream_si128(line + 2, tiles[1][k]);
+                        _mm_stream_si128(line + 3, tiles[0][k]);
+                    } else {
+                        _mm_storeu_si128(line + 0, tiles[3][k]);
+                        _mm_storeu_si128(line + 1, tiles[2][k]);
+                        _mm_storeu_si128(line + 2, tiles[1][k]);
+                        _mm_storeu_si128(line + 3, tiles[0][k]);
+                    }
+                }
+            }
+        }
+    }
+    _mm_sfence();
+    for (std::int64_t y0 = 0; y0 < bandsEnd; y0 += 16)
+        turnedPixels(rgb, dst, w, h, y0 + 16 == h ? lastTilesEnd : tilesEnd, w, y0, y0 + 16);
+    turnedPixels(rgb, dst, w, h, 0, w, bandsEnd, h);
+}
+
+bool rgbToBgraTurned(const std::uint8_t* rgb, std::uint8_t* dst, int width, int height, int blockColumns)
+{
+    if (!__builtin_cpu_supports("ssse3"))
+        return false;
+    const std::int64_t w = width;
+    const std::int64_t block =
+        blockColumns <= 0 ? std::max<std::int64_t>(4, w) : std::max(4, blockColumns & ~3);
+    turnedSsse3(rgb, dst, w, height, block);
+    return true;
+}
 #else
+bool rgbToBgraTurned(const std::uint8_t*, std::uint8_t*, int, int, int)
+{
+    return false;
+}
+#endif
+
+#if !QR_X86
 bool rotateBlocked(const std::uint8_t*, std::uint8_t*, int, int, int)
 {
     return false;

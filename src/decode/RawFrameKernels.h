@@ -27,4 +27,13 @@ bool rotateBlocked(const std::uint8_t* src, std::uint8_t* dst, int width, int he
 // line with streaming stores (when aligned); false without SSE2.
 bool rotateStreaming(const std::uint8_t* src, std::uint8_t* dst, int width, int height);
 
+// Packed R, G, B of a width x height frame straight to the BGRA frame turned a quarter clockwise
+// (height x width): source pixel (x, y) lands at column height - 1 - y, row x as B, G, R, 255.
+void rgbToBgraTurnedNaive(const std::uint8_t* rgb, std::uint8_t* dst, int width, int height);
+// The same in one pass: bands of 16 source rows, each band walked in column blocks of
+// `blockColumns` pixels (0: the whole row), 4 x 4 tiles shuffled and transposed in registers and
+// each destination row's 64 bytes written as one line with streaming stores (when aligned).
+// False without SSSE3.
+bool rgbToBgraTurned(const std::uint8_t* rgb, std::uint8_t* dst, int width, int height, int blockColumns = 0);
+
 } // namespace qr::kernels

@@ -5,11 +5,20 @@
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
+#include <QThread>
+#include <QTransform>
 
 #include <libheif/heif.h>
 #include <libyuv/convert_argb.h>
 #include <libyuv/scale_argb.h>
 
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace qr {
@@ -34,9 +43,17 @@ bool isHeic(const QString& path)
     return Playlist::extension(path) == QLatin1String("heic");
 }
 
+std::atomic<int>& heicThreads()
+{
+    static std::atomic<int> threads{std::max(1, QThread::idealThreadCount())};
+    return threads;
+}
+
 bool openHeic(const QString& path, HeifContext& ctx, HeifHandle& handle)
 {
     ctx.reset(heif_context_alloc());
+    if (ctx)
+        heif_context_set_max_decoding_threads(ctx.get(), heicThreads().load(std::memory_order_relaxed));
     if (!ctx || heif_context_read_from_file(ctx.get(), QFile::encodeName(path).constData(), nullptr).code !=
                     heif_error_Ok)
         return false;
@@ -47,15 +64,12 @@ bool openHeic(const QString& path, HeifContext& ctx, HeifHandle& handle)
     return true;
 }
 
-QImage decodeHeic(const QString& path, QSize box)
+// The image of `handle` decoded to RGB32 and fitted into `box`.
+QImage decodeHeicHandle(heif_image_handle* handle, QSize box)
 {
-    HeifContext ctx;
-    HeifHandle handle;
-    if (!openHeic(path, ctx, handle))
-        return {};
     heif_image* raw = nullptr;
-    if (heif_decode_image(handle.get(), &raw, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr)
-            .code != heif_error_Ok)
+    if (heif_decode_image(handle, &raw, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code !=
+        heif_error_Ok)
         return {};
     std::unique_ptr<heif_image, HeifImageDeleter> image(raw);
     const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
@@ -73,7 +87,198 @@ QImage decodeHeic(const QString& path, QSize box)
     return PhotoDecoder::scaledToFit(out, box);
 }
 
-QImage decodeJpeg(const QString& path, QSize box)
+QImage decodeHeic(const QString& path, QSize box)
+{
+    HeifContext ctx;
+    HeifHandle handle;
+    if (!openHeic(path, ctx, handle))
+        return {};
+    return decodeHeicHandle(handle.get(), box);
+}
+
+// The smallest embedded thumbnail that still covers the photo fitted into `box`, decoded and fitted;
+// else the whole photo.
+QImage decodeHeicPreview(const QString& path, QSize box)
+{
+    HeifContext ctx;
+    HeifHandle handle;
+    if (!openHeic(path, ctx, handle))
+        return {};
+    const QSize natural(heif_image_handle_get_width(handle.get()),
+                        heif_image_handle_get_height(handle.get()));
+    const QSize target = PhotoDecoder::fittedSize(natural, box);
+    const int count = heif_image_handle_get_number_of_thumbnails(handle.get());
+    if (count > 0 && count <= 16) {
+        heif_item_id ids[16];
+        heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), ids, count);
+        HeifHandle best;
+        for (int i = 0; i < count; ++i) {
+            heif_image_handle* raw = nullptr;
+            if (heif_image_handle_get_thumbnail(handle.get(), ids[i], &raw).code != heif_error_Ok)
+                continue;
+            HeifHandle thumb(raw);
+            const int w = heif_image_handle_get_width(thumb.get());
+            const int h = heif_image_handle_get_height(thumb.get());
+            if (w < target.width() || h < target.height())
+                continue;
+            if (!best || std::int64_t(w) * h < std::int64_t(heif_image_handle_get_width(best.get())) *
+                                                   heif_image_handle_get_height(best.get()))
+                best = std::move(thumb);
+        }
+        if (best) {
+            QImage image = decodeHeicHandle(best.get(), box);
+            // A thumbnail of another shape than the photo would show it distorted: not used.
+            if (!image.isNull() && image.size() == target)
+                return image;
+        }
+    }
+    return decodeHeicHandle(handle.get(), box);
+}
+
+// ---- JPEG through libjpeg-turbo ----------------------------------------------------------------
+
+// The EXIF orientation (1 to 8) of an APP1 marker's data; 1 when absent or unreadable.
+int exifOrientation(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 14 || std::memcmp(data, "Exif\0\0", 6) != 0)
+        return 1;
+    const std::uint8_t* tiff = data + 6;
+    const std::size_t n = size - 6;
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M'))
+        return 1;
+    const auto u16 = [&](std::size_t at) -> std::uint32_t {
+        return little ? tiff[at] | (tiff[at + 1] << 8) : (tiff[at] << 8) | tiff[at + 1];
+    };
+    const auto u32 = [&](std::size_t at) -> std::uint32_t {
+        return little ? u16(at) | (u16(at + 2) << 16) : (u16(at) << 16) | u16(at + 2);
+    };
+    const std::uint32_t ifd = u32(4);
+    if (ifd > n || n - ifd < 2)
+        return 1;
+    const std::uint32_t count = u16(ifd);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::size_t entry = std::size_t(ifd) + 2 + std::size_t(i) * 12;
+        if (entry + 12 > n)
+            return 1;
+        if (u16(entry) == 0x0112 && u16(entry + 2) == 3) {
+            const std::uint32_t value = u16(entry + 8);
+            return value >= 1 && value <= 8 ? int(value) : 1;
+        }
+    }
+    return 1;
+}
+
+// Turns a decoded image upright for its EXIF orientation.
+QImage upright(QImage image, int orientation)
+{
+    switch (orientation) {
+    case 2:
+        return image.mirrored(true, false);
+    case 3:
+        return image.transformed(QTransform().rotate(180));
+    case 4:
+        return image.mirrored(false, true);
+    case 5:
+        return image.mirrored(true, false).transformed(QTransform().rotate(270));
+    case 6:
+        return image.transformed(QTransform().rotate(90));
+    case 7:
+        return image.mirrored(true, false).transformed(QTransform().rotate(90));
+    case 8:
+        return image.transformed(QTransform().rotate(270));
+    default:
+        return image;
+    }
+}
+
+struct JpegError {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void jpegErrorExit(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
+}
+
+void jpegSilence(j_common_ptr, int) {}
+
+// Decodes in one function without C++ objects whose destructors a longjmp would skip: `out` is
+// allocated before the jump point and only filled after it.
+bool decodeJpegTurbo(const std::uint8_t* data, std::size_t size, QSize box, QImage& out, int& orientation,
+                     QSize& stored)
+{
+    jpeg_decompress_struct cinfo;
+    JpegError error;
+    cinfo.err = jpeg_std_error(&error.mgr);
+    error.mgr.error_exit = jpegErrorExit;
+    error.mgr.emit_message = jpegSilence;
+    if (setjmp(error.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    orientation = 1;
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+            orientation = exifOrientation(m->data, m->data_length);
+            break;
+        }
+    }
+    stored = QSize(int(cinfo.image_width), int(cinfo.image_height));
+    if (cinfo.num_components == 4) { // CMYK or YCCK: left to Qt's reader
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    // The smallest of 1/8, 1/4, 1/2 and 1 whose output still covers the fitted size, as the photo
+    // stands after its orientation.
+    if (box.isValid() && !box.isEmpty()) {
+        const bool turned = orientation >= 5;
+        const QSize target = PhotoDecoder::fittedSize(stored, turned ? box.transposed() : box);
+        // The scaled decoder rounds each side up.
+        const auto covers = [&](std::int64_t denom) {
+            return (stored.width() + denom - 1) / denom >= target.width() &&
+                   (stored.height() + denom - 1) / denom >= target.height();
+        };
+        unsigned denom = 8;
+        while (denom > 1 && !covers(denom))
+            denom /= 2;
+        cinfo.scale_num = 1;
+        cinfo.scale_denom = denom;
+    }
+    cinfo.out_color_space = JCS_EXT_BGRX;
+    cinfo.dct_method = JDCT_ISLOW;
+    jpeg_calc_output_dimensions(&cinfo);
+    if (cinfo.output_width > (1u << 16) || cinfo.output_height > (1u << 16)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    if (out.width() != int(cinfo.output_width) || out.height() != int(cinfo.output_height))
+        out = QImage(int(cinfo.output_width), int(cinfo.output_height), QImage::Format_RGB32);
+    if (out.isNull()) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    std::uint8_t* bits = out.bits();
+    const qsizetype stride = out.bytesPerLine();
+    jpeg_start_decompress(&cinfo);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = bits + stride * qsizetype(cinfo.output_scanline);
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+QImage decodeJpegQt(const QString& path, QSize box)
 {
     QImageReader reader(path);
     reader.setAutoTransform(true);
@@ -115,7 +320,55 @@ QSize PhotoDecoder::naturalSize(const QString& path)
 
 QImage PhotoDecoder::decode(const QString& path, QSize box)
 {
-    return isHeic(path) ? decodeHeic(path, box) : decodeJpeg(path, box);
+    if (isHeic(path))
+        return decodeHeic(path, box);
+    QImage image = decodeJpegDirect(path, box);
+    return image.isNull() ? decodeJpegQt(path, box) : image;
+}
+
+QImage PhotoDecoder::decodePreview(const QString& path, QSize box)
+{
+    return isHeic(path) ? decodeHeicPreview(path, box) : decode(path, box);
+}
+
+void PhotoDecoder::setHeicDecodingThreads(int threads)
+{
+    heicThreads().store(std::max(0, threads), std::memory_order_relaxed);
+}
+
+int PhotoDecoder::heicDecodingThreads()
+{
+    return heicThreads().load(std::memory_order_relaxed);
+}
+
+QImage PhotoDecoder::decodeJpegDirect(const QString& path, QSize box)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 size = file.size();
+    if (size <= 0)
+        return {};
+    QByteArray copy;
+    const std::uint8_t* data = file.map(0, size);
+    if (!data) {
+        copy = file.readAll();
+        if (copy.size() != size)
+            return {};
+        data = reinterpret_cast<const std::uint8_t*>(copy.constData());
+    }
+    QImage image;
+    int orientation = 1;
+    QSize stored;
+    if (!decodeJpegTurbo(data, std::size_t(size), box, image, orientation, stored))
+        return {};
+    image = upright(std::move(image), orientation);
+    return box.isValid() && !box.isEmpty() ? scaledToFit(image, box) : image;
+}
+
+QImage PhotoDecoder::decodeJpegWithQt(const QString& path, QSize box)
+{
+    return decodeJpegQt(path, box);
 }
 
 QSize PhotoDecoder::fittedSize(QSize size, QSize box)

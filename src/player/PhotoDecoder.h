@@ -15,6 +15,19 @@ public:
     // The photo decoded whole, or fitted into `box` (aspect kept, never enlarged) when `box` is
     // valid. JPEG uses the decoder's reduced-scale paths; null when the file does not decode.
     static QImage decode(const QString& path, QSize box = {});
+    // A small copy for a side preview, fitted into `box`: for HEIC the smallest embedded thumbnail
+    // that covers the fitted size (of the photo's shape), the whole photo otherwise.
+    static QImage decodePreview(const QString& path, QSize box);
+    // Threads libheif may use for the tiles of one grid image (0: the calling thread only); the
+    // core count unless set. Applies to decodes started afterwards.
+    static void setHeicDecodingThreads(int threads);
+    static int heicDecodingThreads();
+    // The two JPEG paths, for the benchmarks that chose between them: libjpeg-turbo called directly
+    // (its scaled IDCT at 1/8, 1/4 or 1/2 to the smallest size that still covers the box, straight
+    // into the image's BGRX rows, EXIF orientation applied), and Qt's image reader. decode() uses the
+    // first and falls back to the second for what it does not handle (CMYK).
+    static QImage decodeJpegDirect(const QString& path, QSize box = {});
+    static QImage decodeJpegWithQt(const QString& path, QSize box = {});
     // `size` scaled to fit `box` with its aspect ratio, never enlarged.
     static QSize fittedSize(QSize size, QSize box);
     // `image` (Format_RGB32 or ARGB32) fitted into `box` with a box filter; `image` itself when it

@@ -21,7 +21,7 @@ public:
 
     // A raw frame read from `path`, converted to BGRA with `size`, turned to portrait unless it is
     // the one landscape size, and wrapped; plus a display copy fitted into `box`. Null when the file
-    // cannot be read or is shorter than the frame. Reuses per-thread scratch buffers.
+    // cannot be read or is shorter than the frame. Buffers come from FrameBufferPool::shared().
     static PhotoImage prepareRawFrame(const QString& path, FrameSize size, QSize box);
 
     // A raw frame for a side preview: only the copy fitted into `box` is kept. The size comes from the
@@ -31,6 +31,9 @@ public:
     // A JPEG or HEIC photo with a display copy decoded straight to fit `box` and its natural size;
     // without a valid box only the size is read. Null display copy when the file does not decode.
     static PhotoImage preparePhoto(const QString& path, QSize box);
+    // A JPEG or HEIC photo for a side preview: the display copy comes from the embedded thumbnail when
+    // that covers `box` (PhotoDecoder::decodePreview).
+    static PhotoImage preparePreview(const QString& path, QSize box);
 };
 
 } // namespace qr

@@ -4,6 +4,7 @@
 #include <QColorSpace>
 #include <QTest>
 
+#include <algorithm>
 #include <vector>
 
 using qr::BgraFrame;
@@ -57,6 +58,8 @@ private Q_SLOTS:
     void quarterTurnFourByTwo();
     void quarterTurnKernels_data();
     void quarterTurnKernels();
+    void fusedConversionMatchesTwoSteps_data();
+    void fusedConversionMatchesTwoSteps();
     void shortOrBadInputsYieldNothing_data();
     void shortOrBadInputsYieldNothing();
     void imageWrapsWithoutCopy();
@@ -243,6 +246,64 @@ void TestRawFrame::quarterTurnKernels()
     std::fill(out.begin(), out.end(), 0);
     if (qr::kernels::rotateStreaming(src.data(), out.data(), width, height))
         QCOMPARE(out, expected);
+}
+
+void TestRawFrame::fusedConversionMatchesTwoSteps_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("1x1") << 1 << 1;
+    QTest::newRow("2x1") << 2 << 1;
+    QTest::newRow("5x3") << 5 << 3;
+    QTest::newRow("6x16, last row loads") << 6 << 16;
+    QTest::newRow("7x17") << 7 << 17;
+    QTest::newRow("8x32") << 8 << 32;
+    QTest::newRow("37x23") << 37 << 23;
+    QTest::newRow("130x48") << 130 << 48;
+    QTest::newRow("129x67") << 129 << 67;
+    QTest::newRow("3x64") << 3 << 64;
+}
+
+void TestRawFrame::fusedConversionMatchesTwoSteps()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const FrameSize size{width, height};
+    const std::size_t pixels = std::size_t(width) * height;
+    // Exactly the frame's bytes: a kernel reading past the input is caught under the address sanitizer.
+    const auto rgb = bytes(pixels * 3, 11);
+    const auto bgra = RawFrame::rgbToBgra(rgb, size);
+    QVERIFY(bgra);
+    const auto twoSteps = RawFrame::rotateBufferToPort(contents(*bgra), size);
+    QVERIFY(twoSteps);
+    const auto expected = contents(*twoSteps);
+
+    std::vector<std::uint8_t> out(pixels * 4);
+    QVERIFY(RawFrame::rgbToBgraTurnedInto(rgb, size, out));
+    QCOMPARE(out, expected);
+    std::fill(out.begin(), out.end(), 0);
+    qr::kernels::rgbToBgraTurnedNaive(rgb.data(), out.data(), width, height);
+    QCOMPARE(out, expected);
+
+    // Destinations on a 64-byte boundary take the streaming stores; the bytes after the frame must
+    // stay untouched.
+    std::vector<std::uint8_t> wide(pixels * 4 + 128, 0xAB);
+    const auto offset = (64 - reinterpret_cast<std::uintptr_t>(wide.data()) % 64) % 64;
+    std::uint8_t* aligned = wide.data() + offset;
+    for (int block : {0, 4, 8, 12, 64, 1024}) {
+        std::fill(aligned, aligned + pixels * 4, 0);
+        if (!qr::kernels::rgbToBgraTurned(rgb.data(), aligned, width, height, block))
+            QSKIP("no SSSE3");
+        QVERIFY2(std::equal(expected.begin(), expected.end(), aligned), qPrintable(QString::number(block)));
+        QVERIFY(
+            std::all_of(aligned + pixels * 4, wide.data() + wide.size(), [](auto b) { return b == 0xAB; }));
+        std::fill(out.begin(), out.end(), 0);
+        qr::kernels::rgbToBgraTurned(rgb.data(), out.data(), width, height, block);
+        QCOMPARE(out, expected);
+    }
+
+    QVERIFY(!RawFrame::rgbToBgraTurnedInto(std::span(rgb).first(pixels * 3 - 1), size, out));
+    QVERIFY(!RawFrame::rgbToBgraTurnedInto(rgb, size, std::span(out).first(pixels * 4 - 1)));
 }
 
 void TestRawFrame::shortOrBadInputsYieldNothing_data()

@@ -1,0 +1,301 @@
+#include "player/PhotoDiskCache.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+namespace qr {
+
+namespace {
+
+constexpr char kMagic[8] = {'Q', 'R', 'D', 'I', 'S', 'P', '1', '\0'};
+constexpr const char* kSuffix = ".qrdc";
+constexpr int kMaxSide = 1 << 15;
+
+// The file header; every field is written in the machine's own byte order, as the pixels are.
+struct Header {
+    char magic[8];
+    std::uint8_t digest[20]; // of the key
+    std::uint32_t reserved;
+    std::int32_t width;
+    std::int32_t height;
+    std::uint64_t payload;     // width x height x 4
+    std::uint64_t checksum;    // of the payload
+    std::uint64_t headerCheck; // of the bytes above
+};
+static_assert(sizeof(Header) == 64);
+
+// A position-sensitive sum over 64-bit words in four independent lanes (which the compiler
+// vectorises): it runs near memory speed, and a flipped, lost or moved word changes it.
+std::uint64_t checksum(const std::uint8_t* p, std::size_t n)
+{
+    std::uint64_t a[4] = {1, 2, 3, 4};
+    std::uint64_t b[4] = {0, 0, 0, 0};
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        std::uint64_t w[4];
+        std::memcpy(w, p + i, 32);
+        for (int k = 0; k < 4; ++k) {
+            a[k] += w[k];
+            b[k] += a[k];
+        }
+    }
+    std::uint64_t tail = n;
+    for (; i < n; ++i)
+        tail = tail * 131 + p[i];
+    std::uint64_t h = tail;
+    for (int k = 0; k < 4; ++k)
+        h = (h ^ a[k]) * 0x9E3779B97F4A7C15ull ^ (b[k] + (h >> 29));
+    return h;
+}
+
+std::array<std::uint8_t, 20> keyDigest(const PhotoDiskCache::Key& key)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(key.path.toUtf8());
+    const std::int64_t fields[4] = {key.size, key.modifiedMs, key.box.width(), key.box.height()};
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(fields), sizeof fields));
+    const QByteArray result = hash.result();
+    std::array<std::uint8_t, 20> digest{};
+    std::memcpy(digest.data(), result.constData(), std::min<std::size_t>(20, std::size_t(result.size())));
+    return digest;
+}
+
+std::string entryName(const std::array<std::uint8_t, 20>& digest)
+{
+    return QByteArray(reinterpret_cast<const char*>(digest.data()), 16).toHex().toStdString() + kSuffix;
+}
+
+// Reads exactly `n` bytes at `offset`; false on an error or a short file.
+bool readAll(int fd, void* out, std::size_t n, off_t offset)
+{
+    auto* p = static_cast<char*>(out);
+    while (n > 0) {
+        const ssize_t got = ::pread(fd, p, n, offset);
+        if (got <= 0)
+            return false;
+        p += got;
+        n -= std::size_t(got);
+        offset += got;
+    }
+    return true;
+}
+
+// The modification time records the last use, so that the order of eviction survives a restart.
+void setLastUse(const QString& path, std::int64_t ms)
+{
+    const timespec times[2] = {{0, UTIME_OMIT}, {time_t(ms / 1000), long((ms % 1000) * 1'000'000)}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+}
+
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+PhotoDiskCache::PhotoDiskCache(QString folder, std::int64_t budgetBytes)
+    : folder_(std::move(folder)), budget_(std::max<std::int64_t>(0, budgetBytes))
+{}
+
+PhotoDiskCache::~PhotoDiskCache() = default;
+
+QString PhotoDiskCache::defaultFolder()
+{
+    QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (base.isEmpty() || QCoreApplication::applicationName().isEmpty())
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+               QStringLiteral("/quintaray-tv-studio");
+    return base + QStringLiteral("/display-copies");
+}
+
+PhotoDiskCache::Key PhotoDiskCache::keyFor(const QString& path, QSize box)
+{
+    const QFileInfo info(path);
+    Key key{path, -1, 0, box};
+    if (info.exists()) {
+        key.size = info.size();
+        key.modifiedMs = info.lastModified().toMSecsSinceEpoch();
+    }
+    return key;
+}
+
+QString PhotoDiskCache::entryPath(const Key& key) const
+{
+    return folder_ + QLatin1Char('/') + QString::fromStdString(entryName(keyDigest(key)));
+}
+
+std::int64_t PhotoDiskCache::usedBytes() const
+{
+    const std::lock_guard lock(mutex_);
+    scanLocked();
+    return used_;
+}
+
+void PhotoDiskCache::scanLocked() const
+{
+    if (scanned_)
+        return;
+    scanned_ = true;
+    const QFileInfoList files = QDir(folder_).entryInfoList({QStringLiteral("*") + QLatin1String(kSuffix)},
+                                                            QDir::Files | QDir::Hidden);
+    for (const QFileInfo& f : files) {
+        const Entry e{f.size(), f.lastModified().toMSecsSinceEpoch()};
+        entries_[f.fileName().toStdString()] = e;
+        used_ += e.bytes;
+        clock_ = std::max(clock_, e.lastUse);
+    }
+}
+
+std::int64_t PhotoDiskCache::nextUseLocked() const
+{
+    // Wall time, made strictly increasing so that two uses in one millisecond keep their order.
+    clock_ = std::max<std::int64_t>(clock_ + 1, QDateTime::currentMSecsSinceEpoch());
+    return clock_;
+}
+
+QImage PhotoDiskCache::load(const Key& key) const
+{
+    if (key.size < 0 || !key.box.isValid())
+        return {};
+    const auto digest = keyDigest(key);
+    const std::string name = entryName(digest);
+    const QByteArray path = QFile::encodeName(folder_ + QLatin1Char('/') + QString::fromStdString(name));
+    Fd file{::open(path.constData(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0)
+        return {};
+    const auto damaged = [&]() -> QImage {
+        ::unlink(path.constData());
+        const std::lock_guard lock(mutex_);
+        if (const auto it = entries_.find(name); it != entries_.end()) {
+            used_ -= it->second.bytes;
+            entries_.erase(it);
+        }
+        return {};
+    };
+    struct stat st {};
+    Header h{};
+    if (::fstat(file.fd, &st) != 0 || !readAll(file.fd, &h, sizeof h, 0))
+        return damaged();
+    const bool headerOk =
+        std::memcmp(h.magic, kMagic, sizeof kMagic) == 0 &&
+        std::memcmp(h.digest, digest.data(), digest.size()) == 0 &&
+        h.headerCheck == checksum(reinterpret_cast<const std::uint8_t*>(&h), offsetof(Header, headerCheck)) &&
+        h.width > 0 && h.height > 0 && h.width <= kMaxSide && h.height <= kMaxSide &&
+        h.payload == std::uint64_t(h.width) * std::uint64_t(h.height) * 4 &&
+        std::uint64_t(st.st_size) == sizeof(Header) + h.payload;
+    if (!headerOk)
+        return damaged();
+    QImage image(h.width, h.height, QImage::Format_RGB32);
+    if (image.isNull() || image.bytesPerLine() != qsizetype(h.width) * 4)
+        return {};
+    if (!readAll(file.fd, image.bits(), h.payload, sizeof(Header)) ||
+        checksum(image.constBits(), h.payload) != h.checksum)
+        return damaged();
+
+    const std::lock_guard lock(mutex_);
+    scanLocked();
+    const std::int64_t now = nextUseLocked();
+    setLastUse(QFile::decodeName(path), now);
+    Entry& e = entries_[name];
+    if (e.bytes == 0) {
+        e.bytes = std::int64_t(st.st_size);
+        used_ += e.bytes;
+    }
+    e.lastUse = now;
+    return image;
+}
+
+bool PhotoDiskCache::store(const Key& key, const QImage& image)
+{
+    if (key.size < 0 || !key.box.isValid() || image.isNull() || image.width() > kMaxSide ||
+        image.height() > kMaxSide)
+        return false;
+    const QImage rgb =
+        image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    if (rgb.isNull())
+        return false;
+    const auto payload = std::uint64_t(rgb.width()) * std::uint64_t(rgb.height()) * 4;
+    const auto bytes = std::int64_t(sizeof(Header) + payload);
+    if (bytes > budget_ || !QDir().mkpath(folder_))
+        return false;
+
+    const auto digest = keyDigest(key);
+    const std::string name = entryName(digest);
+    Header h{};
+    std::memcpy(h.magic, kMagic, sizeof kMagic);
+    std::memcpy(h.digest, digest.data(), digest.size());
+    h.width = rgb.width();
+    h.height = rgb.height();
+    h.payload = payload;
+    const auto rowBytes = qsizetype(rgb.width()) * 4;
+    if (rgb.bytesPerLine() == rowBytes) {
+        h.checksum = checksum(rgb.constBits(), payload);
+    } else {
+        // Rows with padding: checksum the rows as they will lie in the file.
+        QImage packed(rgb.size(), QImage::Format_RGB32);
+        if (packed.isNull() || packed.bytesPerLine() != rowBytes)
+            return false;
+        for (int y = 0; y < rgb.height(); ++y)
+            std::memcpy(packed.scanLine(y), rgb.constScanLine(y), std::size_t(rowBytes));
+        return store(key, packed);
+    }
+    h.headerCheck = checksum(reinterpret_cast<const std::uint8_t*>(&h), offsetof(Header, headerCheck));
+
+    // Written beside the entry and renamed over it once complete: a reader never sees half an entry.
+    QSaveFile file(folder_ + QLatin1Char('/') + QString::fromStdString(name));
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(reinterpret_cast<const char*>(&h), sizeof h) != qint64(sizeof h) ||
+        file.write(reinterpret_cast<const char*>(rgb.constBits()), qint64(payload)) != qint64(payload) ||
+        !file.commit())
+        return false;
+
+    const std::lock_guard lock(mutex_);
+    scanLocked();
+    Entry& e = entries_[name];
+    used_ += bytes - e.bytes;
+    e.bytes = bytes;
+    e.lastUse = nextUseLocked();
+    setLastUse(folder_ + QLatin1Char('/') + QString::fromStdString(name), e.lastUse);
+    evictLocked(name);
+    return true;
+}
+
+void PhotoDiskCache::evictLocked(const std::string& keep)
+{
+    while (used_ > budget_) {
+        auto oldest = entries_.end();
+        for (auto it = entries_.begin(); it != entries_.end(); ++it)
+            if (it->first != keep &&
+                (oldest == entries_.end() || it->second.lastUse < oldest->second.lastUse))
+                oldest = it;
+        if (oldest == entries_.end())
+            return;
+        QFile::remove(folder_ + QLatin1Char('/') + QString::fromStdString(oldest->first));
+        used_ -= oldest->second.bytes;
+        entries_.erase(oldest);
+    }
+}
+
+} // namespace qr

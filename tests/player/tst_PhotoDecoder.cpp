@@ -1,0 +1,300 @@
+#include "HeicGridFixture.h"
+#include "player/PhotoDecoder.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
+
+#include <cstdlib>
+#include <memory>
+
+using qr::PhotoDecoder;
+
+namespace {
+
+// Four flat quadrants (red, green, blue, white from the top left, clockwise), so that a wrong turn or
+// mirror changes whole quadrants, while the scaled decoders' rounding changes only a few levels.
+QImage quadrants(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    const int w = size.width();
+    const int h = size.height();
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixel(x, y,
+                           y < h / 2 ? (x < w / 2 ? qRgb(220, 30, 30) : qRgb(30, 200, 40))
+                                     : (x < w / 2 ? qRgb(240, 240, 240) : qRgb(30, 40, 210)));
+    return image;
+}
+
+bool writeJpeg(const QString& path, QSize size, int orientation)
+{
+    if (!quadrants(size).save(path, "JPG", 95))
+        return false;
+    if (orientation == 0)
+        return true;
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Orientation"] = std::uint16_t(orientation);
+        image->setExifData(exif);
+        image->writeMetadata();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// The largest difference of any channel between the two images, sampled at the centres of a grid of
+// cells away from the quadrant edges.
+int sampledDifference(const QImage& a, const QImage& b)
+{
+    int worst = 0;
+    for (int cy = 0; cy < 8; ++cy) {
+        for (int cx = 0; cx < 8; ++cx) {
+            const int ax = (2 * cx + 1) * a.width() / 16;
+            const int ay = (2 * cy + 1) * a.height() / 16;
+            const int bx = (2 * cx + 1) * b.width() / 16;
+            const int by = (2 * cy + 1) * b.height() / 16;
+            const QRgb p = a.pixel(ax, ay);
+            const QRgb q = b.pixel(bx, by);
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+        }
+    }
+    return worst;
+}
+
+heif_image* flatHeifImage(QSize size, QRgb colour)
+{
+    heif_image* image = nullptr;
+    if (heif_image_create(size.width(), size.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                          &image)
+            .code != heif_error_Ok)
+        return nullptr;
+    heif_image_add_plane(image, heif_channel_interleaved, size.width(), size.height(), 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            std::uint8_t* p = plane + y * stride + x * 3;
+            p[0] = std::uint8_t(qRed(colour));
+            p[1] = std::uint8_t(qGreen(colour));
+            p[2] = std::uint8_t(qBlue(colour));
+        }
+    }
+    return image;
+}
+
+// A flat HEIC photo with, when `thumbnailSide` > 0, an embedded thumbnail of another colour that
+// fits a square of that side: which of the two a decoder used shows in its colour.
+bool writeHeic(const QString& path, QSize size, QRgb colour, int thumbnailSide, QRgb thumbnailColour)
+{
+    std::unique_ptr<heif_context, void (*)(heif_context*)> ctx(heif_context_alloc(), heif_context_free);
+    heif_encoder* rawEncoder = nullptr;
+    if (heif_context_get_encoder_for_format(ctx.get(), heif_compression_HEVC, &rawEncoder).code !=
+        heif_error_Ok)
+        return false;
+    std::unique_ptr<heif_encoder, void (*)(heif_encoder*)> encoder(rawEncoder, heif_encoder_release);
+    heif_encoder_set_lossy_quality(encoder.get(), 80);
+    std::unique_ptr<heif_image, void (*)(const heif_image*)> image(flatHeifImage(size, colour),
+                                                                   heif_image_release);
+    heif_image_handle* handle = nullptr;
+    if (!image || heif_context_encode_image(ctx.get(), image.get(), encoder.get(), nullptr, &handle).code !=
+                      heif_error_Ok)
+        return false;
+    std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> main(handle,
+                                                                                heif_image_handle_release);
+    if (thumbnailSide > 0) {
+        std::unique_ptr<heif_image, void (*)(const heif_image*)> other(flatHeifImage(size, thumbnailColour),
+                                                                       heif_image_release);
+        heif_image_handle* thumb = nullptr;
+        if (!other || heif_context_encode_thumbnail(ctx.get(), other.get(), main.get(), encoder.get(),
+                                                    nullptr, thumbnailSide, &thumb)
+                              .code != heif_error_Ok)
+            return false;
+        heif_image_handle_release(thumb);
+    }
+    return heif_context_write_to_file(ctx.get(), QFile::encodeName(path).constData()).code == heif_error_Ok;
+}
+
+bool near(QRgb a, QRgb b)
+{
+    return std::abs(qRed(a) - qRed(b)) <= 12 && std::abs(qGreen(a) - qGreen(b)) <= 12 &&
+           std::abs(qBlue(a) - qBlue(b)) <= 12;
+}
+
+} // namespace
+
+class TestPhotoDecoder : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void jpegMatchesQtReader_data();
+    void jpegMatchesQtReader();
+    void brokenJpegGivesNothing_data();
+    void brokenJpegGivesNothing();
+    void heicPreviewUsesThumbnailThatCovers_data();
+    void heicPreviewUsesThumbnailThatCovers();
+    void heicGridDecodesOnAnyThreadCount_data();
+    void heicGridDecodesOnAnyThreadCount();
+};
+
+void TestPhotoDecoder::jpegMatchesQtReader_data()
+{
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<QSize>("box");
+    const QList<QPair<const char*, QSize>> boxes = {{"whole", QSize()},
+                                                    {"large box", QSize(4000, 4000)},
+                                                    {"half", QSize(160, 160)},
+                                                    {"eighth", QSize(40, 30)},
+                                                    {"odd", QSize(77, 51)}};
+    for (int orientation = 0; orientation <= 8; ++orientation)
+        for (const auto& [name, box] : boxes)
+            QTest::addRow("orientation %d, %s", orientation, name) << orientation << box;
+}
+
+void TestPhotoDecoder::jpegMatchesQtReader()
+{
+    QFETCH(int, orientation);
+    QFETCH(QSize, box);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.jpg"));
+    QVERIFY(writeJpeg(path, QSize(320, 240), orientation));
+
+    const QImage direct = PhotoDecoder::decodeJpegDirect(path, box);
+    const QImage qt = PhotoDecoder::decodeJpegWithQt(path, box);
+    QVERIFY(!direct.isNull());
+    QVERIFY(!qt.isNull());
+    QCOMPARE(direct.format(), QImage::Format_RGB32);
+    QCOMPARE(direct.size(), qt.size());
+    const QSize upright = orientation >= 5 ? QSize(240, 320) : QSize(320, 240);
+    QCOMPARE(direct.size(), PhotoDecoder::fittedSize(upright, box));
+    QCOMPARE(PhotoDecoder::naturalSize(path), upright);
+    QVERIFY2(sampledDifference(direct, qt) <= 12, qPrintable(QString::number(sampledDifference(direct, qt))));
+    QCOMPARE(PhotoDecoder::decode(path, box).size(), direct.size());
+}
+
+void TestPhotoDecoder::brokenJpegGivesNothing_data()
+{
+    QTest::addColumn<int>("keep");
+    QTest::addColumn<bool>("garbageExif");
+    QTest::newRow("empty") << 0 << false;
+    QTest::newRow("start marker only") << 2 << false;
+    QTest::newRow("header cut") << 120 << false;
+    QTest::newRow("EXIF pointing past its block") << -1 << true;
+}
+
+void TestPhotoDecoder::brokenJpegGivesNothing()
+{
+    QFETCH(int, keep);
+    QFETCH(bool, garbageExif);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.jpg"));
+    QVERIFY(writeJpeg(path, QSize(64, 48), 6));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QByteArray bytes = f.readAll();
+    if (garbageExif) {
+        // The IFD offset of the EXIF block made huge: the orientation is then unknown, not read
+        // from outside the block.
+        const qsizetype tiff = bytes.indexOf("Exif\0\0", 0) + 6;
+        QVERIFY(tiff > 6);
+        bytes[tiff + 4] = bytes[tiff + 5] = bytes[tiff + 6] = bytes[tiff + 7] = char(0x7F);
+    } else {
+        bytes.truncate(keep);
+    }
+    QVERIFY(f.resize(0));
+    QVERIFY(f.seek(0));
+    f.write(bytes);
+    f.close();
+    const QImage image = PhotoDecoder::decode(path, QSize(32, 32));
+    if (garbageExif)
+        QCOMPARE(image.size(), QSize(32, 24)); // decoded, not turned
+    else
+        QVERIFY(image.isNull());
+    QVERIFY(PhotoDecoder::decodeJpegDirect(path, {}).isNull() == !garbageExif);
+}
+
+void TestPhotoDecoder::heicPreviewUsesThumbnailThatCovers_data()
+{
+    QTest::addColumn<int>("thumbnailSide");
+    QTest::addColumn<QSize>("box");
+    QTest::addColumn<bool>("fromThumbnail");
+    QTest::addColumn<QSize>("expectedSize");
+    QTest::newRow("thumbnail covers the box") << 128 << QSize(64, 64) << true << QSize(64, 48);
+    QTest::newRow("thumbnail exactly the fitted size") << 128 << QSize(128, 128) << true << QSize(128, 96);
+    QTest::newRow("thumbnail smaller than the box") << 128 << QSize(200, 200) << false << QSize(200, 150);
+    QTest::newRow("no thumbnail") << 0 << QSize(64, 64) << false << QSize(64, 48);
+}
+
+void TestPhotoDecoder::heicPreviewUsesThumbnailThatCovers()
+{
+    QFETCH(int, thumbnailSide);
+    QFETCH(QSize, box);
+    QFETCH(bool, fromThumbnail);
+    QFETCH(QSize, expectedSize);
+    if (!heif_have_encoder_for_format(heif_compression_HEVC))
+        QSKIP("no HEVC encoder");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.heic"));
+    const QRgb photo = qRgb(200, 40, 40);
+    const QRgb thumbnail = qRgb(40, 60, 200);
+    QVERIFY(writeHeic(path, QSize(256, 192), photo, thumbnailSide, thumbnail));
+
+    const QImage preview = PhotoDecoder::decodePreview(path, box);
+    QCOMPARE(preview.size(), expectedSize);
+    const QRgb centre = preview.pixel(preview.width() / 2, preview.height() / 2);
+    QVERIFY2(near(centre, fromThumbnail ? thumbnail : photo), qPrintable(QString::number(centre, 16)));
+    // The display copy itself never comes from the thumbnail.
+    QVERIFY(near(PhotoDecoder::decode(path, box).pixel(1, 1), photo));
+}
+
+void TestPhotoDecoder::heicGridDecodesOnAnyThreadCount_data()
+{
+    QTest::addColumn<int>("threads");
+    QTest::newRow("calling thread") << 0;
+    QTest::newRow("one") << 1;
+    QTest::newRow("two") << 2;
+    QTest::newRow("four") << 4;
+}
+
+void TestPhotoDecoder::heicGridDecodesOnAnyThreadCount()
+{
+    QFETCH(int, threads);
+    if (!heif_have_encoder_for_format(heif_compression_HEVC))
+        QSKIP("no HEVC encoder");
+    // 3 x 2 tiles of 64 pixels, the last column and row cropped; one flat colour per tile.
+    const QSize size(150, 100);
+    const auto colour = [](int column, int row) {
+        return qRgb(40 + 80 * column, 50 + 150 * row, 200 - 60 * column);
+    };
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, colour(x / 64, y / 64));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("grid.heic"));
+    QVERIFY(qr::fixtures::makeHeicGrid(path, image, 64));
+
+    const int before = PhotoDecoder::heicDecodingThreads();
+    PhotoDecoder::setHeicDecodingThreads(threads);
+    const QImage decoded = PhotoDecoder::decode(path);
+    PhotoDecoder::setHeicDecodingThreads(before);
+    QCOMPARE(PhotoDecoder::naturalSize(path), size);
+    QCOMPARE(decoded.size(), size);
+    for (int row = 0; row < 2; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            const QRgb got = decoded.pixel(std::min(column * 64 + 20, 149), std::min(row * 64 + 20, 99));
+            QVERIFY2(near(got, colour(column, row)),
+                     qPrintable(QStringLiteral("tile %1,%2: %3").arg(column).arg(row).arg(got, 0, 16)));
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestPhotoDecoder)
+#include "tst_PhotoDecoder.moc"
