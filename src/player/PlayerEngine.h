@@ -50,6 +50,9 @@ public:
     // Installs a finished pass and starts its first set: what the pass hands to the scheduler.
     void takePlaylist(const PlaylistResult& result);
 
+    // Keeps the display copies of JPEG and HEIC photos in `disk` between runs (none by default).
+    void setDiskCache(std::shared_ptr<PhotoDiskCache> disk) { pipeline_.setDiskCache(std::move(disk)); }
+
     // Scheduler.
     void configScheduler(bool laterSet);
     void configRenderTimer();

@@ -23,6 +23,23 @@ bool failedToPrepare(const PreparationPipeline::Job& job, const PhotoImage& phot
     return photo.isNull() || (job.box.isValid() && !job.box.isEmpty() && photo.displayImage().isNull());
 }
 
+// A JPEG or HEIC slot: its display copy from the disk cache when it holds one for this file as it is
+// now, else decoded and stored there.
+PhotoImage prepareFileSlot(const PreparationPipeline::Job& job)
+{
+    const bool copies = job.box.isValid() && !job.box.isEmpty();
+    if (!job.disk || !copies || job.stamp.size < 0)
+        return SetPreparer::preparePhoto(job.path, job.box);
+    const PhotoDiskCache::Key key{job.path, job.stamp.size, job.stamp.modifiedMs, job.box};
+    QImage copy = job.disk->load(key);
+    if (!copy.isNull())
+        return PhotoImage::fromFile(job.path, std::move(copy), PhotoDecoder::naturalSize(job.path));
+    PhotoImage photo = SetPreparer::preparePhoto(job.path, job.box);
+    if (!photo.displayImage().isNull())
+        job.disk->store(key, photo.displayImage());
+    return photo;
+}
+
 } // namespace
 
 PreparationPipeline::Job PreparationPipeline::makeJob(Job::Kind kind, int index, const QString& path,
@@ -99,8 +116,10 @@ void PreparationPipeline::runOne()
             done.photo = SetPreparer::prepareRawFrame(job->path, job->size, job->box);
             break;
         case Job::Kind::FileSlot:
+            done.photo = prepareFileSlot(*job);
+            break;
         case Job::Kind::FilePreview:
-            done.photo = SetPreparer::preparePhoto(job->path, job->box);
+            done.photo = SetPreparer::preparePreview(job->path, job->box);
             break;
         case Job::Kind::RawPreview:
             done.photo = SetPreparer::prepareRawPreview(job->path, job->size, job->box);
@@ -179,9 +198,11 @@ void PreparationPipeline::leaveFlight(const Job& job)
 
 void PreparationPipeline::enqueue(std::vector<Job> jobs)
 {
-    for (const Job& job : jobs) {
+    for (Job& job : jobs) {
         if (job.isSlot() || job.kind == Job::Kind::FileLarger)
             ++inFlight_[flightKey(job)];
+        if (job.kind == Job::Kind::FileSlot)
+            job.disk = disk_;
     }
     {
         const std::lock_guard lock(mailbox_);

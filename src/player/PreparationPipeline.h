@@ -2,6 +2,7 @@
 
 #include "decode/RawFrame.h"
 #include "player/PhotoCache.h"
+#include "player/PhotoDiskCache.h"
 #include "player/PhotoImage.h"
 #include "player/PlayerState.h"
 #include "player/Playlist.h"
@@ -17,6 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -41,6 +43,8 @@ public:
         FrameSize size; // raw frames
         QSize box;      // the size the display copy is fitted into
         PhotoCache::Stamp stamp;
+        // Where display copies of JPEG and HEIC photos are kept between runs; none when null.
+        std::shared_ptr<PhotoDiskCache> disk;
 
         bool isSlot() const { return kind == Kind::RawSlot || kind == Kind::FileSlot; }
         // A raw frame serves every display size (a slot paints from its full frame when its copy does
@@ -54,6 +58,10 @@ public:
     explicit PreparationPipeline(QObject* parent = nullptr);
     // Drops queued work and waits for the work already running.
     ~PreparationPipeline() override;
+
+    // Display copies of JPEG and HEIC slots are looked up in `disk` before they are decoded, and
+    // stored there after. Set before the first set start.
+    void setDiskCache(std::shared_ptr<PhotoDiskCache> disk) { disk_ = std::move(disk); }
 
     // A playlist pass on the pool; passFinished() brings back the result of the last one started.
     void runPass(PlaylistRequest request);
@@ -136,6 +144,7 @@ private:
     // Counts one job of the current set start as landed; true when it was the last.
     bool landed();
 
+    std::shared_ptr<PhotoDiskCache> disk_;
     std::uint64_t generation_ = 0;
     std::uint64_t passGeneration_ = 0;
     int pending_ = 0;

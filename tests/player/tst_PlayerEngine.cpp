@@ -3,8 +3,13 @@
 #include "FakeDisplay.h"
 #include "PlayerFixtures.h"
 
+#include "player/PhotoDiskCache.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -144,6 +149,7 @@ private Q_SLOTS:
     void pausedStepShowsPhotoWhenItLands();
     void resizeWhileNextSetIsPreparedAhead();
     void largerCopyForZoom();
+    void copiesSurviveARestartOnDisk();
 };
 
 void TestPlayerEngine::threeSetsWrapWithPreviews()
@@ -543,6 +549,57 @@ void TestPlayerEngine::largerCopyForZoom()
     QTRY_VERIFY_WITH_TIMEOUT(rig.display.showCount > shows, 10000);
     QCOMPARE(nameOf(rig.display.views[1]), photoName(1, 1));
     QCOMPARE(rig.display.views[1].largerImage().size(), QSize(150, 112));
+}
+
+// Display copies kept on disk serve a new engine over the same folder (a restart) without decoding;
+// a damaged entry is decoded again and rewritten.
+void TestPlayerEngine::copiesSurviveARestartOnDisk()
+{
+    QTemporaryDir cacheDir;
+    auto disk = std::make_shared<PhotoDiskCache>(cacheDir.path());
+    QStringList names;
+    QString folder;
+    {
+        CopyRig rig;
+        QVERIFY(rig.make(1, 10));
+        rig.engine->setDiskCache(disk);
+        rig.startHeld();
+        QVERIFY(rig.release());
+        rig.engine->waitForPool();
+        names = rig.names;
+        folder = rig.dir.path();
+        rig.dir.setAutoRemove(false);
+    }
+    // Photos 1 to 9 can no longer be decoded, but keep their size and time: only the disk has them.
+    // The entry of photo 10 is cut short.
+    for (int photo = 1; photo <= 9; ++photo) {
+        const QString path = folder + QLatin1Char('/') + names.at(photo - 1);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const QDateTime modified = f.fileTime(QFileDevice::FileModificationTime);
+        f.write(QByteArray(f.size(), '\0'));
+        QVERIFY(f.flush());
+        QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+    const QString last = folder + QLatin1Char('/') + names.last();
+    const QString entry = disk->entryPath(PhotoDiskCache::keyFor(last, QSize(80, 80)));
+    QVERIFY(QFile::resize(entry, QFileInfo(entry).size() / 2));
+
+    CopyRig rig;
+    rig.display.prepared = QSize(80, 80);
+    rig.names = names;
+    rig.engine->setDiskCache(std::make_shared<PhotoDiskCache>(cacheDir.path()));
+    PlaylistResult result;
+    result.symbolicPath = folder;
+    result.sortedList = names;
+    result.setIndexes = {0, 9};
+    rig.engine->takePlaylist(result);
+    QVERIFY(rig.settle());
+    for (int slot = 1; slot <= 10; ++slot)
+        QCOMPARE(rig.s()._image[static_cast<std::size_t>(slot - 1)].displayImage().size(), QSize(80, 60));
+    rig.engine->waitForPool();
+    QVERIFY(QFileInfo(entry).size() > 80 * 60 * 4);
+    QDir(folder).removeRecursively();
 }
 
 QTEST_MAIN(TestPlayerEngine)
