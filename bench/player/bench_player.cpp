@@ -34,6 +34,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -215,6 +216,13 @@ long residentPeakKb()
     return -1;
 }
 
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
 void resetResidentPeak()
 {
     QFile f("/proc/self/clear_refs");
@@ -238,6 +246,7 @@ public:
         double lateMs;
         int photo;
         double atMs;
+        double cpuMs; // the main thread's CPU time so far
     };
     std::vector<Tick> ticks;
 
@@ -293,6 +302,10 @@ struct PlaybackFigures {
     int emptyTicks = 0, skipped = 0;
     double firstFrameMs = 0, firstPassPhotosPerSecond = 0, preparedMs = -1;
     long peakMb = 0;
+    // Main-thread CPU time from one tick to the next on later passes (what a tick costs, whatever
+    // the machine's load): mean and largest.
+    double tickCpuMeanMs = 0, tickCpuMaxMs = 0;
+    double startBlockedMs = 0;
 };
 
 // Plays a set of the kind for g_passes passes (plus the first) with the disk cache in its folder:
@@ -328,7 +341,9 @@ PlaybackFigures playback(const QString& ext, bool warm)
     result.setIndexes = {0, kPhotos - 1};
 
     display.sinceStart.start();
+    const double cpuBefore = threadCpuMs();
     engine.takePlaylist(result);
+    f.startBlockedMs = threadCpuMs() - cpuBefore;
     const int passes = warm ? 1 : g_passes;
     while (display.pass <= passes) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -368,6 +383,17 @@ PlaybackFigures playback(const QString& ext, bool warm)
             lastMs = t.atMs;
         }
     }
+    int laterTicks = 0;
+    for (std::size_t i = 1; i < display.ticks.size(); ++i) {
+        if (display.ticks[i].pass < 2 || display.ticks[i - 1].pass < 2)
+            continue;
+        const double cpu = display.ticks[i].cpuMs - display.ticks[i - 1].cpuMs;
+        f.tickCpuMeanMs += cpu;
+        f.tickCpuMaxMs = std::max(f.tickCpuMaxMs, cpu);
+        ++laterTicks;
+    }
+    if (laterTicks > 0)
+        f.tickCpuMeanMs /= laterTicks;
     f.firstFrameMs = display.firstFrameMs;
     if (lastMs > firstMs)
         f.firstPassPhotosPerSecond = (kPhotos - 1) / ((lastMs - firstMs) / 1000.0);
@@ -392,7 +418,10 @@ void report(const QString& ext, const PlaybackFigures& cold, const PlaybackFigur
     if (decodeMs > 0)
         std::printf(" = %.2f x one photo's decode (%.1f ms)",
                     cold.firstPassPhotosPerSecond * decodeMs / 1000.0, decodeMs);
-    std::printf(" | peak RSS %ld MB (warm %ld MB)\n", cold.peakMb, warm.peakMb);
+    std::printf(
+        " | set start on the main thread %.2f ms CPU | later passes: main-thread CPU per tick mean %.2f ms, "
+        "max %.2f ms | peak RSS %ld MB (warm %ld MB)\n",
+        cold.startBlockedMs, cold.tickCpuMeanMs, cold.tickCpuMaxMs, cold.peakMb, warm.peakMb);
     std::fflush(stdout);
 }
 
