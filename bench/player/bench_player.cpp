@@ -271,8 +271,8 @@ public:
         if (text.isEmpty())
             return;
         const double late = static_cast<double>(engine->nowNs() - engine->tickDueNs()) / 1e6;
-        ticks.push_back(
-            {pass, lastShown, late, text.toInt(), static_cast<double>(sinceStart.nsecsElapsed()) / 1e6});
+        ticks.push_back({pass, lastShown, late, text.toInt(),
+                         static_cast<double>(sinceStart.nsecsElapsed()) / 1e6, threadCpuMs()});
     }
     void setPlaybackSpeedText(const QString&) override {}
     void setRepeatLabelColour(bool) override {}
