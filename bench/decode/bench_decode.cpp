@@ -4,17 +4,21 @@
 //   bench_decode [--benchmark_filter=...]     ratio = baseline time / candidate time (higher is faster)
 
 #include "DecodeFixtures.h"
+#include "HeicGridFixture.h"
 #include "decode/FrameBufferPool.h"
 #include "decode/KroxDecoder.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "decode/RawFrame.h"
 #include "decode/RawFrameKernels.h"
+#include "player/PhotoDecoder.h"
+#include "player/PhotoDiskCache.h"
 
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -434,6 +438,140 @@ void FreshOrPooledBuffer(benchmark::State& state)
     setBytes(state, kBgraBytes);
 }
 
+// ---- photos: JPEG, HEIC, the disk cache of display copies ---------------------------------------
+
+struct PhotoFixture {
+    QTemporaryDir dir{QDir::currentPath() + QStringLiteral("/bench-photos-XXXXXX")};
+    QString jpeg;
+    QString heicGrid;
+    QString heicWhole;
+    QString heicTile;
+    PhotoFixture()
+    {
+        const auto& rgb = rgbFrame();
+        const QImage frame = QImage(rgb.data(), kWidth, kHeight, kWidth * 3, QImage::Format_RGB888)
+                                 .convertToFormat(QImage::Format_RGB32);
+        jpeg = dir.filePath(QStringLiteral("photo.jpg"));
+        frame.save(jpeg, "JPG", 90);
+        heicGrid = dir.filePath(QStringLiteral("grid.heic"));
+        if (!qr::fixtures::makeHeicGrid(heicGrid, frame, 512, 60))
+            heicGrid.clear();
+        heicWhole = dir.filePath(QStringLiteral("whole.heic"));
+        const QByteArray whole = qr::fixtures::heicgrid::encode(frame, 60);
+        QFile w(heicWhole);
+        if (whole.isEmpty() || !w.open(QIODevice::WriteOnly) || w.write(whole) != whole.size())
+            heicWhole.clear();
+        heicTile = dir.filePath(QStringLiteral("tile.heic"));
+        const QByteArray tile = qr::fixtures::heicgrid::encode(frame.copy(0, 0, 512, 512), 60);
+        QFile t(heicTile);
+        if (tile.isEmpty() || !t.open(QIODevice::WriteOnly) || t.write(tile) != tile.size())
+            heicTile.clear();
+    }
+};
+
+PhotoFixture& photos()
+{
+    static PhotoFixture f;
+    return f;
+}
+
+// A 4032 x 3024 JPEG decoded to fit a box of 1/denom of its size: path 0 Qt's reader, 1 libjpeg-turbo
+// called directly.
+void JpegDecode(benchmark::State& state)
+{
+    const int path = int(state.range(0));
+    const int denom = int(state.range(1));
+    const QSize box = denom == 1 ? QSize() : QSize(kWidth / denom, kHeight / denom);
+    const QString file = photos().jpeg;
+    for (auto _ : state) {
+        const QImage image = path == 0 ? qr::PhotoDecoder::decodeJpegWithQt(file, box)
+                                       : qr::PhotoDecoder::decodeJpegDirect(file, box);
+        if (image.isNull())
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+// A 4032 x 3024 HEIC photo: a grid of 512-pixel tiles decoded with `threads` libheif threads.
+void HeicGrid(benchmark::State& state)
+{
+    const QString file = photos().heicGrid;
+    const int before = qr::PhotoDecoder::heicDecodingThreads();
+    qr::PhotoDecoder::setHeicDecodingThreads(int(state.range(0)));
+    for (auto _ : state) {
+        const QImage image = qr::PhotoDecoder::decode(file);
+        if (image.size() != QSize(kWidth, kHeight))
+            state.SkipWithError("grid decode failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    qr::PhotoDecoder::setHeicDecodingThreads(before);
+}
+
+// The same photo as one coded image, and one 512-pixel tile alone.
+void HeicWhole(benchmark::State& state)
+{
+    const QString file = photos().heicWhole;
+    for (auto _ : state) {
+        const QImage image = qr::PhotoDecoder::decode(file);
+        if (image.isNull())
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+void HeicTile(benchmark::State& state)
+{
+    const QString file = photos().heicTile;
+    for (auto _ : state) {
+        const QImage image = qr::PhotoDecoder::decode(file);
+        if (image.isNull())
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+QSize displayCopySize(benchmark::State& state)
+{
+    const int height = int(state.range(0));
+    return {height * 4 / 3, height};
+}
+
+// A display copy loaded from the disk cache (its file in the page cache, as on a set's next play).
+void DiskCacheLoad(benchmark::State& state)
+{
+    const QSize size = displayCopySize(state);
+    static QTemporaryDir dir(QDir::currentPath() + QStringLiteral("/bench-cache-XXXXXX"));
+    qr::PhotoDiskCache cache(dir.path());
+    const qr::PhotoDiskCache::Key key{QStringLiteral("/photos/a.heic"), 1, 2, size};
+    QImage copy(size, QImage::Format_RGB32);
+    copy.fill(Qt::darkCyan);
+    if (!cache.store(key, copy)) {
+        state.SkipWithError("store failed");
+        return;
+    }
+    for (auto _ : state) {
+        const QImage image = cache.load(key);
+        if (image.isNull())
+            state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    setBytes(state, std::size_t(size.width()) * size.height() * 4);
+}
+
+// The baseline: a copy of the same bytes into a new image.
+void DisplayCopyMemcpy(benchmark::State& state)
+{
+    const QSize size = displayCopySize(state);
+    QImage copy(size, QImage::Format_RGB32);
+    copy.fill(Qt::darkCyan);
+    for (auto _ : state) {
+        QImage image(size, QImage::Format_RGB32);
+        std::memcpy(image.bits(), copy.constBits(), std::size_t(copy.sizeInBytes()));
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    setBytes(state, std::size_t(size.width()) * size.height() * 4);
+}
+
 // ---- container unpacking ----------------------------------------------------------------------
 
 struct ContainerFixture {
@@ -544,6 +682,22 @@ BENCHMARK(FreshOrPooledBuffer)
     ->ArgName("mode")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK(JpegDecode)
+    ->ArgsProduct({{0, 1}, {1, 2, 4, 8}})
+    ->ArgNames({"path", "denom"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(HeicGrid)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->ArgName("threads")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(HeicWhole)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(HeicTile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(DiskCacheLoad)->Arg(1080)->Arg(2160)->ArgName("height")->Unit(benchmark::kMillisecond);
+BENCHMARK(DisplayCopyMemcpy)->Arg(1080)->Arg(2160)->ArgName("height")->Unit(benchmark::kMillisecond);
 BENCHMARK(UnpackContainer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CopyFileCp)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CopyFileReadWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -624,6 +778,21 @@ int main(int argc, char** argv)
         {"FreshOrPooledBuffer/mode:2/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
         {"FreshOrPooledBuffer/mode:3/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
         {"FreshOrPooledBuffer/mode:5/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"JpegDecode/path:1/denom:1", "JpegDecode/path:0/denom:1"},
+        {"JpegDecode/path:1/denom:2", "JpegDecode/path:0/denom:2"},
+        {"JpegDecode/path:1/denom:4", "JpegDecode/path:0/denom:4"},
+        {"JpegDecode/path:1/denom:8", "JpegDecode/path:0/denom:8"},
+        {"JpegDecode/path:1/denom:2", "JpegDecode/path:1/denom:1"},
+        {"JpegDecode/path:1/denom:4", "JpegDecode/path:1/denom:1"},
+        {"JpegDecode/path:1/denom:8", "JpegDecode/path:1/denom:1"},
+        {"JpegDecode/path:0/denom:4", "JpegDecode/path:0/denom:1"},
+        {"HeicGrid/threads:1/real_time", "HeicGrid/threads:0/real_time"},
+        {"HeicGrid/threads:2/real_time", "HeicGrid/threads:0/real_time"},
+        {"HeicGrid/threads:4/real_time", "HeicGrid/threads:0/real_time"},
+        {"HeicGrid/threads:2/real_time", "HeicWhole/real_time"},
+        {"HeicGrid/threads:0/real_time", "HeicTile/real_time"},
+        {"DiskCacheLoad/height:1080", "DisplayCopyMemcpy/height:1080"},
+        {"DiskCacheLoad/height:2160", "DisplayCopyMemcpy/height:2160"},
         {"UnpackContainer/real_time", "CopyFileCp/real_time"},
         {"UnpackContainer/real_time", "CopyFileReadWrite/real_time"},
     };

@@ -116,7 +116,7 @@ void FrameBufferPool::give(std::uint8_t* data, std::size_t bytes)
         unmap(b.data, b.bytes, hugePages_);
 }
 
-QImage FrameBufferPool::wrap(std::uint8_t* data, std::size_t bytes, int width, int height)
+QImage FrameBufferPool::wrap(std::uint8_t* data, std::size_t bytes, int width, int height, bool displayP3)
 {
     if (!data)
         return {};
@@ -131,8 +131,9 @@ QImage FrameBufferPool::wrap(std::uint8_t* data, std::size_t bytes, int width, i
         giveBack(lease);
         return {};
     }
-    static const QColorSpace displayP3(QColorSpace::DisplayP3);
-    image.setColorSpace(displayP3);
+    static const QColorSpace p3(QColorSpace::DisplayP3);
+    if (displayP3)
+        image.setColorSpace(p3);
     return image;
 }
 

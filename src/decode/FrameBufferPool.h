@@ -36,10 +36,10 @@ public:
     // idle buffers going first; freed otherwise.
     void give(std::uint8_t* data, std::size_t bytes);
 
-    // An image over a buffer from take(bytes), Format_RGB32 in the Display P3 colour space with rows
-    // of width x 4 bytes, that gives the buffer back when its last copy goes; null (and the buffer
-    // given back) when QImage refuses the size.
-    QImage wrap(std::uint8_t* data, std::size_t bytes, int width, int height);
+    // An image over a buffer from take(bytes), Format_RGB32 in the Display P3 colour space (or none)
+    // with rows of width x 4 bytes, that gives the buffer back when its last copy goes; null (and the
+    // buffer given back) when QImage refuses the size.
+    QImage wrap(std::uint8_t* data, std::size_t bytes, int width, int height, bool displayP3 = true);
 
     std::size_t idleBytes() const;
     std::size_t idleCount() const;

@@ -22,7 +22,7 @@ std::int64_t pixelCount(FrameSize size)
 }
 
 // Column blocks of the fused conversion and turn (0: whole rows), chosen in bench_decode.
-constexpr int kTurnBlockColumns = 256;
+constexpr int kTurnBlockColumns = 1024;
 
 void freeFrameBuffer(void* info)
 {

@@ -87,12 +87,15 @@ QImage decodeHeicHandle(heif_image_handle* handle, QSize box)
     return PhotoDecoder::scaledToFit(out, box);
 }
 
-QImage decodeHeic(const QString& path, QSize box)
+QImage decodeHeic(const QString& path, QSize box, QSize* natural)
 {
     HeifContext ctx;
     HeifHandle handle;
     if (!openHeic(path, ctx, handle))
         return {};
+    if (natural)
+        *natural =
+            QSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
     return decodeHeicHandle(handle.get(), box);
 }
 
@@ -299,6 +302,8 @@ QImage decodeJpegQt(const QString& path, QSize box)
     return image;
 }
 
+QImage decodeJpegTurboFile(const QString& path, QSize box, QSize* natural);
+
 } // namespace
 
 QSize PhotoDecoder::naturalSize(const QString& path)
@@ -318,12 +323,18 @@ QSize PhotoDecoder::naturalSize(const QString& path)
     return size.isValid() ? size : QSize();
 }
 
-QImage PhotoDecoder::decode(const QString& path, QSize box)
+QImage PhotoDecoder::decode(const QString& path, QSize box, QSize* natural)
 {
+    if (natural)
+        *natural = QSize();
     if (isHeic(path))
-        return decodeHeic(path, box);
-    QImage image = decodeJpegDirect(path, box);
-    return image.isNull() ? decodeJpegQt(path, box) : image;
+        return decodeHeic(path, box, natural);
+    QImage image = decodeJpegTurboFile(path, box, natural);
+    if (!image.isNull())
+        return image;
+    if (natural)
+        *natural = naturalSize(path);
+    return decodeJpegQt(path, box);
 }
 
 QImage PhotoDecoder::decodePreview(const QString& path, QSize box)
@@ -342,6 +353,18 @@ int PhotoDecoder::heicDecodingThreads()
 }
 
 QImage PhotoDecoder::decodeJpegDirect(const QString& path, QSize box)
+{
+    return decodeJpegTurboFile(path, box, nullptr);
+}
+
+QImage PhotoDecoder::decodeJpegWithQt(const QString& path, QSize box)
+{
+    return decodeJpegQt(path, box);
+}
+
+namespace {
+
+QImage decodeJpegTurboFile(const QString& path, QSize box, QSize* natural)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -362,14 +385,13 @@ QImage PhotoDecoder::decodeJpegDirect(const QString& path, QSize box)
     QSize stored;
     if (!decodeJpegTurbo(data, std::size_t(size), box, image, orientation, stored))
         return {};
+    if (natural)
+        *natural = orientation >= 5 ? stored.transposed() : stored;
     image = upright(std::move(image), orientation);
-    return box.isValid() && !box.isEmpty() ? scaledToFit(image, box) : image;
+    return box.isValid() && !box.isEmpty() ? PhotoDecoder::scaledToFit(image, box) : image;
 }
 
-QImage PhotoDecoder::decodeJpegWithQt(const QString& path, QSize box)
-{
-    return decodeJpegQt(path, box);
-}
+} // namespace
 
 QSize PhotoDecoder::fittedSize(QSize size, QSize box)
 {

@@ -14,7 +14,8 @@ public:
     static QSize naturalSize(const QString& path);
     // The photo decoded whole, or fitted into `box` (aspect kept, never enlarged) when `box` is
     // valid. JPEG uses the decoder's reduced-scale paths; null when the file does not decode.
-    static QImage decode(const QString& path, QSize box = {});
+    // `natural`, when given, receives the upright natural size read on the way (empty on failure).
+    static QImage decode(const QString& path, QSize box = {}, QSize* natural = nullptr);
     // A small copy for a side preview, fitted into `box`: for HEIC the smallest embedded thumbnail
     // that covers the fitted size (of the photo's shape), the whole photo otherwise.
     static QImage decodePreview(const QString& path, QSize box);

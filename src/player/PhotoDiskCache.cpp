@@ -1,5 +1,8 @@
 #include "player/PhotoDiskCache.h"
 
+#include "decode/FrameBufferPool.h"
+
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -29,8 +32,8 @@ constexpr int kMaxSide = 1 << 15;
 // The file header; every field is written in the machine's own byte order, as the pixels are.
 struct Header {
     char magic[8];
-    std::uint8_t digest[20]; // of the key
-    std::uint32_t reserved;
+    std::uint8_t digest[20];   // of the key
+    std::uint32_t colourSpace; // 1: Display P3, 0: none
     std::int32_t width;
     std::int32_t height;
     std::uint64_t payload;     // width x height x 4
@@ -205,12 +208,19 @@ QImage PhotoDiskCache::load(const Key& key) const
         std::uint64_t(st.st_size) == sizeof(Header) + h.payload;
     if (!headerOk)
         return damaged();
-    QImage image(h.width, h.height, QImage::Format_RGB32);
-    if (image.isNull() || image.bytesPerLine() != qsizetype(h.width) * 4)
+    // Read into a pooled buffer: a fresh one would cost its page faults on every load.
+    auto& pool = FrameBufferPool::shared();
+    const auto bytes = std::size_t(h.payload);
+    std::uint8_t* pixels = pool.take(bytes);
+    if (!pixels)
         return {};
-    if (!readAll(file.fd, image.bits(), h.payload, sizeof(Header)) ||
-        checksum(image.constBits(), h.payload) != h.checksum)
+    if (!readAll(file.fd, pixels, bytes, sizeof(Header)) || checksum(pixels, bytes) != h.checksum) {
+        pool.give(pixels, bytes);
         return damaged();
+    }
+    QImage image = pool.wrap(pixels, bytes, h.width, h.height, h.colourSpace == 1);
+    if (image.isNull())
+        return {};
 
     const std::lock_guard lock(mutex_);
     scanLocked();
@@ -244,6 +254,7 @@ bool PhotoDiskCache::store(const Key& key, const QImage& image)
     Header h{};
     std::memcpy(h.magic, kMagic, sizeof kMagic);
     std::memcpy(h.digest, digest.data(), digest.size());
+    h.colourSpace = rgb.colorSpace() == QColorSpace(QColorSpace::DisplayP3) ? 1 : 0;
     h.width = rgb.width();
     h.height = rgb.height();
     h.payload = payload;

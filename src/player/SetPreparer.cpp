@@ -125,8 +125,13 @@ PhotoImage SetPreparer::prepareRawPreview(const QString& path, FrameSize fallbac
 
 PhotoImage SetPreparer::preparePhoto(const QString& path, QSize box)
 {
-    const QSize size = PhotoDecoder::naturalSize(path);
-    QImage display = box.isValid() && !box.isEmpty() ? PhotoDecoder::decode(path, box) : QImage();
+    if (!box.isValid() || box.isEmpty())
+        return PhotoImage::fromFile(path, QImage(), PhotoDecoder::naturalSize(path));
+    // One read of the file gives both the copy and the natural size.
+    QSize size;
+    QImage display = PhotoDecoder::decode(path, box, &size);
+    if (display.isNull())
+        size = PhotoDecoder::naturalSize(path);
     return PhotoImage::fromFile(path, std::move(display), size);
 }
 

@@ -1,3 +1,4 @@
+#include "decode/FrameBufferPool.h"
 #include "decode/RawFrame.h"
 #include "decode/RawFrameKernels.h"
 
@@ -5,6 +6,9 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 using qr::BgraFrame;
@@ -60,6 +64,9 @@ private Q_SLOTS:
     void quarterTurnKernels();
     void fusedConversionMatchesTwoSteps_data();
     void fusedConversionMatchesTwoSteps();
+    void bufferPoolReusesWithinBudget_data();
+    void bufferPoolReusesWithinBudget();
+    void bufferPoolAcrossThreads();
     void shortOrBadInputsYieldNothing_data();
     void shortOrBadInputsYieldNothing();
     void imageWrapsWithoutCopy();
@@ -304,6 +311,85 @@ void TestRawFrame::fusedConversionMatchesTwoSteps()
 
     QVERIFY(!RawFrame::rgbToBgraTurnedInto(std::span(rgb).first(pixels * 3 - 1), size, out));
     QVERIFY(!RawFrame::rgbToBgraTurnedInto(rgb, size, std::span(out).first(pixels * 4 - 1)));
+}
+
+void TestRawFrame::bufferPoolReusesWithinBudget_data()
+{
+    QTest::addColumn<bool>("hugePages");
+    QTest::newRow("huge pages") << true;
+    QTest::newRow("small pages") << false;
+}
+
+void TestRawFrame::bufferPoolReusesWithinBudget()
+{
+    QFETCH(bool, hugePages);
+    const std::size_t frame = 3 * 1000 * 1000 + 4;
+    qr::FrameBufferPool pool(2 * frame + 100, hugePages);
+    std::uint8_t* a = pool.take(frame);
+    std::uint8_t* b = pool.take(frame);
+    std::uint8_t* c = pool.take(frame);
+    QVERIFY(a && b && c);
+    if (hugePages)
+        QCOMPARE(reinterpret_cast<std::uintptr_t>(a) % (std::uintptr_t(2) << 20), std::uintptr_t(0));
+    std::memset(a, 1, frame); // the whole size is writable
+    pool.give(a, frame);
+    pool.give(b, frame);
+    pool.give(c, frame); // over the budget: a, idle longest, goes
+    QCOMPARE(pool.idleCount(), std::size_t(2));
+    QCOMPARE(pool.idleBytes(), 2 * frame);
+    // Another size is never served from buffers of this one.
+    std::uint8_t* other = pool.take(frame / 2);
+    QVERIFY(other != b && other != c);
+    pool.give(other, frame / 2); // evicts b
+    QCOMPARE(pool.take(frame), c);
+    QCOMPARE(pool.idleCount(), std::size_t(1));
+
+    // An image over a pooled buffer gives it back when its last copy goes.
+    std::memset(c, 0x40, frame);
+    {
+        const QImage image = pool.wrap(c, frame, 1000, 750);
+        QCOMPARE(image.size(), QSize(1000, 750));
+        QCOMPARE(image.constBits(), c);
+        QCOMPARE(image.pixel(999, 749), 0x40404040u | 0xFF000000u);
+        QCOMPARE(pool.idleCount(), std::size_t(1));
+    }
+    QCOMPARE(pool.idleCount(), std::size_t(2));
+    QCOMPARE(pool.take(frame), c);
+    // A size the buffer cannot hold is refused and the buffer still goes back.
+    QVERIFY(pool.wrap(c, frame, 1000, 751).isNull());
+    QCOMPARE(pool.take(frame), c);
+    pool.give(c, frame);
+    pool.trim();
+    QCOMPARE(pool.idleBytes(), std::size_t(0));
+}
+
+void TestRawFrame::bufferPoolAcrossThreads()
+{
+    const std::size_t bytes = 1 << 20;
+    qr::FrameBufferPool pool(3 * bytes, true);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                std::uint8_t* p = pool.take(bytes);
+                if (!p) {
+                    ++wrong;
+                    return;
+                }
+                // No other thread holds this buffer while this one does.
+                std::memset(p, t, bytes);
+                std::this_thread::yield();
+                if (p[0] != t || p[bytes / 2] != t || p[bytes - 1] != t)
+                    ++wrong;
+                pool.give(p, bytes);
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    QCOMPARE(wrong.load(), 0);
+    QVERIFY(pool.idleBytes() <= 3 * bytes);
 }
 
 void TestRawFrame::shortOrBadInputsYieldNothing_data()

@@ -1,5 +1,6 @@
 #include "player/PhotoDiskCache.h"
 
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -59,19 +60,24 @@ void TestPhotoDiskCache::roundTripSurvivesRestart_data()
 {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("format");
-    QTest::newRow("RGB32") << QSize(64, 48) << int(QImage::Format_RGB32);
-    QTest::newRow("ARGB32 converted") << QSize(33, 17) << int(QImage::Format_ARGB32);
-    QTest::newRow("RGB888 with padded rows") << QSize(31, 9) << int(QImage::Format_RGB888);
-    QTest::newRow("one pixel") << QSize(1, 1) << int(QImage::Format_RGB32);
+    QTest::addColumn<bool>("displayP3");
+    QTest::newRow("RGB32") << QSize(64, 48) << int(QImage::Format_RGB32) << false;
+    QTest::newRow("RGB32 in Display P3") << QSize(64, 48) << int(QImage::Format_RGB32) << true;
+    QTest::newRow("ARGB32 converted") << QSize(33, 17) << int(QImage::Format_ARGB32) << false;
+    QTest::newRow("RGB888 with padded rows") << QSize(31, 9) << int(QImage::Format_RGB888) << true;
+    QTest::newRow("one pixel") << QSize(1, 1) << int(QImage::Format_RGB32) << false;
 }
 
 void TestPhotoDiskCache::roundTripSurvivesRestart()
 {
     QFETCH(QSize, size);
     QFETCH(int, format);
+    QFETCH(bool, displayP3);
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("cache/copies"));
-    const QImage image = pattern(size, 5, QImage::Format(format));
+    QImage image = pattern(size, 5, QImage::Format(format));
+    if (displayP3)
+        image.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
     const QImage expected = image.convertToFormat(QImage::Format_RGB32);
     {
         PhotoDiskCache cache(folder);
@@ -80,6 +86,9 @@ void TestPhotoDiskCache::roundTripSurvivesRestart()
         const QImage back = cache.load(key(QStringLiteral("a.heic")));
         QCOMPARE(back.format(), QImage::Format_RGB32);
         QCOMPARE(back, expected);
+        QCOMPARE(back.colorSpace().isValid(), displayP3);
+        if (displayP3)
+            QCOMPARE(back.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
     }
     // A new instance over the same folder, as after a restart of the program.
     PhotoDiskCache again(folder);
@@ -198,20 +207,19 @@ void TestPhotoDiskCache::budgetEvictsLeastRecentlyUsed()
         QVERIFY(cache.store(key(QStringLiteral("d")), pattern(size, 4)));
         QVERIFY(cache.usedBytes() <= budget);
         QVERIFY(cache.load(key(QStringLiteral("b"))).isNull());
-        QVERIFY(!cache.load(key(QStringLiteral("c"))).isNull());
-        QVERIFY(!cache.load(key(QStringLiteral("a"))).isNull());
-        QVERIFY(!cache.load(key(QStringLiteral("d"))).isNull());
         // An entry larger than the whole budget is not stored and evicts nothing.
         QVERIFY(!cache.store(key(QStringLiteral("big")), pattern({64, 64}, 5)));
         QVERIFY(!cache.load(key(QStringLiteral("c"))).isNull());
+        QVERIFY(!cache.load(key(QStringLiteral("d"))).isNull());
+        QVERIFY(!cache.load(key(QStringLiteral("a"))).isNull());
     }
-    // After a restart the order of use is read from the files: c, a, d, then c again were used last,
-    // so a goes next.
+    // After a restart the order of use is read from the files: c, d, a were used last in that order
+    // (while a, c, d is the order they were written in), so c goes next.
     PhotoDiskCache again(dir.path(), budget);
     QCOMPARE(again.usedBytes(), entryBytes(size) * 3);
     QVERIFY(again.store(key(QStringLiteral("e")), pattern(size, 6)));
-    QVERIFY(again.load(key(QStringLiteral("a"))).isNull());
-    QVERIFY(!again.load(key(QStringLiteral("c"))).isNull());
+    QVERIFY(again.load(key(QStringLiteral("c"))).isNull());
+    QVERIFY(!again.load(key(QStringLiteral("a"))).isNull());
     QVERIFY(!again.load(key(QStringLiteral("d"))).isNull());
     QVERIFY(!again.load(key(QStringLiteral("e"))).isNull());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3);
