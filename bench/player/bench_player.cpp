@@ -5,17 +5,20 @@
 //
 // The Google Benchmark table reports per-photo costs with their ratio to a 48.8 MB frame copy
 // measured in the same run. The playback report that follows gives, per kind: the share of ticks
-// whose photo was on the display within 5 ms of its due time (first pass and later passes), the time
-// from set start to the first frame, how long the set start blocked the main thread, the time until
-// every slot of the set was prepared, and the peak resident memory; times also as ratios to the tick
-// period (33.3 ms).
+// whose photo was on the display within 5 ms of its due time (first pass, later passes, and the first
+// pass of a new process over the disk cache the first run filled), ticks that showed an empty
+// display, photos skipped, the time from set start to the first frame, the time until every slot of
+// the set was prepared, the photos per second of the first pass (for HEIC also against one photo's
+// decode on one thread), and the peak resident memory. HEIC photos are grids of 512 x 512 tiles.
 
 #include "player/PhotoDecoder.h"
+#include "player/PhotoDiskCache.h"
 #include "player/PhotoImage.h"
 #include "player/PlayerDisplay.h"
 #include "player/PlayerEngine.h"
 #include "player/SetPreparer.h"
 
+#include "HeicGridFixture.h"
 #include "PlayerFixtures.h"
 
 #include <benchmark/benchmark.h>
@@ -25,11 +28,13 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QProcess>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -48,6 +53,7 @@ const QSize kPrepared(2 * 588, 2 * 784);
 QString g_dir = QDir::tempPath() + QStringLiteral("/qr-bench-player");
 int g_passes = 3;
 QStringList g_kinds{"jpg", "heic", "rgb"};
+bool g_warmChild = false;
 
 // A camera-like picture: gradients with sensor noise.
 QImage cameraImage(int seed)
@@ -100,34 +106,10 @@ QStringList fixturesFor(const QString& ext)
         }
         return names;
     }
-    if (ext == QLatin1String("jpg")) {
+    if (ext == QLatin1String("jpg"))
         cameraImage(0).save(first, "JPG", 92);
-    } else {
-        // libheif encodes from an RGB plane; the fixture helper fills it from a small test image, so
-        // build the frame here.
-        std::unique_ptr<heif_context, void (*)(heif_context*)> ctx(heif_context_alloc(), heif_context_free);
-        heif_encoder* encoder = nullptr;
-        heif_context_get_encoder_for_format(ctx.get(), heif_compression_HEVC, &encoder);
-        heif_encoder_set_lossy_quality(encoder, 80);
-        heif_image* image = nullptr;
-        heif_image_create(kW, kH, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
-        heif_image_add_plane(image, heif_channel_interleaved, kW, kH, 8);
-        int stride = 0;
-        std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
-        const QImage source = cameraImage(0);
-        for (int y = 0; y < kH; ++y) {
-            const auto* line = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-            for (int c = 0; c < kW; ++c) {
-                plane[y * stride + c * 3] = static_cast<std::uint8_t>(qRed(line[c]));
-                plane[y * stride + c * 3 + 1] = static_cast<std::uint8_t>(qGreen(line[c]));
-                plane[y * stride + c * 3 + 2] = static_cast<std::uint8_t>(qBlue(line[c]));
-            }
-        }
-        heif_context_encode_image(ctx.get(), image, encoder, nullptr, nullptr);
-        heif_image_release(image);
-        heif_encoder_release(encoder);
-        heif_context_write_to_file(ctx.get(), QFile::encodeName(first).constData());
-    }
+    else // as phones store them: a grid of 512 x 512 tiles
+        fixtures::makeHeicGrid(first, cameraImage(0), 512, 80);
     for (int i = 1; i < kPhotos; ++i)
         QFile::copy(first, dir + QLatin1Char('/') + names.at(i));
     return names;
@@ -166,6 +148,17 @@ void BM_PrepareHeicDisplayCopy(benchmark::State& state)
         benchmark::DoNotOptimize(SetPreparer::preparePhoto(path, kPrepared));
 }
 
+// One HEIC photo's display copy decoded on the calling thread alone: the pace a single core sets.
+void BM_PrepareSingleThreadHeic(benchmark::State& state)
+{
+    const QString path = g_dir + "/heic/" + photoName(1, "heic");
+    const int threads = PhotoDecoder::heicDecodingThreads();
+    PhotoDecoder::setHeicDecodingThreads(0);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(SetPreparer::preparePhoto(path, kPrepared));
+    PhotoDecoder::setHeicDecodingThreads(threads);
+}
+
 // What a tick costs the main thread: painting the prepared copy, against painting the full photo.
 void BM_PaintDisplayCopy(benchmark::State& state)
 {
@@ -193,6 +186,7 @@ BENCHMARK(BM_BaselineFrameCopy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareRawSlot)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareJpegDisplayCopy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareHeicDisplayCopy)->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK(BM_PrepareSingleThreadHeic)->Unit(benchmark::kMillisecond)->Iterations(4);
 BENCHMARK(BM_PaintDisplayCopy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PaintFullPhotoScaled)->Unit(benchmark::kMillisecond);
 
@@ -222,6 +216,13 @@ long residentPeakKb()
     return -1;
 }
 
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
 void resetResidentPeak()
 {
     QFile f("/proc/self/clear_refs");
@@ -243,6 +244,9 @@ public:
         int pass;
         bool shown;
         double lateMs;
+        int photo;
+        double atMs;
+        double cpuMs; // the main thread's CPU time so far
     };
     std::vector<Tick> ticks;
 
@@ -267,7 +271,8 @@ public:
         if (text.isEmpty())
             return;
         const double late = static_cast<double>(engine->nowNs() - engine->tickDueNs()) / 1e6;
-        ticks.push_back({pass, lastShown, late});
+        ticks.push_back({pass, lastShown, late, text.toInt(),
+                         static_cast<double>(sinceStart.nsecsElapsed()) / 1e6, threadCpuMs()});
     }
     void setPlaybackSpeedText(const QString&) override {}
     void setRepeatLabelColour(bool) override {}
@@ -287,27 +292,47 @@ public:
     void playlistPassFinished(const PhotoImage&) override {}
 };
 
-void playback(const QString& ext)
+QString diskFolder(const QString& ext)
+{
+    return g_dir + QStringLiteral("/disk-cache-") + ext;
+}
+
+struct PlaybackFigures {
+    double firstPass = 0, laterPasses = 0;
+    int emptyTicks = 0, skipped = 0;
+    double firstFrameMs = 0, firstPassPhotosPerSecond = 0, preparedMs = -1;
+    long peakMb = 0;
+    // Main-thread CPU time from one tick to the next on later passes (what a tick costs, whatever
+    // the machine's load): mean and largest.
+    double tickCpuMeanMs = 0, tickCpuMaxMs = 0;
+    double startBlockedMs = 0;
+};
+
+// Plays a set of the kind for g_passes passes (plus the first) with the disk cache in its folder:
+// emptied first unless `warm`.
+PlaybackFigures playback(const QString& ext, bool warm)
 {
     const QStringList names = fixturesFor(ext);
+    if (!warm)
+        QDir(diskFolder(ext)).removeRecursively();
     resetResidentPeak();
     BenchDisplay display;
     PlayerEngine engine(&display);
     display.engine = &engine;
+    engine.setDiskCache(std::make_shared<PhotoDiskCache>(diskFolder(ext)));
     engine.state()._timerTimeInterval = 1.0f / 30.0f;
     engine.state()._playbackSpeed = 30;
-    // The first moment every slot of the set holds its prepared photo (a set start may have begun again
-    // meanwhile; slots found in the cache count).
-    double preparedMs = -1;
+    // The first moment every slot of the set holds its prepared photo (slots found in the cache count).
+    PlaybackFigures f;
     auto checkPrepared = [&] {
-        if (preparedMs >= 0)
+        if (f.preparedMs >= 0)
             return;
         for (int i = 0; i < kPhotos; ++i) {
             const PhotoImage& slot = engine.state()._image[static_cast<std::size_t>(i)];
             if (slot.isNull() || slot.displayImage().isNull())
                 return;
         }
-        preparedMs = static_cast<double>(display.sinceStart.nsecsElapsed()) / 1e6;
+        f.preparedMs = static_cast<double>(display.sinceStart.nsecsElapsed()) / 1e6;
     };
     QObject::connect(&engine, &PlayerEngine::slotPrepared, checkPrepared);
     PlaylistResult result;
@@ -316,46 +341,87 @@ void playback(const QString& ext)
     result.setIndexes = {0, kPhotos - 1};
 
     display.sinceStart.start();
+    const double cpuBefore = threadCpuMs();
     engine.takePlaylist(result);
-    const double blockedMs = static_cast<double>(display.sinceStart.nsecsElapsed()) / 1e6;
-    while (display.pass <= g_passes) {
+    f.startBlockedMs = threadCpuMs() - cpuBefore;
+    const int passes = warm ? 1 : g_passes;
+    while (display.pass <= passes) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         checkPrepared();
     }
     engine.stopRenderTimer();
-    const long peakMb = residentPeakKb() / 1024;
+    f.peakMb = residentPeakKb() / 1024;
 
-    // On-time share of the first pass, of the later ones, or (lastOnly) of the last one.
-    auto share = [&](bool firstPass, bool lastOnly = false) {
+    auto share = [&](bool firstPass) {
         int all = 0;
         int onTime = 0;
         for (const auto& t : display.ticks) {
-            if (lastOnly ? t.pass != g_passes : (t.pass == 1) != firstPass)
+            if ((t.pass == 1) != firstPass)
                 continue;
             ++all;
             onTime += t.shown && t.lateMs <= 5.0 ? 1 : 0;
         }
         return all == 0 ? 0.0 : 100.0 * onTime / all;
     };
-    std::vector<double> late;
+    f.firstPass = share(true);
+    f.laterPasses = share(false);
+    double firstMs = -1, lastMs = -1;
+    int previous = 0;
+    int previousPass = 0;
     for (const auto& t : display.ticks) {
-        if (t.pass > 1)
-            late.push_back(t.lateMs);
+        f.emptyTicks += t.shown ? 0 : 1;
+        // Within a pass the photo number goes up by one at each tick; the set change repeats photo 1.
+        if (t.pass != previousPass)
+            previous = 0;
+        if (t.photo > previous + 1)
+            f.skipped += t.photo - previous - 1;
+        previous = t.photo;
+        previousPass = t.pass;
+        if (t.pass == 1) {
+            if (firstMs < 0)
+                firstMs = t.atMs;
+            lastMs = t.atMs;
+        }
     }
-    std::sort(late.begin(), late.end());
-    const double p99 = late.empty() ? 0 : late[static_cast<std::size_t>(late.size() * 0.99)];
-    double loadAverage = 0;
-    if (QFile loadavg("/proc/loadavg"); loadavg.open(QIODevice::ReadOnly))
-        loadAverage = loadavg.readAll().split(' ').first().toDouble();
+    int laterTicks = 0;
+    for (std::size_t i = 1; i < display.ticks.size(); ++i) {
+        if (display.ticks[i].pass < 2 || display.ticks[i - 1].pass < 2)
+            continue;
+        const double cpu = display.ticks[i].cpuMs - display.ticks[i - 1].cpuMs;
+        f.tickCpuMeanMs += cpu;
+        f.tickCpuMaxMs = std::max(f.tickCpuMaxMs, cpu);
+        ++laterTicks;
+    }
+    if (laterTicks > 0)
+        f.tickCpuMeanMs /= laterTicks;
+    f.firstFrameMs = display.firstFrameMs;
+    if (lastMs > firstMs)
+        f.firstPassPhotosPerSecond = (kPhotos - 1) / ((lastMs - firstMs) / 1000.0);
+    return f;
+}
+
+double loadAverage()
+{
+    QFile loadavg("/proc/loadavg");
+    return loadavg.open(QIODevice::ReadOnly) ? loadavg.readAll().split(' ').first().toDouble() : 0.0;
+}
+
+void report(const QString& ext, const PlaybackFigures& cold, const PlaybackFigures& warm, double decodeMs)
+{
     std::printf(
-        "%-5s [load %.1f] on time: first pass %5.1f%%, later passes %5.1f%%, last pass %5.1f%% (late p99 "
-        "%.2f ms) | first frame "
-        "%7.1f ms "
-        "(%.2f ticks) | set start blocked %6.2f ms (%.2f ticks) | set prepared %7.1f ms (%.2f of the set's "
-        "%d ticks) | peak RSS %ld MB\n",
-        qPrintable(ext), loadAverage, share(true), share(false), share(false, true), p99,
-        display.firstFrameMs, display.firstFrameMs / kPeriodMs, blockedMs, blockedMs / kPeriodMs, preparedMs,
-        preparedMs / (kPeriodMs * kPhotos), kPhotos, peakMb);
+        "%-5s [load %.1f] on time: first pass %5.1f%%, later passes %5.1f%%, warm disk cache (new "
+        "process) %5.1f%% | empty ticks %d (warm %d) | skipped %d | first frame %7.1f ms (%.2f ticks; "
+        "warm %.1f ms) | set prepared %7.1f ms | first pass %.1f photos/s",
+        qPrintable(ext), loadAverage(), cold.firstPass, cold.laterPasses, warm.firstPass, cold.emptyTicks,
+        warm.emptyTicks, cold.skipped + warm.skipped, cold.firstFrameMs, cold.firstFrameMs / kPeriodMs,
+        warm.firstFrameMs, cold.preparedMs, cold.firstPassPhotosPerSecond);
+    if (decodeMs > 0)
+        std::printf(" = %.2f x one photo's decode (%.1f ms)",
+                    cold.firstPassPhotosPerSecond * decodeMs / 1000.0, decodeMs);
+    std::printf(
+        " | set start on the main thread %.2f ms CPU | later passes: main-thread CPU per tick mean %.2f ms, "
+        "max %.2f ms | peak RSS %ld MB (warm %ld MB)\n",
+        cold.startBlockedMs, cold.tickCpuMeanMs, cold.tickCpuMaxMs, cold.peakMb, warm.peakMb);
     std::fflush(stdout);
 }
 
@@ -372,6 +438,8 @@ int main(int argc, char** argv)
             g_passes = std::stoi(a.substr(9));
         else if (a.rfind("--fixtures=", 0) == 0)
             g_dir = QString::fromStdString(a.substr(11));
+        else if (a == "--warm-child")
+            g_warmChild = true;
         else if (a.rfind("--kinds=", 0) == 0)
             g_kinds = QString::fromStdString(a.substr(8)).split(QLatin1Char(','));
         else
@@ -397,10 +465,39 @@ int main(int argc, char** argv)
             std::printf("  %-28s %7.2f\n", name.c_str(), t / baseline);
     }
 
+    // The warm run: a new process over the disk cache the cold run left.
+    if (g_warmChild) {
+        const PlaybackFigures f = playback(g_kinds.first(), true);
+        std::printf("warm %f %d %d %f %ld\n", f.firstPass, f.emptyTicks, f.skipped, f.firstFrameMs, f.peakMb);
+        return 0;
+    }
     std::printf("\nplayback at 30 photos per second, %d photos of %d x %d, %d passes, tick period %.1f ms:\n",
                 kPhotos, kW, kH, g_passes, kPeriodMs);
-    for (const QString& kind : g_kinds)
-        playback(kind);
+    for (const QString& kind : g_kinds) {
+        const PlaybackFigures cold = playback(kind, false);
+        PlaybackFigures warm;
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--warm-child"), QStringLiteral("--kinds=") + kind,
+                     QStringLiteral("--fixtures=") + g_dir, QStringLiteral("--benchmark_filter=^$")});
+        child.waitForFinished(300000);
+        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+            if (line.startsWith("warm ")) {
+                const QList<QByteArray> v = line.split(' ');
+                warm.firstPass = v.value(1).toDouble();
+                warm.emptyTicks = v.value(2).toInt();
+                warm.skipped = v.value(3).toInt();
+                warm.firstFrameMs = v.value(4).toDouble();
+                warm.peakMb = v.value(5).toLong();
+            }
+        }
+        double decodeMs = 0;
+        for (const auto& [name, t] : reporter.times) {
+            if (kind == QLatin1String("heic") && name.find("SingleThreadHeic") != std::string::npos)
+                decodeMs = t;
+        }
+        report(kind, cold, warm, decodeMs);
+    }
     benchmark::Shutdown();
     return 0;
 }

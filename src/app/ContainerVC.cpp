@@ -13,6 +13,7 @@
 #include "platform/MainWindow.h"
 #include "platform/StandardFolders.h"
 #include "platform/UserDefaults.h"
+#include "player/PhotoDiskCache.h"
 #include "player/PlayerEngine.h"
 #include "ui/ClipExportUi.h"
 #include "ui/ImageView.h"
@@ -81,6 +82,7 @@ void ContainerVC::updateUI(int32_t /*unused*/)
     _containerView->resize(static_cast<int>(_screen.outWidth), static_cast<int>(_screen.outHeight));
     _playerUi = std::make_unique<PlayerUi>(_containerView, &_screen);
     _playerEngine = std::make_unique<PlayerEngine>(_playerUi.get());
+    _playerEngine->setDiskCache(std::make_shared<PhotoDiskCache>(PhotoDiskCache::defaultFolder()));
     _playerUi->setEngine(_playerEngine.get());
     _playerUi->setBarDelegate(this);
     _playerUi->setLayoutModeSource([this] {

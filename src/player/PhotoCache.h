@@ -34,6 +34,7 @@ public:
     void insert(const QString& path, QSize box, const Stamp& stamp, const PhotoImage& photo);
     void clear();
     std::int64_t bytes() const { return bytes_; }
+    std::int64_t budget() const { return budget_; }
     int count() const { return static_cast<int>(entries_.size()); }
 
 private:

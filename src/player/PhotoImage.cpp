@@ -15,6 +15,7 @@ struct PhotoImage::Data {
     mutable QImage full;
     mutable std::optional<QSize> size;
     mutable bool fullTried = false;
+    mutable QImage larger;
 };
 
 PhotoImage PhotoImage::fromImage(QImage full, QImage display)
@@ -83,6 +84,17 @@ QImage PhotoImage::bestImage() const
     if (!d_)
         return {};
     return d_->display.isNull() ? fullImage() : d_->display;
+}
+
+QImage PhotoImage::largerImage() const
+{
+    return d_ ? d_->larger : QImage();
+}
+
+void PhotoImage::setLargerImage(QImage image) const
+{
+    if (d_)
+        d_->larger = std::move(image);
 }
 
 } // namespace qr

@@ -42,6 +42,10 @@ public:
     QImage fullImage() const;
     // The image to paint when nothing better is at hand: the display copy if any, else the full image.
     QImage bestImage() const;
+    // A copy larger than the display copy, prepared off the main thread for a zoomed display; null
+    // until one was made. Main thread only: the copy is attached to every holder of this photo.
+    QImage largerImage() const;
+    void setLargerImage(QImage image) const;
 
 private:
     struct Data;

@@ -511,6 +511,8 @@ void PlayerControls::applyZoom(float z)
         _photoNumLabel->setGeometry(qtRect(g.photoNumLabel, g.renderView1.height));
     if (_playbackSpeedLabel)
         _playbackSpeedLabel->setGeometry(qtRect(g.playbackSpeedLabel, g.renderView1.height));
+    if (m_zoomHook)
+        m_zoomHook();
 }
 
 void PlayerControls::zoomInSliderAction()

@@ -42,6 +42,8 @@ public:
     PlayerControls& operator=(const PlayerControls&) = delete;
 
     void setEngine(PlayerEngine* engine) { m_engine = engine; }
+    // Called after every zoom of the main display (its image may need more pixels now).
+    void setZoomHook(std::function<void()> hook) { m_zoomHook = std::move(hook); }
     void setFavoritesDir(const QString& path) { _pathToFavoritesDir = path; }
     void setSharingPicker(SharingPicker* picker) { m_picker = picker; }
     // A clip made of a set: Share offers it beside the latest favourite, and the Share button shows
@@ -148,6 +150,7 @@ private:
     const ScreenMetrics* m_metrics;
     RenderPanels* m_panels;
     PlayerEngine* m_engine = nullptr;
+    std::function<void()> m_zoomHook;
     SharingPicker* m_picker = nullptr;
 
     QPointer<QLabel> _playlistLabel;

@@ -1,5 +1,6 @@
 #include "ui/PlayerUi.h"
 
+#include "player/PhotoDecoder.h"
 #include "player/PlayerEngine.h"
 #include "ui/ImageView.h"
 #include "ui/LayerView.h"
@@ -25,6 +26,10 @@ PlayerUi::PlayerUi(QWidget* container, ScreenMetrics* metrics, QObject* parent)
       m_controls(metrics, &m_panels), m_picker(std::make_unique<SharingPicker>())
 {
     m_controls.setSharingPicker(m_picker.get());
+    m_controls.setZoomHook([this] {
+        if (ImageView* iv = m_panels.imageView(1); iv && !m_shown[0].isNull())
+            iv->setImage(imageForMainDisplay(m_shown[0]));
+    });
     // Clicking the display takes the keyboard focus back from a control. (The container itself keeps
     // its children at their distance from its bottom edge when it changes height.)
     if (m_container)
@@ -257,11 +262,30 @@ QImage PlayerUi::imageForMainDisplay(const PhotoImage& image) const
     QImage shown = image.displayImage();
     if (shown.isNull()) {
         // A bitmap is at hand; a file photo is never decoded here, on the main thread: the display
-        // stays empty until its prepared copy lands.
+        // keeps what it shows until its prepared copy lands.
         return image.kind() == PhotoImage::Kind::Bitmap ? image.fullImage() : QImage();
     }
     const QSize natural = image.size();
-    // A display copy stands in for the whole photo: it is shown at the photo's own size.
+    // Zoomed past the copy's resolution, the view paints from more pixels: a raw frame's full bitmap
+    // (so the largest zoom shows the frame 1:1), or a larger copy of a JPEG or HEIC photo, prepared
+    // off the main thread (the copy stands in meanwhile).
+    const ImageView* iv = m_panels.imageView(1);
+    if (iv && natural.width() > 0) {
+        const double dpr = devicePixelRatio();
+        const QSize needed =
+            PhotoDecoder::fittedSize(natural, QSize(static_cast<int>(std::ceil(iv->width() * dpr)),
+                                                    static_cast<int>(std::ceil(iv->height() * dpr))));
+        if (needed.width() > shown.width()) {
+            if (image.kind() == PhotoImage::Kind::Bitmap)
+                return image.fullImage();
+            const QImage larger = image.largerImage();
+            if (!larger.isNull() && larger.width() >= needed.width())
+                shown = larger;
+            else if (m_engine)
+                m_engine->prepareLargerCopy(image, needed);
+        }
+    }
+    // A copy stands in for the whole photo: it is shown at the photo's own size.
     if (natural.width() > 0 && shown.width() > 0)
         shown.setDevicePixelRatio(static_cast<double>(shown.width()) / natural.width());
     return shown;

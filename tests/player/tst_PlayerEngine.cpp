@@ -3,8 +3,13 @@
 #include "FakeDisplay.h"
 #include "PlayerFixtures.h"
 
+#include "player/PhotoDiskCache.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -76,6 +81,50 @@ struct Rig {
     QString shown(int view) const { return nameOf(display.views[static_cast<std::size_t>(view)]); }
 };
 
+// An engine that asks for display copies, as the program runs, over JPEG sets made at test time
+// (`sets` sets of `photos` photos of 160 x 120, a different colour each).
+struct CopyRig : Rig {
+    QStringList names;
+
+    bool make(int sets, int photos)
+    {
+        display.prepared = QSize(80, 80);
+        for (int set = 1; set <= sets; ++set) {
+            for (int photo = 1; photo <= photos; ++photo) {
+                names.append(photoName(set, photo));
+                if (!fixtures::makeJpeg(dir.filePath(names.last()), QString(), QSize(160, 120),
+                                        set * 50 + photo))
+                    return false;
+            }
+        }
+        return true;
+    }
+    // Starts the first set with the pool held: no photo is prepared until release().
+    void startHeld()
+    {
+        engine->pipeline().hold(true);
+        PlaylistResult result;
+        result.symbolicPath = dir.path();
+        result.sortedList = names;
+        const auto sets = static_cast<std::int32_t>(names.size() / 10);
+        for (std::int32_t set = 0; set < sets; ++set)
+            result.setIndexes << set * 10 << set * 10 + 9;
+        engine->takePlaylist(result);
+        QCoreApplication::processEvents(); // the display step
+    }
+    bool release()
+    {
+        engine->pipeline().hold(false);
+        return settle();
+    }
+    // The photo on view 1 has its display copy (fitted into 80 x 80) and is photo `photo` of `set`.
+    bool showsCopyOf(int set, int photo) const
+    {
+        const PhotoImage& shown = display.views[1];
+        return nameOf(shown) == photoName(set, photo) && shown.displayImage().size() == QSize(80, 60);
+    }
+};
+
 } // namespace
 
 class TestPlayerEngine : public QObject {
@@ -95,6 +144,12 @@ private Q_SLOTS:
     void emptyIndexListPlaysNothing();
     void generatePlaylistStartsFirstSet();
     void ticksFollowTheirDeadlines();
+    void tickWaitsForItsPhoto();
+    void pausedStepShowsPhotoWhenItLands_data();
+    void pausedStepShowsPhotoWhenItLands();
+    void resizeWhileNextSetIsPreparedAhead();
+    void largerCopyForZoom();
+    void copiesSurviveARestartOnDisk();
 };
 
 void TestPlayerEngine::threeSetsWrapWithPreviews()
@@ -381,6 +436,170 @@ void TestPlayerEngine::ticksFollowTheirDeadlines()
     rig.timer->now = resumed;
     QVERIFY(rig.tick());
     QCOMPARE(rig.timer->deadline, resumed + kPeriod);
+}
+
+// A tick due to show a JPEG photo whose copy is still being prepared leaves the display as it is and
+// waits; the photo appears when its copy lands, and the schedule goes on from then.
+void TestPlayerEngine::tickWaitsForItsPhoto()
+{
+    CopyRig rig;
+    QVERIFY(rig.make(1, 10));
+    rig.startHeld();
+    const int shows = rig.display.showCount;
+    QVERIFY(rig.timer->fire());
+    QVERIFY(rig.engine->tickWaiting());
+    QVERIFY(rig.engine->renderTimerRunning());
+    QCOMPARE(rig.s()._view1RenderPid, 0);
+    QCOMPARE(rig.display.showCount, shows);
+    QVERIFY(rig.display.views[1].isNull());
+
+    rig.timer->now += 200'000'000; // the copy takes 200 ms
+    const std::int64_t landed = rig.timer->now;
+    QVERIFY(rig.release());
+    QVERIFY(!rig.engine->tickWaiting());
+    QCOMPARE(rig.s()._view1RenderPid, 1);
+    QVERIFY(rig.showsCopyOf(1, 1));
+    QCOMPARE(rig.display.photoNum, QStringLiteral("1"));
+    QCOMPARE(rig.timer->deadline, landed + 1'000'000'000);
+    // Every later photo is prepared by now: the ticks go on at their pace.
+    for (int photo = 2; photo <= 10; ++photo) {
+        QVERIFY(rig.tick());
+        QVERIFY(rig.showsCopyOf(1, photo));
+    }
+}
+
+// While paused, a step onto a photo still being prepared shows it once it lands (a raw-like empty
+// display never replaces it for JPEG), even when it is not the set's first.
+void TestPlayerEngine::pausedStepShowsPhotoWhenItLands_data()
+{
+    QTest::addColumn<QList<int>>("commands");
+    QTest::addColumn<int>("photo");
+    QTest::newRow("forward to 1") << QList<int>{2} << 1;
+    QTest::newRow("to the end") << QList<int>{4} << 10;
+    QTest::newRow("forward twice") << QList<int>{2, 2} << 2;
+}
+
+void TestPlayerEngine::pausedStepShowsPhotoWhenItLands()
+{
+    QFETCH(QList<int>, commands);
+    QFETCH(int, photo);
+    CopyRig rig;
+    QVERIFY(rig.make(1, 10));
+    rig.startHeld();
+    rig.engine->toContainerVCFromPbCtlrView(1); // pause
+    QVERIFY(!rig.engine->renderTimerRunning());
+    for (int c : commands)
+        rig.engine->toContainerVCFromPbCtlrView(c);
+    QCOMPARE(rig.s()._view1RenderPid, photo);
+    QCOMPARE(rig.display.photoNum, QString::number(photo));
+    QVERIFY(rig.display.views[1].isNull());
+    QVERIFY(rig.release());
+    QVERIFY(rig.showsCopyOf(1, photo));
+    QVERIFY(!rig.engine->renderTimerRunning());
+}
+
+// A resize between the first set's preparation and the move to the next set: the work under way for
+// the old size is not taken for the new one; every slot of the next set gets a copy at the new size,
+// and the set after it is prepared ahead again.
+void TestPlayerEngine::resizeWhileNextSetIsPreparedAhead()
+{
+    CopyRig rig;
+    QVERIFY(rig.make(3, 10));
+    // Once set 1 is prepared, the preparation of set 2 ahead starts and is held there: two of its
+    // photos under way at 80 x 80, the rest queued. Then the display grows.
+    QObject::connect(rig.engine.get(), &PlayerEngine::slotPrepared, rig.engine.get(), [&](int) {
+        if (rig.engine->pendingPreparations() == 0 && rig.s()._setNumRenderedInView1 == 1)
+            rig.engine->pipeline().hold(true);
+    });
+    rig.startHeld();
+    rig.engine->pipeline().hold(false);
+    QVERIFY(rig.settle());
+    rig.display.prepared = QSize(120, 120);
+    rig.engine->toContainerVCFromPbCtlrView(6);
+    QVERIFY(rig.release());
+    QCOMPARE(rig.s()._setNumRenderedInView1, 2);
+    for (int slot = 1; slot <= 10; ++slot) {
+        const PhotoImage& photo = rig.s()._image[static_cast<std::size_t>(slot - 1)];
+        QCOMPARE(nameOf(photo), photoName(2, slot));
+        QCOMPARE(photo.displayImage().size(), QSize(120, 90));
+    }
+    rig.engine->waitForPool();
+    QCoreApplication::processEvents();
+    // Set 3 was prepared ahead at the new size: all of it is found at the move.
+    rig.engine->toContainerVCFromPbCtlrView(6);
+    QCOMPARE(rig.s()._setNumRenderedInView1, 3);
+    QCOMPARE(rig.engine->pendingPreparations(), 0);
+    for (int slot = 1; slot <= 10; ++slot)
+        QCOMPARE(rig.s()._image[static_cast<std::size_t>(slot - 1)].displayImage().size(), QSize(120, 90));
+}
+
+// A display zoomed past a photo's copy asks for a larger one: it is decoded off the main thread and
+// the photo shown again with it.
+void TestPlayerEngine::largerCopyForZoom()
+{
+    CopyRig rig;
+    QVERIFY(rig.make(1, 10));
+    rig.startHeld();
+    QVERIFY(rig.release());
+    QVERIFY(rig.tick());
+    QVERIFY(rig.showsCopyOf(1, 1));
+    const int shows = rig.display.showCount;
+    rig.engine->prepareLargerCopy(rig.display.views[1], QSize(150, 150));
+    QVERIFY(rig.settle());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.display.showCount > shows, 10000);
+    QCOMPARE(nameOf(rig.display.views[1]), photoName(1, 1));
+    QCOMPARE(rig.display.views[1].largerImage().size(), QSize(150, 112));
+}
+
+// Display copies kept on disk serve a new engine over the same folder (a restart) without decoding;
+// a damaged entry is decoded again and rewritten.
+void TestPlayerEngine::copiesSurviveARestartOnDisk()
+{
+    QTemporaryDir cacheDir;
+    auto disk = std::make_shared<PhotoDiskCache>(cacheDir.path());
+    QStringList names;
+    QString folder;
+    {
+        CopyRig rig;
+        QVERIFY(rig.make(1, 10));
+        rig.engine->setDiskCache(disk);
+        rig.startHeld();
+        QVERIFY(rig.release());
+        rig.engine->waitForPool();
+        names = rig.names;
+        folder = rig.dir.path();
+        rig.dir.setAutoRemove(false);
+    }
+    // Photos 1 to 9 can no longer be decoded, but keep their size and time: only the disk has them.
+    // The entry of photo 10 is cut short.
+    for (int photo = 1; photo <= 9; ++photo) {
+        const QString path = folder + QLatin1Char('/') + names.at(photo - 1);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const QDateTime modified = f.fileTime(QFileDevice::FileModificationTime);
+        f.write(QByteArray(f.size(), '\0'));
+        QVERIFY(f.flush());
+        QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+    const QString last = folder + QLatin1Char('/') + names.last();
+    const QString entry = disk->entryPath(PhotoDiskCache::keyFor(last, QSize(80, 80)));
+    QVERIFY(QFile::resize(entry, QFileInfo(entry).size() / 2));
+
+    CopyRig rig;
+    rig.display.prepared = QSize(80, 80);
+    rig.names = names;
+    rig.engine->setDiskCache(std::make_shared<PhotoDiskCache>(cacheDir.path()));
+    PlaylistResult result;
+    result.symbolicPath = folder;
+    result.sortedList = names;
+    result.setIndexes = {0, 9};
+    rig.engine->takePlaylist(result);
+    QVERIFY(rig.settle());
+    for (int slot = 1; slot <= 10; ++slot)
+        QCOMPARE(rig.s()._image[static_cast<std::size_t>(slot - 1)].displayImage().size(), QSize(80, 60));
+    rig.engine->waitForPool();
+    QVERIFY(QFileInfo(entry).size() > 80 * 60 * 4);
+    QDir(folder).removeRecursively();
 }
 
 QTEST_MAIN(TestPlayerEngine)

@@ -60,7 +60,27 @@ retina=$([ "$SCALE" = 2 ] && echo 1 || echo 0)
 read -r gx gy < <(px $((2 * W + COL / 2)) "$(awk -v h=$H -v r=$retina \
   'BEGIN { printf "%f", 0.2083333 * h / 3 + (r ? 20 : 25) }')")
 xdotool mousemove "$gx" "$gy" click 1 # Generate Playlist
-sleep 4
+
+# From a cold start (no display copies on disk yet), once the first photo is up the main display
+# shows a photo in every sampled frame, also across moves to the next set and back (Page Up, Down).
+box_spread() { # FILE X Y W H: standard deviation of a box of points (x, y from the display's bottom)
+  convert "$1" -crop "$(($4 * SCALE))x$(($5 * SCALE))+$(($2 * SCALE))+$(((WINH - BASE - $3 - $5) * SCALE))" \
+    -colorspace Gray -format "%[fx:standard_deviation]" info:
+}
+up=0 empty=0 samples=0
+for i in $(seq 1 24); do
+  import -window "$main" "$ART/sample.png"
+  v=$(box_spread "$ART/sample.png" $((W / 2 + 40)) $((H / 2)) $((W - 80)) $((H / 3)))
+  if awk -v v="$v" 'BEGIN { exit !(v > 0.02) }'; then up=1; elif [ $up = 1 ]; then
+    empty=$((empty + 1)); cp "$ART/sample.png" "$ART/empty-$i-scale$SCALE.png"; fi
+  [ $up = 1 ] && samples=$((samples + 1))
+  [ "$i" = 8 ] && send_keys "$main" Prior # to set 2
+  [ "$i" = 16 ] && send_keys "$main" Next # and back
+  sleep 0.15
+done
+echo "sampled frames with a photo up: $samples, empty among them: $empty"
+[ $samples -ge 10 ] && [ $empty = 0 ] || { echo "FAIL: the main display was empty while playing"; exit 1; }
+sleep 1
 shot="$ART/player-scale$SCALE.png"
 import -window "$main" "$shot"
 echo "screenshot: $shot"

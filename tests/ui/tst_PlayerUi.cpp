@@ -173,6 +173,7 @@ private Q_SLOTS:
     void runningPassStops_data();
     void runningPassStops();
     void passFindingNothingSaysWhy();
+    void zoomedRawFramePaintsFullFrame();
 };
 
 void TstPlayerUi::layoutOnScreen()
@@ -842,6 +843,29 @@ void TstPlayerUi::passFindingNothingSaysWhy()
     QTest::mouseClick(c.playlistButton(), Qt::LeftButton);
     QVERIFY(!c.nothingPlayableLabel());
     QTRY_VERIFY_WITH_TIMEOUT(!f.engine->playlistPassRunning(), 10000);
+}
+
+// A raw frame zoomed to the largest zoom (render view 1 as wide as the frame) is painted from its full
+// bitmap at 1:1, not from the display-sized copy stretched; unzoomed, the copy is painted.
+void TstPlayerUi::zoomedRawFramePaintsFullFrame()
+{
+    Fixture f;
+    f.loadSet({"a.rgb"}, 1, 1512, 2016);
+    QImage frame(1512, 2016, QImage::Format_RGB32);
+    frame.fill(Qt::darkRed);
+    const PhotoImage photo = PhotoImage::fromImage(frame, frame.scaled(588, 784));
+    f.engine->state()._image[0] = photo;
+    ImageView* iv = f.ui->panels().imageView(1);
+    f.ui->showImage(1, photo);
+    QCOMPARE(iv->image().size(), QSize(588, 784));
+    f.ui->setZoomSliderMaximum((1512.0f - 588.0f) / 588.0f);
+    f.ui->maxOutTheSliderAndImage(photo);
+    QCOMPARE(iv->width(), 1512);
+    QCOMPARE(iv->image().size(), QSize(1512, 2016));
+    QCOMPARE(iv->imageRect(), QRectF(0, 0, 1512, 2016));
+    // Back to no zoom: the copy again.
+    f.ui->resetSliders();
+    QCOMPARE(iv->image().size(), QSize(588, 784));
 }
 
 QTEST_MAIN(TstPlayerUi)

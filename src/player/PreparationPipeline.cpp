@@ -1,0 +1,373 @@
+#include "player/PreparationPipeline.h"
+
+#include "platform/LogCategories.h"
+#include "player/PhotoDecoder.h"
+#include "player/SetPreparer.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+#include <algorithm>
+
+namespace qr {
+
+namespace {
+
+// Slots handed to the pool ahead of the side previews; the rest follow them.
+constexpr int kUrgentSlots = 3;
+
+// A raw frame that gave nothing, or a JPEG or HEIC photo that gave no display copy when one was asked
+// for (its slot keeps the file reference).
+bool failedToPrepare(const PreparationPipeline::Job& job, const PhotoImage& photo)
+{
+    return photo.isNull() || (job.box.isValid() && !job.box.isEmpty() && photo.displayImage().isNull());
+}
+
+// A JPEG or HEIC slot: its display copy from the disk cache when it holds one for this file as it is
+// now, else decoded and stored there.
+PhotoImage prepareFileSlot(const PreparationPipeline::Job& job)
+{
+    const bool copies = job.box.isValid() && !job.box.isEmpty();
+    if (!job.disk || !copies || job.stamp.size < 0)
+        return SetPreparer::preparePhoto(job.path, job.box);
+    const PhotoDiskCache::Key key{job.path, job.stamp.size, job.stamp.modifiedMs, job.box};
+    QImage copy = job.disk->load(key);
+    if (!copy.isNull())
+        return PhotoImage::fromFile(job.path, std::move(copy), PhotoDecoder::naturalSize(job.path));
+    PhotoImage photo = SetPreparer::preparePhoto(job.path, job.box);
+    if (!photo.displayImage().isNull())
+        job.disk->store(key, photo.displayImage());
+    return photo;
+}
+
+} // namespace
+
+PreparationPipeline::Job PreparationPipeline::makeJob(Job::Kind kind, int index, const QString& path,
+                                                      QSize box, FrameSize size)
+{
+    Job job;
+    job.kind = kind;
+    job.index = index;
+    job.path = path;
+    job.size = size;
+    job.box = box;
+    // A JPEG or HEIC slot without a display size asks for nothing but the file reference.
+    if (job.isSlot() && (kind == Job::Kind::RawSlot || (box.isValid() && !box.isEmpty())))
+        job.stamp = PhotoCache::stampOf(path);
+    return job;
+}
+
+QString PreparationPipeline::flightKey(const Job& job)
+{
+    const QSize box = job.cacheBox();
+    return box.isValid() ? job.path + QStringLiteral("\n%1x%2").arg(box.width()).arg(box.height()) : job.path;
+}
+
+PreparationPipeline::PreparationPipeline(QObject* parent) : QObject(parent)
+{
+    pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    // Idle pool threads end soon, and with them their frame-sized scratch buffers.
+    pool_.setExpiryTimeout(2000);
+}
+
+PreparationPipeline::~PreparationPipeline()
+{
+    {
+        const std::lock_guard lock(mailbox_);
+        jobs_.clear();
+        pass_.reset();
+        held_ = false;
+    }
+    released_.notify_all();
+    pool_.clear();
+    pool_.waitForDone();
+    const std::lock_guard lock(mailbox_);
+}
+
+// Pool side ---------------------------------------------------------------------------------------
+
+void PreparationPipeline::runOne()
+{
+    std::optional<Pass> pass;
+    std::optional<Job> job;
+    {
+        const std::lock_guard lock(mailbox_);
+        if (pass_) {
+            pass = std::move(pass_);
+            pass_.reset();
+        } else if (!jobs_.empty()) {
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+    }
+    if (job) {
+        // A held job counts as running: it is no longer queued when the hold ends.
+        std::unique_lock lock(mailbox_);
+        released_.wait(lock, [this] { return !held_; });
+    }
+    if (pass) {
+        PassDone done{pass->generation, Playlist::generatePlaylist(std::move(pass->request))};
+        const std::lock_guard lock(mailbox_);
+        passesDone_.push_back(std::move(done));
+    } else if (job) {
+        Done done;
+        switch (job->kind) {
+        case Job::Kind::RawSlot:
+            done.photo = SetPreparer::prepareRawFrame(job->path, job->size, job->box);
+            break;
+        case Job::Kind::FileSlot:
+            done.photo = prepareFileSlot(*job);
+            break;
+        case Job::Kind::FilePreview:
+            done.photo = SetPreparer::preparePreview(job->path, job->box);
+            break;
+        case Job::Kind::RawPreview:
+            done.photo = SetPreparer::prepareRawPreview(job->path, job->size, job->box);
+            break;
+        case Job::Kind::FileLarger:
+            done.larger = PhotoDecoder::decode(job->path, job->box);
+            break;
+        }
+        done.job = std::move(*job);
+        const std::lock_guard lock(mailbox_);
+        done_.push_back(std::move(done));
+    } else {
+        return; // the work was dropped by a later set start
+    }
+    QMetaObject::invokeMethod(this, "drainResults", Qt::QueuedConnection);
+    // Orders this worker's last use of the pipeline before its destruction through a lock the project
+    // owns (the pool's own wait is invisible to a race checker).
+    const std::lock_guard lock(mailbox_);
+}
+
+void PreparationPipeline::waitForPool()
+{
+    pool_.waitForDone();
+}
+
+void PreparationPipeline::hold(bool held)
+{
+    {
+        const std::lock_guard lock(mailbox_);
+        held_ = held;
+    }
+    released_.notify_all();
+}
+
+void PreparationPipeline::runPass(PlaylistRequest request)
+{
+    Pass pass;
+    pass.generation = ++passGeneration_;
+    pass.request = std::move(request);
+    {
+        const std::lock_guard lock(mailbox_);
+        pass_ = std::move(pass);
+    }
+    pool_.start(&runner_);
+}
+
+void PreparationPipeline::cancelPasses()
+{
+    ++passGeneration_;
+}
+
+void PreparationPipeline::dropQueuedJobs()
+{
+    std::deque<Job> dropped;
+    {
+        const std::lock_guard lock(mailbox_);
+        // Larger copies asked for by the display stay queued: they belong to no set start.
+        for (Job& job : jobs_) {
+            if (job.kind != Job::Kind::FileLarger)
+                dropped.push_back(std::move(job));
+        }
+        std::erase_if(jobs_, [](const Job& job) { return job.kind != Job::Kind::FileLarger; });
+    }
+    for (const Job& job : dropped)
+        leaveFlight(job);
+}
+
+void PreparationPipeline::leaveFlight(const Job& job)
+{
+    if (!job.isSlot() && job.kind != Job::Kind::FileLarger)
+        return;
+    const auto it = inFlight_.find(flightKey(job));
+    if (it != inFlight_.end() && --*it <= 0)
+        inFlight_.erase(it);
+}
+
+void PreparationPipeline::enqueue(std::vector<Job> jobs)
+{
+    for (Job& job : jobs) {
+        if (job.isSlot() || job.kind == Job::Kind::FileLarger)
+            ++inFlight_[flightKey(job)];
+        if (job.kind == Job::Kind::FileSlot)
+            job.disk = disk_;
+    }
+    {
+        const std::lock_guard lock(mailbox_);
+        for (Job& job : jobs)
+            jobs_.push_back(std::move(job));
+    }
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        pool_.start(&runner_);
+}
+
+// Main-thread side ------------------------------------------------------------------------------
+
+std::vector<PhotoImage> PreparationPipeline::startSet(std::uint64_t generation, const std::vector<Job>& slots,
+                                                      const std::vector<Job>& previews, std::vector<Job> next,
+                                                      const std::vector<QSize>& expected)
+{
+    generation_ = generation;
+    clearSet();
+    dropQueuedJobs();
+    next_ = std::move(next);
+    std::vector<PhotoImage> found(slots.size());
+    std::vector<Job> queue;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        Job job = slots[i];
+        job.generation = generation;
+        const bool copies = job.kind == Job::Kind::RawSlot || (job.box.isValid() && !job.box.isEmpty());
+        if (!copies)
+            continue;
+        PhotoImage cached = cache_.find(job.path, job.cacheBox(), job.stamp);
+        if (!cached.isNull() && i < expected.size() && expected[i].isValid() && cached.size() != expected[i])
+            cached = PhotoImage();
+        if (!cached.isNull()) {
+            found[i] = cached;
+            continue;
+        }
+        const QString key = flightKey(job);
+        slotOfKey_.insert(key, job.index);
+        slotPending_[static_cast<std::size_t>(job.index - 1)] = true;
+        ++pending_;
+        // Work already under way for this photo (from an earlier set start, or ahead) is adopted.
+        if (!inFlight_.contains(key))
+            queue.push_back(std::move(job));
+    }
+    // The first slots go first, then the side previews, then the rest of the set.
+    std::vector<Job> jobs;
+    const std::size_t urgent = std::min<std::size_t>(queue.size(), kUrgentSlots);
+    jobs.insert(jobs.end(), queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(urgent));
+    for (Job job : previews) {
+        job.generation = generation;
+        jobs.push_back(std::move(job));
+        ++pending_;
+    }
+    jobs.insert(jobs.end(), queue.begin() + static_cast<std::ptrdiff_t>(urgent), queue.end());
+    enqueue(std::move(jobs));
+    if (pending_ == 0)
+        prepareNext();
+    return found;
+}
+
+void PreparationPipeline::clearSet()
+{
+    pending_ = 0;
+    slotPending_.fill(false);
+    slotOfKey_.clear();
+    next_.clear();
+}
+
+void PreparationPipeline::prepareLarger(const QString& path, QSize box)
+{
+    Job job = makeJob(Job::Kind::FileLarger, 0, path, box);
+    if (inFlight_.contains(flightKey(job)))
+        return;
+    enqueue({std::move(job)});
+}
+
+bool PreparationPipeline::slotPending(int slot) const
+{
+    return slot >= 1 && slot <= PlayerState::kShownSlots && slotPending_[static_cast<std::size_t>(slot - 1)];
+}
+
+int PreparationPipeline::pendingSlots() const
+{
+    return static_cast<int>(std::count(slotPending_.begin(), slotPending_.end(), true));
+}
+
+void PreparationPipeline::prepareNext()
+{
+    // What fits the cache's budget beside what it holds, in playing order.
+    std::int64_t budget = cache_.budget() - cache_.bytes();
+    std::vector<Job> jobs;
+    for (Job& job : next_) {
+        if (inFlight_.contains(flightKey(job)) || !cache_.find(job.path, job.cacheBox(), job.stamp).isNull())
+            continue;
+        const std::int64_t copy =
+            std::int64_t{std::max(job.box.width(), 0)} * std::max(job.box.height(), 0) * 4;
+        budget -=
+            job.kind == Job::Kind::RawSlot ? std::int64_t{job.size.width} * job.size.height * 4 + copy : copy;
+        if (budget < 0)
+            break;
+        job.generation = generation_;
+        jobs.push_back(std::move(job));
+    }
+    next_.clear();
+    enqueue(std::move(jobs));
+}
+
+bool PreparationPipeline::landed()
+{
+    return pending_ > 0 && --pending_ == 0;
+}
+
+void PreparationPipeline::drainResults()
+{
+    std::vector<Done> done;
+    std::vector<PassDone> passes;
+    {
+        const std::lock_guard lock(mailbox_);
+        done.swap(done_);
+        passes.swap(passesDone_);
+    }
+    for (const PassDone& pass : passes) {
+        if (pass.generation == passGeneration_)
+            Q_EMIT passFinished(pass.result);
+    }
+    jobsDone_ += static_cast<int>(done.size());
+    for (const Done& d : done) {
+        const Job& job = d.job;
+        if (job.kind == Job::Kind::FileLarger) {
+            leaveFlight(job);
+            if (!d.larger.isNull())
+                Q_EMIT largerReady(job.path, job.box, d.larger);
+            continue;
+        }
+        if (failedToPrepare(job, d.photo)) {
+            if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::RawPreview)
+                qCDebug(lcPlayer).noquote() << job.path << "not prepared: unreadable or shorter than"
+                                            << job.size.width << "x" << job.size.height << "x 3 bytes";
+            else
+                qCDebug(lcPlayer).noquote() << job.path << "not prepared: does not decode";
+        }
+        if (job.isSlot()) {
+            leaveFlight(job);
+            if (job.kind == Job::Kind::RawSlot || !d.photo.displayImage().isNull())
+                cache_.insert(job.path, job.cacheBox(), job.stamp, d.photo);
+            // Whichever set start asked for it: a photo lands in the slot of the current set that waits
+            // for this file at this size.
+            const auto it = slotOfKey_.constFind(flightKey(job));
+            if (it != slotOfKey_.cend() && slotPending(*it)) {
+                const int slot = *it;
+                slotPending_[static_cast<std::size_t>(slot - 1)] = false;
+                const bool last = landed();
+                const std::uint64_t generation = generation_;
+                Q_EMIT slotReady(slot, d.photo);
+                // Unless the receiver started another set meanwhile.
+                if (last && generation == generation_)
+                    prepareNext();
+            }
+        } else if (job.generation == generation_) {
+            const bool last = landed();
+            const std::uint64_t generation = generation_;
+            Q_EMIT previewReady(job.index, d.photo);
+            if (last && generation == generation_)
+                prepareNext();
+        }
+    }
+}
+
+} // namespace qr

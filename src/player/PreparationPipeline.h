@@ -1,0 +1,175 @@
+#pragma once
+
+#include "decode/RawFrame.h"
+#include "player/PhotoCache.h"
+#include "player/PhotoDiskCache.h"
+#include "player/PhotoImage.h"
+#include "player/PlayerState.h"
+#include "player/Playlist.h"
+
+#include <QHash>
+#include <QObject>
+#include <QRunnable>
+#include <QSize>
+#include <QString>
+#include <QThreadPool>
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace qr {
+
+// The preparation of photos off the main thread: the job queue, the engine's own thread pool, the
+// adoption of work already under way, the cache of prepared photos, and preparing the set that plays
+// next once the one playing is prepared. It knows slots only as numbers: the engine asks for the
+// slots of the set it starts and gets each photo back through slotReady().
+//
+// Main-thread API; the pool threads touch nothing but the mailbox and their job.
+class PreparationPipeline : public QObject {
+    Q_OBJECT
+public:
+    struct Job {
+        enum class Kind { RawSlot, FileSlot, RawPreview, FilePreview, FileLarger };
+        Kind kind = Kind::RawSlot;
+        std::uint64_t generation = 0; // of the set start that asked for it
+        int index = 0;                // slot (1-based), or view of a preview
+        QString path;
+        FrameSize size; // raw frames
+        QSize box;      // the size the display copy is fitted into
+        PhotoCache::Stamp stamp;
+        // Where display copies of JPEG and HEIC photos are kept between runs; none when null.
+        std::shared_ptr<PhotoDiskCache> disk;
+
+        bool isSlot() const { return kind == Kind::RawSlot || kind == Kind::FileSlot; }
+        // A raw frame serves every display size (a slot paints from its full frame when its copy does
+        // not fit); a JPEG or HEIC copy only the size it was made for.
+        QSize cacheBox() const { return kind == Kind::RawSlot ? QSize() : box; }
+    };
+
+    // The one place a job is made.
+    static Job makeJob(Job::Kind kind, int index, const QString& path, QSize box, FrameSize size = {});
+
+    explicit PreparationPipeline(QObject* parent = nullptr);
+    // Drops queued work and waits for the work already running.
+    ~PreparationPipeline() override;
+
+    // Display copies of JPEG and HEIC slots are looked up in `disk` before they are decoded, and
+    // stored there after. Set before the first set start.
+    void setDiskCache(std::shared_ptr<PhotoDiskCache> disk) { disk_ = std::move(disk); }
+
+    // A playlist pass on the pool; passFinished() brings back the result of the last one started.
+    void runPass(PlaylistRequest request);
+    // Forgets every pass started so far.
+    void cancelPasses();
+
+    // A set start. Work queued for an earlier one is dropped; work already running is kept so that a
+    // slot asking for the same photo adopts it. `slots` holds the set's slot jobs in playing order,
+    // `previews` the side previews, `next` the slots of the set that plays after it (prepared into the
+    // cache once this set is). Returns, per slot job, the photo found in the cache (null when the
+    // slot waits for slotReady()). A raw slot whose cached frame has not `expected` size (when valid)
+    // is prepared again.
+    std::vector<PhotoImage> startSet(std::uint64_t generation, const std::vector<Job>& slots,
+                                     const std::vector<Job>& previews, std::vector<Job> next,
+                                     const std::vector<QSize>& expected = {});
+    // Nothing of the current set is waited for any more (a new playlist).
+    void clearSet();
+
+    // A larger copy of a JPEG or HEIC photo, fitted into `box`, for zooming past its display copy:
+    // largerReady() brings it back.
+    void prepareLarger(const QString& path, QSize box);
+
+    // Slots (1-based) of the current set still waiting for their photo.
+    bool slotPending(int slot) const;
+    int pendingSlots() const;
+    // Jobs of the current set start (slots and previews) not yet landed.
+    int pending() const { return pending_; }
+    // Jobs whose results came back since the pipeline was made.
+    int jobsDone() const { return jobsDone_; }
+    // Blocks until the pool has nothing running or queued; for tests and benchmarks only.
+    void waitForPool();
+    // While held, the pool takes jobs from the queue but starts none (a pass is not held); for tests
+    // that need work under way at a given moment.
+    void hold(bool held);
+    PhotoCache& cache() { return cache_; }
+
+Q_SIGNALS:
+    void slotReady(int slot, const qr::PhotoImage& photo);
+    void previewReady(int view, const qr::PhotoImage& photo);
+    void largerReady(const QString& path, QSize box, const QImage& image);
+    void passFinished(const qr::PlaylistResult& result);
+
+private Q_SLOTS:
+    // Takes the finished work out of the mailbox (queued from the pool).
+    void drainResults();
+
+private:
+    struct Done {
+        Job job;
+        PhotoImage photo;
+        QImage larger;
+    };
+    struct Pass {
+        std::uint64_t generation = 0;
+        PlaylistRequest request;
+    };
+    struct PassDone {
+        std::uint64_t generation = 0;
+        PlaylistResult result;
+    };
+    // The one runnable the pool runs, again and again: it takes the next piece of work from the
+    // mailbox. Made before any pool thread exists.
+    class Runner : public QRunnable {
+    public:
+        explicit Runner(PreparationPipeline* pipeline) : pipeline_(pipeline) { setAutoDelete(false); }
+        void run() override { pipeline_->runOne(); }
+
+    private:
+        PreparationPipeline* pipeline_;
+    };
+    // Work under way is found again by file and, for JPEG and HEIC copies, the size they are made at.
+    static QString flightKey(const Job& job);
+
+    void runOne();
+    void enqueue(std::vector<Job> jobs);
+    // Takes the queued, not yet started jobs back out of the mailbox.
+    void dropQueuedJobs();
+    void leaveFlight(const Job& job);
+    void prepareNext();
+    // Counts one job of the current set start as landed; true when it was the last.
+    bool landed();
+
+    std::shared_ptr<PhotoDiskCache> disk_;
+    std::uint64_t generation_ = 0;
+    std::uint64_t passGeneration_ = 0;
+    int pending_ = 0;
+    int jobsDone_ = 0;
+    // The current set: slots waiting for their photo, the slot of each file, and the job each waits on.
+    std::array<bool, PlayerState::kShownSlots> slotPending_{};
+    QHash<QString, int> slotOfKey_;
+    std::vector<Job> next_;
+    // Jobs queued or running, by flight key, so that none is prepared twice.
+    QHash<QString, int> inFlight_;
+    // Prepared photos of earlier set starts, beyond those of the set playing now (which stay while
+    // they are in its slots).
+    PhotoCache cache_{std::int64_t{512} << 20};
+
+    // The mailbox between the main thread and the pool: work goes in and results come out only under
+    // this mutex, so that everything a worker reads or writes is handed over whole.
+    std::mutex mailbox_;
+    std::deque<Job> jobs_;
+    bool held_ = false;
+    std::condition_variable released_;
+    std::optional<Pass> pass_;
+    std::vector<Done> done_;
+    std::vector<PassDone> passesDone_;
+    Runner runner_{this};
+    QThreadPool pool_; // last: destroyed (and waited for) first
+};
+
+} // namespace qr
