@@ -14,11 +14,6 @@ QString StandardFolders::downloads()
     return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
 }
 
-QString StandardFolders::documents()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-}
-
 QString StandardFolders::applicationGroupContainer(const QString& groupIdentifier)
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
