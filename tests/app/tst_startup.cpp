@@ -42,6 +42,13 @@ struct ScriptedAlerts {
                                      : answers.takeFirst();
         });
     }
+    // Starts the program answering its alerts, with the processor test answering `appleSilicon`.
+    void launch(AppDelegate& delegate, bool appleSilicon)
+    {
+        AppleSiliconCheck::setAnswerForTesting(appleSilicon);
+        install();
+        delegate.applicationDidFinishLaunching();
+    }
 };
 
 QStringList menuTitles(MainWindow* w)
@@ -121,13 +128,10 @@ private Q_SLOTS:
         QFETCH(bool, mediaPlayer);
         QFETCH(QStringList, menu);
 
-        AppleSiliconCheck::setAnswerForTesting(appleSilicon);
         ScriptedAlerts alerts;
         alerts.answers = answers;
-        alerts.install();
-
         AppDelegate delegate;
-        delegate.applicationDidFinishLaunching();
+        alerts.launch(delegate, appleSilicon);
         ContainerVC* vc = delegate.containerVC();
         MainWindow* w = delegate.window();
 
@@ -212,12 +216,10 @@ private Q_SLOTS:
         QFETCH(QList<int>, answers);
         QFETCH(QString, message);
         QFETCH(QString, informative);
-        AppleSiliconCheck::setAnswerForTesting(appleSilicon);
         ScriptedAlerts alerts;
         alerts.answers = answers;
-        alerts.install();
         AppDelegate delegate;
-        delegate.applicationDidFinishLaunching();
+        alerts.launch(delegate, appleSilicon);
         QCOMPARE(alerts.shownMessages.size(), answers.size());
         QCOMPARE(alerts.shownMessages.last(), message);
         QCOMPARE(alerts.shownInformative.last(), informative);
