@@ -48,7 +48,6 @@ void ContainerVC::viewDidLoad()
 {
     _modes._mvcModeEn = false;
     _mvc._mvcPresentationMode = 2;
-    _player._repeatSetEn = false;
     _kroxDecoder = std::make_unique<KroxDecoder>();
     _settings._quintarayTvForMacSecretCode = UserDefaults::stringForKey(kSecretCodeKey);
     if (_settings._quintarayTvForMacSecretCode.size() == 6)
@@ -95,7 +94,6 @@ void ContainerVC::updateUI(int32_t /*unused*/)
     });
 
     _folders = AppFolders::prepare(StandardFolders::applicationSupport(), StandardFolders::downloads());
-    _player._toolsButtonBackActionCntr = 0;
     _modes._appleSiMacEn = AppleSiliconCheck::areWeRunningOnAnAppleSiliconMac();
     presentNewInitDialog();
 }
@@ -145,10 +143,7 @@ void ContainerVC::presentStartupDialog()
 
 void ContainerVC::parseSecretCodeInputString(const QString& text)
 {
-    if (text.size() < 6)
-        return;
-    for (int i = 0; i < 6; ++i)
-        _settings._tf[static_cast<size_t>(i)] = static_cast<int32_t>(text.at(i).unicode()) - 48;
+    _settings._tf.parseSecretCodeInputString(text);
 }
 
 void ContainerVC::presentMultiViewCaptureDialog()
@@ -277,11 +272,6 @@ void ContainerVC::moveOutputsFromAppGroupSharedTxDir()
                                                        _folders._pathToDownloadsDir);
 }
 
-QStringList ContainerVC::stripOffAllButLastPathComponent(const QStringList& paths)
-{
-    return CompanionMoves::stripOffAllButLastPathComponent(paths);
-}
-
 // Player panels and controls.
 void ContainerVC::configRenderView1()
 {
@@ -336,9 +326,9 @@ void ContainerVC::configView1Labels()
     _playerUi->controls().configView1Labels();
 }
 
-void ContainerVC::toContainerVCFromPbCtlrView(PbCtlrView* /*sender*/, int32_t playbackNum)
+void ContainerVC::toContainerVCFromPbCtlrView(PbCtlrView* /*sender*/, TransportCommand command)
 {
-    _playerEngine->toContainerVCFromPbCtlrView(playbackNum);
+    _playerEngine->toContainerVCFromPbCtlrView(static_cast<std::int32_t>(command));
 }
 
 void ContainerVC::menuRefresh()

@@ -3,13 +3,13 @@
 #include "app/AppFolders.h"
 #include "companion/SharedContainer.h"
 #include "modes/ModeFlags.h"
+#include "mvc/MvcSecretCode.h"
 #include "ui/PbCtlrViewPlaybackDelegate.h"
 #include "ui/ScreenMetrics.h"
 
 #include <QObject>
 #include <QSize>
 #include <QString>
-#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -51,7 +51,6 @@ public:
     void configForAppGroupSharing();
     void moveInputsToAppGroupSharedRxDir();
     void moveOutputsFromAppGroupSharedTxDir();
-    static QStringList stripOffAllButLastPathComponent(const QStringList& paths);
 
     // Player layout and controls, built when the welcome dialog is confirmed.
     void configRenderView1();
@@ -88,7 +87,7 @@ public:
     QSize windowWillResize(QSize proposed);
 
     // The controller bar's commands, carried out by the player engine.
-    void toContainerVCFromPbCtlrView(PbCtlrView* sender, int32_t playbackNum) override;
+    void toContainerVCFromPbCtlrView(PbCtlrView* sender, TransportCommand command) override;
 
     // --- Mode flags (start-up chooser and the dialogs after it) ---
     ModeFlags _modes;
@@ -99,7 +98,7 @@ public:
     // --- Settings ---
     struct Settings {
         QString _quintarayTvForMacSecretCode;
-        std::array<int32_t, 6> _tf{}; // the code's six digits
+        MvcSecretCode _tf; // the code's six fields
     } _settings;
 
     // --- Decoder ---
@@ -112,11 +111,8 @@ public:
     std::unique_ptr<PlayerUi> _playerUi;
 
     // --- Player ---
-    struct Player {
-        bool _repeatSetEn = false;
-        int32_t _toolsButtonBackActionCntr = 0;
-    } _player;
-    // Playlist, scheduler and transport; `_toolsEn` and the image offsets live in _playerUi->controls().
+    // Playlist, scheduler and transport (`_repeatSetEn` included); `_toolsEn` and the image offsets
+    // live in _playerUi->controls().
     std::unique_ptr<PlayerEngine> _playerEngine;
     // "Export Set as Video…", made at its first use; goes before the engine and the controls it reads.
     std::unique_ptr<ClipExportUi> _clipExport;

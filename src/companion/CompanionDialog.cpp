@@ -1,12 +1,8 @@
 #include "companion/CompanionDialog.h"
 
-namespace qr {
+#include "platform/DialogText.h"
 
-QString CompanionDialog::bullet()
-{
-    // U+26AB MEDIUM BLACK CIRCLE in text presentation.
-    return QString(QChar(0x26AB)) + QChar(0xFE0E);
-}
+namespace qr {
 
 QString CompanionDialog::messageText()
 {
@@ -15,7 +11,7 @@ QString CompanionDialog::messageText()
 
 QString CompanionDialog::informativeText()
 {
-    const QString b = bullet();
+    const QString b = DialogText::bullet();
     const QString inputs =
         QStringLiteral("\n%1 Tap \"Move Inputs\" to move the .krox AND .kroa files in your\n "
                        "~/Downloads folder into Quintaray.\n")

@@ -23,7 +23,6 @@ public:
         std::function<void()> moveOutputsFromAppGroupSharedTxDir;
     };
 
-    static QString bullet();
     static QString messageText();
     static QString informativeText();
     static QStringList buttonTitles();

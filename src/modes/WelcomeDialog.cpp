@@ -1,13 +1,9 @@
 #include "modes/WelcomeDialog.h"
 
 #include "platform/Alert.h"
+#include "platform/DialogText.h"
 
 namespace qr {
-
-QString WelcomeDialog::bullet()
-{
-    return QString(QChar(0x26AB)) + QChar(0xFE0E);
-}
 
 QString WelcomeDialog::messageText()
 {
@@ -16,7 +12,7 @@ QString WelcomeDialog::messageText()
 
 QString WelcomeDialog::informativeText()
 {
-    const QString b = bullet();
+    const QString b = DialogText::bullet();
     return QStringLiteral("%1 This Media Player will generate an Ordered-Playlist of the burst photo sets "
                           "in your\n~/Downloads folder.")
                .arg(b) +

@@ -9,7 +9,6 @@ class WelcomeDialog {
 public:
     enum Result { Proceed = 1000, Cancel = 1001 };
 
-    static QString bullet(); // U+26AB U+FE0E
     static QString messageText();
     static QString informativeText();
 

@@ -19,7 +19,6 @@ public:
     bool parseSecretCodeInputString(const QString& text);
 
     const std::array<std::int32_t, kLength>& fields() const { return m_tf; }
-    void setFields(const std::array<std::int32_t, kLength>& tf) { m_tf = tf; }
     // The low 8 bits of each field, in order: the whole TXT record of the advertisement and the
     // start of every shutter command.
     QByteArray codeBytes() const;

@@ -1,18 +1,19 @@
 #include "platform/DnsMessage.h"
 
+#include <QtEndian>
+
 namespace qr {
 
 namespace {
 
 std::uint16_t rd16(QByteArrayView p, qsizetype at)
 {
-    return std::uint16_t((std::uint8_t(p[at]) << 8) | std::uint8_t(p[at + 1]));
+    return qFromBigEndian<std::uint16_t>(p.data() + at);
 }
 
 std::uint32_t rd32(QByteArrayView p, qsizetype at)
 {
-    return (std::uint32_t(std::uint8_t(p[at])) << 24) | (std::uint32_t(std::uint8_t(p[at + 1])) << 16) |
-           (std::uint32_t(std::uint8_t(p[at + 2])) << 8) | std::uint32_t(std::uint8_t(p[at + 3]));
+    return qFromBigEndian<std::uint32_t>(p.data() + at);
 }
 
 void put16(QByteArray& out, std::uint16_t v)
@@ -43,17 +44,18 @@ bool readQuestion(QByteArrayView p, qsizetype& at, DnsMessage::Question& q)
 
 bool readRecord(QByteArrayView p, qsizetype& at, DnsMessage::Record& r)
 {
-    auto name = DnsMessage::readName(p, at);
-    if (!name || p.size() - at < 10)
+    // A record opens as a question does: name, type, and a class whose top bit is a flag (here
+    // cache-flush); TTL and data length follow.
+    DnsMessage::Question head;
+    if (!readQuestion(p, at, head) || p.size() - at < 6)
         return false;
-    r.name = *name;
-    r.type = rd16(p, at);
-    const std::uint16_t c = rd16(p, at + 2);
-    r.cacheFlush = (c & DnsMessage::kTopBit) != 0;
-    r.klass = c & ~DnsMessage::kTopBit;
-    r.ttl = rd32(p, at + 4);
-    const qsizetype len = rd16(p, at + 8);
-    at += 10;
+    r.name = head.name;
+    r.type = head.type;
+    r.klass = head.klass;
+    r.cacheFlush = head.unicastResponse;
+    r.ttl = rd32(p, at);
+    const qsizetype len = rd16(p, at + 4);
+    at += 6;
     if (p.size() - at < len)
         return false;
     const qsizetype end = at + len;

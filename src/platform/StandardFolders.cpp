@@ -14,11 +14,6 @@ QString StandardFolders::downloads()
     return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
 }
 
-QString StandardFolders::documents()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-}
-
 QString StandardFolders::movies()
 {
     return QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);

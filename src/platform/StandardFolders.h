@@ -10,7 +10,6 @@ public:
     // The program's private data folder; never a folder other programs use.
     static QString applicationSupport();
     static QString downloads();
-    static QString documents();
     // The user's videos folder (XDG_VIDEOS_DIR).
     static QString movies();
     // A folder that both this program and the phone application could use, named after the group.

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QStringList>
+#include <QtEndian>
 
 #include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
@@ -84,8 +85,7 @@ std::optional<QString> heicComment(const QString& path)
     if (heif_image_handle_get_metadata(handle.get(), id, block.data()).code != heif_error_Ok)
         return std::nullopt;
     // The block starts with a big-endian offset to the TIFF header, counted after the offset itself.
-    const std::uint32_t offset = (std::uint32_t{block[0]} << 24) | (std::uint32_t{block[1]} << 16) |
-                                 (std::uint32_t{block[2]} << 8) | std::uint32_t{block[3]};
+    const std::uint32_t offset = qFromBigEndian<std::uint32_t>(block.data());
     std::size_t start = 4;
     if (offset > size - start)
         return std::nullopt;

@@ -10,14 +10,14 @@ namespace qr {
 namespace {
 
 const std::array<PbCtlrView::ButtonSpec, PbCtlrView::ButtonCount> kSpecs{{
-    {u"\u25B6\uFE0E", 1, 0, "Play", "Space"},
-    {u"\u2016\uFE0E", 1, 0, "Pause", "Space"},
-    {u"\u27A1\uFE0E", 2, 1, "Next photo", "Right"},
-    {u"\u2B05\uFE0E", 3, -1, "Previous photo", "Left"},
-    {u"\u252B\uFE0E", 4, 2, "Last photo", "End"},
-    {u"\u2523\uFE0E", 5, -2, "First photo", "Home"},
-    {u"\u2B06\uFE0E", 6, 3, "Next set", "Page Up"},
-    {u"\u2B07\uFE0E", 7, -3, "Previous set", "Page Down"},
+    {u"\u25B6\uFE0E", TransportCommand::PlayPause, 0, "Play", "Space"},
+    {u"\u2016\uFE0E", TransportCommand::PlayPause, 0, "Pause", "Space"},
+    {u"\u27A1\uFE0E", TransportCommand::NextPhoto, 1, "Next photo", "Right"},
+    {u"\u2B05\uFE0E", TransportCommand::PreviousPhoto, -1, "Previous photo", "Left"},
+    {u"\u252B\uFE0E", TransportCommand::LastPhoto, 2, "Last photo", "End"},
+    {u"\u2523\uFE0E", TransportCommand::FirstPhoto, -2, "First photo", "Home"},
+    {u"\u2B06\uFE0E", TransportCommand::NextSet, 3, "Next set", "Page Up"},
+    {u"\u2B07\uFE0E", TransportCommand::PreviousSet, -3, "Previous set", "Page Down"},
 }};
 
 constexpr float kButtonWidth = 60.0f;
@@ -83,15 +83,15 @@ void PbCtlrView::configTheCtlr(float /*width*/, float /*horizScaleFactor*/)
 
 void PbCtlrView::buttonAction(Button b)
 {
-    triggerPlaybackAction(kSpecs[b].playbackNum);
+    triggerPlaybackAction(kSpecs[b].command);
     configPlayResume(0, false, true, b == Play);
 }
 
-void PbCtlrView::triggerPlaybackAction(int32_t playbackNum)
+void PbCtlrView::triggerPlaybackAction(TransportCommand command)
 {
     const QPointer<QObject> strong = m_delegate;
     if (auto* d = dynamic_cast<PbCtlrViewPlaybackDelegate*>(strong.data()))
-        d->toContainerVCFromPbCtlrView(this, playbackNum);
+        d->toContainerVCFromPbCtlrView(this, command);
 }
 
 void PbCtlrView::configPlayResume(int32_t, bool, bool dirCtlEn, bool setPlayPauseToPause)
@@ -106,16 +106,16 @@ void PbCtlrView::configPlayResume(int32_t, bool, bool dirCtlEn, bool setPlayPaus
     m_buttons[_iconIsAtPause ? Pause : Play]->show();
 }
 
-void PbCtlrView::pressCommand(int32_t playbackNum)
+void PbCtlrView::pressCommand(TransportCommand command)
 {
     if (!m_buttons[Play])
         return;
-    if (playbackNum == 1) {
+    if (command == TransportCommand::PlayPause) {
         (_iconIsAtPause ? m_buttons[Pause] : m_buttons[Play])->click();
         return;
     }
     for (int i = FwdOne; i < ButtonCount; ++i) {
-        if (kSpecs[static_cast<size_t>(i)].playbackNum == playbackNum)
+        if (kSpecs[static_cast<size_t>(i)].command == command)
             m_buttons[static_cast<size_t>(i)]->click();
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "player/TransportCommand.h"
 #include "ui/LayerView.h"
 
 #include <QPointer>
@@ -14,7 +15,7 @@ namespace qr {
 class PbCtlrViewPlaybackDelegate;
 
 // The media player's transport bar: eight square glyph buttons, of which seven show at a time
-// (play and pause share the centre). Each button sends its command number to the delegate, then
+// (play and pause share the centre). Each button sends its command to the delegate, then
 // sets which of play and pause is on the bar.
 class PbCtlrView : public LayerView {
     Q_OBJECT
@@ -23,7 +24,7 @@ public:
 
     struct ButtonSpec {
         const char16_t* title; // symbol + U+FE0E
-        int32_t playbackNum;
+        TransportCommand command;
         int offset; // multiple of the spacing, from the centre
         const char* accessibleName;
         const char* keyHint;
@@ -47,11 +48,11 @@ public:
     // Where the buttons are placed, in the bar's points (x of the button's left edge).
     static float buttonX(float barWidth, float shiftAdjust, int offset);
 
-    void triggerPlaybackAction(int32_t playbackNum);
+    void triggerPlaybackAction(TransportCommand command);
     void configPlayResume(int32_t unused, bool dontToggle, bool dirCtlEn, bool setPlayPauseToPause);
 
-    // Presses the button for a command number as a click would (used by the keyboard).
-    void pressCommand(int32_t playbackNum);
+    // Presses the button for a command as a click would (used by the keyboard).
+    void pressCommand(TransportCommand command);
 
 private:
     void buttonAction(Button b);

@@ -1,16 +1,15 @@
 #pragma once
 
-#include <cstdint>
+#include "player/TransportCommand.h"
 
 namespace qr {
 
 class PbCtlrView;
 
-// Receiver of the controller bar's transport commands (1 play/pause, 2 next photo, 3 previous photo,
-// 4 last photo, 5 first photo, 6 next set, 7 previous set).
+// Receiver of the controller bar's transport commands.
 class PbCtlrViewPlaybackDelegate {
 public:
-    virtual void toContainerVCFromPbCtlrView(PbCtlrView* sender, int32_t playbackNum) = 0;
+    virtual void toContainerVCFromPbCtlrView(PbCtlrView* sender, TransportCommand command) = 0;
 
 protected:
     ~PbCtlrViewPlaybackDelegate() = default;

@@ -27,16 +27,6 @@ namespace qr {
 
 namespace {
 
-QFont arialBoldItalic(int pixelSize)
-{
-    // "Arial" resolves to a metric-compatible face (Liberation Sans) where Arial is not installed.
-    QFont f(QStringLiteral("Arial"));
-    f.setBold(true);
-    f.setItalic(true);
-    f.setPixelSize(pixelSize);
-    return f;
-}
-
 QLabel* makeLabel(QWidget* parent, const QFont& font)
 {
     auto* l = new QLabel(parent);
@@ -771,6 +761,16 @@ void PlayerControls::shareFavPhotosAction()
     const QList<QUrl> items = shareItems();
     if (m_picker)
         m_picker->shareViaMessages(items, _shareFavPhotosButton);
+}
+
+QFont PlayerControls::arialBoldItalic(int pixelSize)
+{
+    // "Arial" resolves to a metric-compatible face (Liberation Sans) where Arial is not installed.
+    QFont f(QStringLiteral("Arial"));
+    f.setBold(true);
+    f.setItalic(true);
+    f.setPixelSize(pixelSize);
+    return f;
 }
 
 } // namespace qr

@@ -7,6 +7,7 @@
 #include "ui/SegmentedControl.h"
 
 #include <QElapsedTimer>
+#include <QFont>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -95,6 +96,9 @@ public:
     // Copy, then Share when the Favorites folder holds an entry; and their removal.
     void showFavouriteButtons();
     void hideFavouriteButtons();
+
+    // The bold italic Arial of the player's labels on the display and in render view 4.
+    static QFont arialBoldItalic(int pixelSize);
 
     void setPhotoNumText(const QString& text);
     void setPlaybackSpeedText(const QString& text);

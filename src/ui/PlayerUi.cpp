@@ -131,11 +131,7 @@ void PlayerUi::configRepeatSetLabel()
     delete m_repeatSetLabel;
     auto* label = new QLabel(m_container);
     label->setObjectName(QStringLiteral("repeatSetLabel"));
-    QFont f(QStringLiteral("Arial"));
-    f.setBold(true);
-    f.setItalic(true);
-    f.setPixelSize(20);
-    label->setFont(f);
+    label->setFont(PlayerControls::arialBoldItalic(20));
     label->setAlignment(Qt::AlignCenter);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     label->setText(QString::fromUtf16(u"\u21BA\uFE0E"));
@@ -385,28 +381,20 @@ void PlayerUi::playlistPassFinished(const PhotoImage&)
 
 // --- Keyboard transport ---
 
-int32_t PlayerUi::commandForKey(int key, Qt::KeyboardModifiers modifiers)
+std::optional<TransportCommand> PlayerUi::commandForKey(int key, Qt::KeyboardModifiers modifiers)
 {
+    static constexpr std::pair<int, TransportCommand> kKeys[] = {
+        {Qt::Key_Space, TransportCommand::PlayPause},      {Qt::Key_Right, TransportCommand::NextPhoto},
+        {Qt::Key_Left, TransportCommand::PreviousPhoto},   {Qt::Key_End, TransportCommand::LastPhoto},
+        {Qt::Key_Home, TransportCommand::FirstPhoto},      {Qt::Key_PageUp, TransportCommand::NextSet},
+        {Qt::Key_PageDown, TransportCommand::PreviousSet},
+    };
     if ((modifiers & ~Qt::KeypadModifier) != Qt::NoModifier)
-        return 0;
-    switch (key) {
-    case Qt::Key_Space:
-        return 1;
-    case Qt::Key_Right:
-        return 2;
-    case Qt::Key_Left:
-        return 3;
-    case Qt::Key_End:
-        return 4;
-    case Qt::Key_Home:
-        return 5;
-    case Qt::Key_PageUp:
-        return 6;
-    case Qt::Key_PageDown:
-        return 7;
-    default:
-        return 0;
-    }
+        return std::nullopt;
+    for (const auto& [k, command] : kKeys)
+        if (k == key)
+            return command;
+    return std::nullopt;
 }
 
 void PlayerUi::installTransportKeys(QWidget* window)
@@ -433,13 +421,14 @@ bool PlayerUi::eventFilter(QObject* watched, QEvent* event)
         return true;
     if (!m_bar)
         return false;
-    const int32_t command = commandForKey(key->key(), key->modifiers());
-    if (command == 0)
+    const std::optional<TransportCommand> command = commandForKey(key->key(), key->modifiers());
+    if (!command)
         return false;
     // A focused slider or button keeps its own keys.
-    if (qobject_cast<QAbstractSlider*>(target) || (command == 1 && qobject_cast<QAbstractButton*>(target)))
+    if (qobject_cast<QAbstractSlider*>(target) ||
+        (command == TransportCommand::PlayPause && qobject_cast<QAbstractButton*>(target)))
         return false;
-    m_bar->pressCommand(command);
+    m_bar->pressCommand(*command);
     return true;
 }
 

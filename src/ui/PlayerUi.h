@@ -2,6 +2,7 @@
 
 #include "player/PhotoImage.h"
 #include "player/PlayerDisplay.h"
+#include "player/TransportCommand.h"
 #include "ui/PbCtlrView.h"
 #include "ui/PlayerControls.h"
 #include "ui/RenderPanels.h"
@@ -13,6 +14,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <QLabel>
 
@@ -76,8 +78,8 @@ public:
     // Keyboard transport on `window`: Space play/pause, Left/Right previous/next photo, Home/End first
     // and last photo, Page Up/Page Down next/previous set. Keys with modifiers stay the menu's.
     void installTransportKeys(QWidget* window);
-    // The command a key stands for, 0 for none.
-    static int32_t commandForKey(int key, Qt::KeyboardModifiers modifiers);
+    // The command a key stands for, if any.
+    static std::optional<TransportCommand> commandForKey(int key, Qt::KeyboardModifiers modifiers);
 
     // PlayerDisplay.
     void showImage(int view, const PhotoImage& image) override;

@@ -39,7 +39,6 @@ public:
     QMenu* buildMenu(const QList<QUrl>& items, QWidget* parent);
     // Shows the picker at the left edge of `anchor` without blocking.
     void shareViaMessages(const QList<QUrl>& items, QWidget* anchor);
-    QMenu* currentMenu() const { return m_menu; }
 
     // Runs `service` on `items`; false when its program is missing or does not start.
     static bool share(const Service& service, const QList<QUrl>& items);

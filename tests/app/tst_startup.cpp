@@ -6,6 +6,7 @@
 #include "companion/AppleSiliconCheck.h"
 #include "modes/WelcomeDialog.h"
 #include "platform/Alert.h"
+#include "platform/DialogText.h"
 #include "platform/MainWindow.h"
 #include "platform/StandardFolders.h"
 #include "platform/UserDefaults.h"
@@ -32,15 +33,24 @@ namespace {
 struct ScriptedAlerts {
     QList<int> answers;
     QStringList shownMessages;
+    QStringList shownInformative;
     QList<QStringList> shownButtons;
     void install()
     {
         Alert::setResponder([this](Alert& a) {
             shownMessages << a.messageText;
+            shownInformative << a.informativeText;
             shownButtons << a.buttons();
             return answers.isEmpty() ? Alert::kFirstButtonReturn + int(a.buttons().size()) - 1
                                      : answers.takeFirst();
         });
+    }
+    // Starts the program answering its alerts, with the processor test answering `appleSilicon`.
+    void launch(AppDelegate& delegate, bool appleSilicon)
+    {
+        AppleSiliconCheck::setAnswerForTesting(appleSilicon);
+        install();
+        delegate.applicationDidFinishLaunching();
     }
 };
 
@@ -123,13 +133,10 @@ private Q_SLOTS:
         QFETCH(bool, mediaPlayer);
         QFETCH(QStringList, menu);
 
-        AppleSiliconCheck::setAnswerForTesting(appleSilicon);
         ScriptedAlerts alerts;
         alerts.answers = answers;
-        alerts.install();
-
         AppDelegate delegate;
-        delegate.applicationDidFinishLaunching();
+        alerts.launch(delegate, appleSilicon);
         ContainerVC* vc = delegate.containerVC();
         MainWindow* w = delegate.window();
 
@@ -154,18 +161,10 @@ private Q_SLOTS:
         QCOMPARE(w->windowTitle(), QString("Quintaray TV/Studio (v1.3 / Build #74)"));
         QVERIFY(w->isResizable());
         QVERIFY(w->isMiniaturizable());
-        const QScreen* screen = QGuiApplication::primaryScreen();
-        const QRect full = screen->geometry();
-        if (companion) {
-            const QSize size(full.width() / 4, full.height() / 2);
-            QCOMPARE(w->frameGeometry(), QRect(QPoint(full.left(), full.bottom() + 1 - size.height()), size));
-            const QSize content = w->size();
-            QCOMPARE(w->maximumSize(), content);
-            w->resize(content * 2);
-            QCOMPARE(w->size(), content);
-        } else {
-            QCOMPARE(w->frameGeometry(), screen->availableGeometry());
-        }
+        QCOMPARE(vc->_companion.isUsable(), companion);
+        // The companion window's size and place: tst_CompanionStartup, on a screen of known size.
+        if (!companion)
+            QCOMPARE(w->frameGeometry(), QGuiApplication::primaryScreen()->availableGeometry());
     }
 
     // The first layout runs before the menu exists; it uses the height of the bar the menu fills
@@ -196,7 +195,60 @@ private Q_SLOTS:
         QCOMPARE(text.split(QLatin1Char('\n')).count(QStringLiteral("---")), 2);
         QVERIFY(text.endsWith(QLatin1Char('\n')));
         QVERIFY(!text.contains(QLatin1String("%")));
-        QCOMPARE(text.count(WelcomeDialog::bullet()), 7);
+        QCOMPARE(text.count(DialogText::bullet()), 7);
+    }
+
+    // Each dialog as the user sees it, reached through the chooser, against its exact texts.
+    void dialogTexts_data()
+    {
+        QTest::addColumn<bool>("appleSilicon");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("informative");
+
+        QTest::newRow("chooser") << false << QList<int>{1003} << "\nQuintaray TV/Studio\n\nv1.3 / Build #74"
+                                 << "\nWorks ONLY with the\n\"Quintaray\"\nBurst Photo Camera App\n";
+        QTest::newRow("welcome")
+            << false << QList<int>{1002, 1001}
+            << "\nThe planet's first-ever,\n& still ONLY,\nBurst Photo Set Media Player !"
+            << QString::fromUtf16(
+                   u"\u26AB\uFE0E This Media Player will generate an Ordered-Playlist of the burst photo "
+                   u"sets in "
+                   u"your\n~/Downloads folder."
+                   u"\n\n\u26AB\uFE0E As such, before proceeding, please make sure your ~/Downloads folder "
+                   u"contains ONLY burst photo sets captured by Quintaray."
+                   u"\n\n---"
+                   u"\n\n\u26AB\uFE0E This Media Player is intended primarily for 3:4 aspect ratio "
+                   u"\"Portrait-orientation\" photos."
+                   u"\n\n---"
+                   u"\n\n\u26AB\uFE0E Tap Proceed, then tap Generate Playlist."
+                   u"\n\n\u26AB\uFE0E If available, KROX files will be processed first !"
+                   u"\n\n\u26AB\uFE0E If available, RGB2 files will be LZ4 Data DE-comp'd second !"
+                   u"\n\n\u26AB\uFE0E Support for RGB3 files has NOT yet been added.\n");
+        QTest::newRow("companion")
+            << true << QList<int>{1000, 1003}
+            << "\nQuintaray TV/Studio is now running in its Quintaray' \"companion mode\""
+            << QString::fromUtf16(u"\n\u26AB\uFE0E Tap \"Move Inputs\" to move the .krox AND .kroa files in "
+                                  u"your\n ~/Downloads folder into Quintaray.\n"
+                                  u"\n\u26AB\uFE0E Tap \"Move Outputs\" to move the Videos stored inside "
+                                  u"Quintaray to your\n ~/Downloads folder.\n"
+                                  u"\n\u26AB\uFE0E Tap \"Move Both\" to perform both operations.\n");
+        QTest::newRow("multi view capture") << false << QList<int>{1001, 1001} << "Multi View Capture"
+                                            << "6-digit Secret Code";
+    }
+    void dialogTexts()
+    {
+        QFETCH(bool, appleSilicon);
+        QFETCH(QList<int>, answers);
+        QFETCH(QString, message);
+        QFETCH(QString, informative);
+        ScriptedAlerts alerts;
+        alerts.answers = answers;
+        AppDelegate delegate;
+        alerts.launch(delegate, appleSilicon);
+        QCOMPARE(alerts.shownMessages.size(), answers.size());
+        QCOMPARE(alerts.shownMessages.last(), message);
+        QCOMPARE(alerts.shownInformative.last(), informative);
     }
 
     void folderPreparation()
@@ -311,7 +363,7 @@ private Q_SLOTS:
         const ContainerVC* vc = delegate.containerVC();
         QCOMPARE(vc->_settings._quintarayTvForMacSecretCode, stored);
         for (int i = 0; i < 6; ++i)
-            QCOMPARE(vc->_settings._tf[size_t(i)], digits.at(i));
+            QCOMPARE(vc->_settings._tf.fields()[size_t(i)], digits.at(i));
     }
 
     // The chooser runs before the window is placed, shown or given its menu.

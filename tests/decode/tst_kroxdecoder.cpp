@@ -62,6 +62,7 @@ class TestKroxDecoder : public QObject {
 private Q_SLOTS:
     void unpack_data();
     void unpack();
+    void handWrittenContainer();
     void versionTest_data();
     void versionTest();
     void movieEntry_data();
@@ -195,6 +196,55 @@ void TestKroxDecoder::unpack()
                  container.entries.at(index).payload);
     }
     QCOMPARE(readAll(path), container.bytes()); // the container is left as it was
+}
+
+// A container written byte by byte, not by KroxWriter, so a layout mistake shared by the writer and
+// the reader cannot pass: set 300 (bytes 3 and 5 around the count), three entries of 5, 6 and 8
+// bytes, each payload followed by a gap of its length mod 4 (filled with 0xEE).
+void TestKroxDecoder::handWrittenContainer()
+{
+    const QByteArray bytes = QByteArray::fromHex("0A10"     // version 10.16
+                                                 "00"       // reserved
+                                                 "01032C05" // set high, count, set low, first photo
+                                                 "00"       // reserved
+                                                 "00000016" // 22 payload bytes after the table
+                                                 "10000005" // JPEG, 5 bytes
+                                                 "40000006" // EXIF, 6 bytes
+                                                 "20000008" // HEIC, 8 bytes
+                                                 "6162636465"
+                                                 "EE"
+                                                 "666768696A6B"
+                                                 "EEEE"
+                                                 "6C6D6E6F70717273");
+    QCOMPARE(bytes.size(), 46);
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    const qr::KroxLayout layout = KroxDecoder::parse(QStringLiteral("hand.krox"), {data, std::size_t(46)});
+    QVERIFY(layout.valid);
+    QCOMPARE(layout.payloads.size(), std::size_t(3));
+    const struct {
+        const char* name;
+        int type;
+        std::int64_t offset, length;
+        QByteArray content;
+    } expected[] = {{"krox_300_005.jpg", 1, 24, 5, "abcde"},
+                    {"krox_300_006.exif", 4, 30, 6, "fghijk"},
+                    {"krox_300_007.heic", 2, 38, 8, "lmnopqrs"}};
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = writeContainer(dir.path(), QStringLiteral("hand.krox"), bytes);
+    KroxDecoder decoder(dir.filePath(QStringLiteral("docs")));
+    const qr::KroxResult result = decoder.processKroxFile(path, dir.path());
+    QVERIFY(result.ok());
+    for (std::size_t i = 0; i < 3; ++i) {
+        const qr::KroxPayload& p = layout.payloads[i];
+        QCOMPARE(p.fileName, QString::fromLatin1(expected[i].name));
+        QCOMPARE(p.type, expected[i].type);
+        QCOMPARE(p.offset, expected[i].offset);
+        QCOMPARE(p.length, expected[i].length);
+        QCOMPARE(readAll(dir.filePath(p.fileName)), expected[i].content);
+    }
+    QCOMPARE(outputs(dir.path()),
+             (QStringList{"krox_300_005.jpg", "krox_300_006.exif", "krox_300_007.heic"}));
 }
 
 void TestKroxDecoder::versionTest_data()

@@ -171,7 +171,7 @@ void TestMvcApp::saveChangesStoresCode()
     QVERIFY(!vc->_mvc._master);
     QCOMPARE(UserDefaults::stringForKey(QStringLiteral("quintarayTvForMacSecretCode")),
              QStringLiteral("135792"));
-    QCOMPARE(vc->_settings._tf, (std::array<int32_t, 6>{1, 3, 5, 7, 9, 2}));
+    QCOMPARE(vc->_settings._tf.fields(), (std::array<int32_t, 6>{1, 3, 5, 7, 9, 2}));
 }
 
 QTEST_MAIN(TestMvcApp)

@@ -19,9 +19,9 @@ public:
         bool pauseShownAtSend;
     };
     std::vector<Call> calls;
-    void toContainerVCFromPbCtlrView(PbCtlrView* sender, int32_t playbackNum) override
+    void toContainerVCFromPbCtlrView(PbCtlrView* sender, TransportCommand command) override
     {
-        calls.push_back({playbackNum, sender->iconIsAtPause()});
+        calls.push_back({static_cast<int32_t>(command), sender->iconIsAtPause()});
     }
 };
 

@@ -43,8 +43,9 @@ class Forwarder : public QObject, public PbCtlrViewPlaybackDelegate {
 public:
     PlayerEngine* engine = nullptr;
     QList<int32_t> received;
-    void toContainerVCFromPbCtlrView(PbCtlrView*, int32_t n) override
+    void toContainerVCFromPbCtlrView(PbCtlrView*, TransportCommand command) override
     {
+        const auto n = static_cast<int32_t>(command);
         received << n;
         if (engine)
             engine->toContainerVCFromPbCtlrView(n);
@@ -57,7 +58,8 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-// The player on a 1440 x 900 retina screen with a 24-point menu bar: display 588 x 784.
+// The player on a 1440 x 900 screen with a 24-point menu bar: display 588 x 784. Retina (scale
+// factor 2) unless told otherwise.
 struct Fixture {
     QWidget window;
     QWidget* container = nullptr;
@@ -69,9 +71,9 @@ struct Fixture {
     QTemporaryDir dir;
     QString favourites, downloads;
 
-    Fixture()
+    explicit Fixture(float scale = 2.0f)
     {
-        metrics = ScreenMetricsCalc::compute({2.0f, 1440, 900, 1440, 875, 24});
+        metrics = ScreenMetricsCalc::compute({scale, 1440, 900, 1440, 875, 24});
         container = new ContainerView(&window);
         window.resize(1440, 786);
         container->setGeometry(0, 0, 1440, 786);
@@ -174,6 +176,12 @@ private Q_SLOTS:
     void runningPassStops();
     void passFindingNothingSaysWhy();
     void zoomedRawFramePaintsFullFrame();
+    void titlesByScale_data();
+    void titlesByScale();
+    void sliderRanges_data();
+    void sliderRanges();
+    void panMovesPhoto_data();
+    void panMovesPhoto();
 };
 
 void TstPlayerUi::layoutOnScreen()
@@ -866,6 +874,119 @@ void TstPlayerUi::zoomedRawFramePaintsFullFrame()
     // Back to no zoom: the copy again.
     f.ui->resetSliders();
     QCOMPARE(iv->image().size(), QSize(588, 784));
+}
+
+void TstPlayerUi::titlesByScale_data()
+{
+    QTest::addColumn<float>("scale");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("title"); // segment labels joined by "|"
+    for (const float scale : {2.0f, 1.0f}) {
+        const bool retina = scale == 2.0f;
+        const QByteArray s = retina ? "scale 2: " : "scale 1: ";
+        QTest::newRow(s + "copy") << scale << "copy" << (retina ? "Copy" : "Copy\n Fav Photo");
+        QTest::newRow(s + "share") << scale << "share" << (retina ? "Share" : "Share\n Fav Photo");
+        QTest::newRow(s + "reset") << scale << "reset" << (retina ? "Reset" : "Reset\n Sliders");
+        QTest::newRow(s + "caption") << scale << "caption"
+                                     << "Portrait Sets in ~/Downloads";
+        QTest::newRow(s + "format") << scale << "format"
+                                    << "JPEG|HEIC|RGB|ALL";
+        QTest::newRow(s + "order") << scale << "order"
+                                   << "FIFO|LIFO";
+    }
+}
+
+void TstPlayerUi::titlesByScale()
+{
+    QFETCH(float, scale);
+    QFETCH(QString, control);
+    QFETCH(QString, title);
+    Fixture f(scale);
+    const PlayerControls& c = f.ui->controls();
+    const auto segments = [](const SegmentedControl* seg) {
+        QStringList labels;
+        for (int i = 0; i < seg->segmentCount(); ++i)
+            labels << seg->label(i);
+        return labels.join(QLatin1Char('|'));
+    };
+    QString shown;
+    if (control == QLatin1String("copy"))
+        shown = c.saveAsPresetButton()->text();
+    else if (control == QLatin1String("share"))
+        shown = c.shareFavPhotosButton()->text();
+    else if (control == QLatin1String("reset"))
+        shown = c.resetSlidersButton()->text();
+    else if (control == QLatin1String("caption"))
+        shown = c.playlistLabel()->text();
+    else if (control == QLatin1String("format"))
+        shown = segments(c.jpegHeicRgbAllSeg());
+    else
+        shown = segments(c.fifoLifoSeg());
+    QCOMPARE(shown, title);
+}
+
+void TstPlayerUi::sliderRanges_data()
+{
+    QTest::addColumn<QString>("slider");
+    QTest::addColumn<double>("minimum");
+    QTest::addColumn<double>("maximum");
+    QTest::addColumn<double>("start");
+    QTest::newRow("zoom") << "zoom" << 0.0 << 1.0 << 0.0;
+    QTest::newRow("pan x") << "x" << -0.5 << 0.5 << 0.0;
+    QTest::newRow("pan y") << "y" << -0.5 << 0.5 << 0.0;
+    QTest::newRow("speed") << "speed" << 0.0 << 1.0 << 0.0625;
+}
+
+void TstPlayerUi::sliderRanges()
+{
+    QFETCH(QString, slider);
+    QFETCH(double, minimum);
+    QFETCH(double, maximum);
+    QFETCH(double, start);
+    Fixture f;
+    const PlayerControls& c = f.ui->controls();
+    const FloatSlider* s = slider == QLatin1String("zoom") ? c.zoomInSlider()
+                           : slider == QLatin1String("x")  ? c.xSlider()
+                           : slider == QLatin1String("y")  ? c.ySlider()
+                                                           : c.speedSlider();
+    QCOMPARE(s->minimum(), minimum);
+    QCOMPARE(s->maximum(), maximum);
+    QCOMPARE(s->value(), start);
+}
+
+// Pan on the 588 x 784 display: x moves the photo by 588 x value, y by 784 x value, both in points
+// from the bottom left (so a positive y moves it up on screen); a landscape first photo stays put.
+void TstPlayerUi::panMovesPhoto_data()
+{
+    QTest::addColumn<bool>("portrait");
+    QTest::addColumn<double>("x");
+    QTest::addColumn<double>("y");
+    QTest::addColumn<QPoint>("position"); // image view 1's top left in render view 1
+    QTest::newRow("y up a quarter") << true << 0.0 << 0.25 << QPoint(0, -196);
+    QTest::newRow("y down to the end") << true << 0.0 << -0.5 << QPoint(0, 392);
+    QTest::newRow("y up to the end") << true << 0.0 << 0.5 << QPoint(0, -392);
+    QTest::newRow("y keeps x") << true << 0.25 << -0.25 << QPoint(147, 196);
+    QTest::newRow("landscape stays") << false << 0.25 << 0.25 << QPoint(0, 0);
+}
+
+void TstPlayerUi::panMovesPhoto()
+{
+    QFETCH(bool, portrait);
+    QFETCH(double, x);
+    QFETCH(double, y);
+    QFETCH(QPoint, position);
+    Fixture f;
+    if (portrait)
+        f.loadSet({"a.jpg"}, 1);
+    else
+        f.loadSet({"a.jpg"}, 1, 400, 300);
+    PlayerControls& c = f.ui->controls();
+    c.xSlider()->setValue(x);
+    c.xSliderAction();
+    c.ySlider()->setValue(y);
+    c.ySliderAction();
+    QCOMPARE(f.ui->panels().imageView(1)->pos(), position);
+    QCOMPARE(f.ui->panels().imageView(1)->size(), QSize(588, 784));
 }
 
 QTEST_MAIN(TstPlayerUi)

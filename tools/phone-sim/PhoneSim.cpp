@@ -8,6 +8,7 @@
 #include <QNetworkDatagram>
 #include <QTcpSocket>
 #include <QUdpSocket>
+#include <QtEndian>
 
 #include <cmath>
 
@@ -241,9 +242,7 @@ std::optional<PhoneSim::Discovered> PhoneSim::discover(const QHostAddress& serve
                     out.txt = r.rdata;
                     haveTxt = true;
                 } else if (r.type == DnsMessage::A && r.rdata.size() == 4 && out.address.isNull()) {
-                    out.address = QHostAddress(
-                        (quint32(quint8(r.rdata[0])) << 24) | (quint32(quint8(r.rdata[1])) << 16) |
-                        (quint32(quint8(r.rdata[2])) << 8) | quint32(quint8(r.rdata[3])));
+                    out.address = QHostAddress(qFromBigEndian<quint32>(r.rdata.constData()));
                 }
             }
             if (haveSrv && haveTxt)
