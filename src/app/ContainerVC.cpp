@@ -328,7 +328,7 @@ void ContainerVC::configView1Labels()
 
 void ContainerVC::toContainerVCFromPbCtlrView(PbCtlrView* /*sender*/, TransportCommand command)
 {
-    _playerEngine->toContainerVCFromPbCtlrView(static_cast<std::int32_t>(command));
+    _playerEngine->toContainerVCFromPbCtlrView(command);
 }
 
 void ContainerVC::menuRefresh()

@@ -570,40 +570,40 @@ void PlayerEngine::renderRgbPhoto(std::int32_t n)
 
 // Transport -------------------------------------------------------------------------------------
 
-void PlayerEngine::toContainerVCFromPbCtlrView(std::int32_t playbackNum)
+void PlayerEngine::toContainerVCFromPbCtlrView(TransportCommand command)
 {
     display_->hideFavouriteButtons();
     const bool wasRunning = stopRenderTimer();
     const auto length = static_cast<std::int32_t>(s_._listOfFilesForView[0].size());
     std::int32_t& cursor = s_._view1RenderPid;
-    switch (playbackNum) {
-    case 1:
+    switch (command) {
+    case TransportCommand::PlayPause:
         if (!wasRunning)
             arm(ArmMode::FromNow);
         break;
-    case 2:
+    case TransportCommand::NextPhoto:
         if (cursor < length) {
             ++cursor;
             renderRgbPhoto(cursor);
         }
         break;
-    case 3:
+    case TransportCommand::PreviousPhoto:
         if (cursor >= 2) {
             --cursor;
             renderRgbPhoto(cursor);
         }
         break;
-    case 4:
+    case TransportCommand::LastPhoto:
         cursor = length;
         renderRgbPhoto(cursor);
         break;
-    case 5:
+    case TransportCommand::FirstPhoto:
         cursor = 1;
         renderRgbPhoto(cursor);
         break;
-    case 6:
-    case 7: {
-        const bool next = playbackNum == 6;
+    case TransportCommand::NextSet:
+    case TransportCommand::PreviousSet: {
+        const bool next = command == TransportCommand::NextSet;
         if (next ? s_._setNumRenderedInView1 < s_._numOfSets : s_._setNumRenderedInView1 >= 2) {
             clearMainDisplayFor(s_._setNumRenderedInView1 + (next ? 1 : -1));
             display_->setPhotoNumText(QString());
@@ -612,10 +612,9 @@ void PlayerEngine::toContainerVCFromPbCtlrView(std::int32_t playbackNum)
         }
         break;
     }
-    default:
-        break;
     }
-    if (display_->toolsPanelShown() && wasRunning && playbackNum <= 5)
+    if (display_->toolsPanelShown() && wasRunning && command != TransportCommand::NextSet &&
+        command != TransportCommand::PreviousSet)
         display_->showFavouriteButtons();
 }
 

@@ -8,6 +8,7 @@
 #include "player/Playlist.h"
 #include "player/PreparationPipeline.h"
 #include "player/RenderTimer.h"
+#include "player/TransportCommand.h"
 
 #include <QObject>
 #include <QSize>
@@ -72,7 +73,7 @@ public:
     void renderRgbPhoto(std::int32_t n);
 
     // Transport.
-    void toContainerVCFromPbCtlrView(std::int32_t playbackNum);
+    void toContainerVCFromPbCtlrView(TransportCommand command);
     void menuToggleRepeatSet(bool mediaPlayerModeEn);
 
     // Render timer control for the slider actions: stop (true when it was running), and arm a

@@ -75,7 +75,7 @@ struct Rig {
     bool tick() { return timer->fire() && settle(); }
     bool command(int c)
     {
-        engine->toContainerVCFromPbCtlrView(c);
+        engine->toContainerVCFromPbCtlrView(TransportCommand(c));
         return settle();
     }
     QString shown(int view) const { return nameOf(display.views[static_cast<std::size_t>(view)]); }
@@ -486,10 +486,10 @@ void TestPlayerEngine::pausedStepShowsPhotoWhenItLands()
     CopyRig rig;
     QVERIFY(rig.make(1, 10));
     rig.startHeld();
-    rig.engine->toContainerVCFromPbCtlrView(1); // pause
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
     QVERIFY(!rig.engine->renderTimerRunning());
     for (int c : commands)
-        rig.engine->toContainerVCFromPbCtlrView(c);
+        rig.engine->toContainerVCFromPbCtlrView(TransportCommand(c));
     QCOMPARE(rig.s()._view1RenderPid, photo);
     QCOMPARE(rig.display.photoNum, QString::number(photo));
     QVERIFY(rig.display.views[1].isNull());
@@ -515,7 +515,7 @@ void TestPlayerEngine::resizeWhileNextSetIsPreparedAhead()
     rig.engine->pipeline().hold(false);
     QVERIFY(rig.settle());
     rig.display.prepared = QSize(120, 120);
-    rig.engine->toContainerVCFromPbCtlrView(6);
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::NextSet);
     QVERIFY(rig.release());
     QCOMPARE(rig.s()._setNumRenderedInView1, 2);
     for (int slot = 1; slot <= 10; ++slot) {
@@ -526,7 +526,7 @@ void TestPlayerEngine::resizeWhileNextSetIsPreparedAhead()
     rig.engine->waitForPool();
     QCoreApplication::processEvents();
     // Set 3 was prepared ahead at the new size: all of it is found at the move.
-    rig.engine->toContainerVCFromPbCtlrView(6);
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::NextSet);
     QCOMPARE(rig.s()._setNumRenderedInView1, 3);
     QCOMPARE(rig.engine->pendingPreparations(), 0);
     for (int slot = 1; slot <= 10; ++slot)

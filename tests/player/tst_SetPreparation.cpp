@@ -215,7 +215,7 @@ void TestSetPreparation::lateFramesOfOldSetAreDropped()
     engine.takePlaylist(result);
     // Move on while the first set is still being converted.
     QCoreApplication::processEvents();
-    engine.toContainerVCFromPbCtlrView(6);
+    engine.toContainerVCFromPbCtlrView(TransportCommand::NextSet);
     QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 60000);
     engine.waitForPool();
     QCoreApplication::processEvents();
@@ -244,11 +244,11 @@ void TestSetPreparation::jpegSlotsGetDisplayCopies()
     result.setIndexes = {0, 11};
     engine.takePlaylist(result);
     // Stepping onto a photo whose copy has not landed shows nothing rather than the file to decode.
-    engine.toContainerVCFromPbCtlrView(2);
+    engine.toContainerVCFromPbCtlrView(TransportCommand::NextPhoto);
     QCOMPARE(display.photoNum, QStringLiteral("1"));
     QVERIFY(display.views[1].isNull());
     QTRY_COMPARE_WITH_TIMEOUT(engine.pendingPreparations(), 0, 30000);
-    engine.toContainerVCFromPbCtlrView(5);
+    engine.toContainerVCFromPbCtlrView(TransportCommand::FirstPhoto);
     QCOMPARE(display.views[1].displayImage().size(), QSize(160, 120));
     for (int slot = 1; slot <= 12; ++slot) {
         const PhotoImage& photo = engine.state()._image[static_cast<std::size_t>(slot - 1)];
@@ -360,7 +360,7 @@ void TestSetPreparation::nextSetIsDecodedAhead()
     QCOMPARE(engine.cache().count(), 20); // this set and the next
 
     // The move to set 2 finds every photo prepared: nothing left to decode, copies at once.
-    engine.toContainerVCFromPbCtlrView(6);
+    engine.toContainerVCFromPbCtlrView(TransportCommand::NextSet);
     QCOMPARE(engine.state()._setNumRenderedInView1, 2);
     QCOMPARE(engine.pendingPreparations(), 0);
     for (int slot = 1; slot <= 10; ++slot) {

@@ -48,7 +48,7 @@ public:
         const auto n = static_cast<int32_t>(command);
         received << n;
         if (engine)
-            engine->toContainerVCFromPbCtlrView(n);
+            engine->toContainerVCFromPbCtlrView(command);
     }
 };
 
