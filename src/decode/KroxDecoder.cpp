@@ -218,7 +218,8 @@ KroxResult KroxDecoder::unpack(const QString& url, const QString& destDir,
         } else {
             target = destDir + QLatin1Char('/') + payload.fileName;
         }
-        ReplacingFile out(target);
+        // The container stays, so its photos can always be unpacked again: no need to wait for the disk.
+        ReplacingFile out(target, ReplacingFile::Sync::Deferred);
         if (!out.ok()) {
             failedWrite(out.errorString());
             continue;

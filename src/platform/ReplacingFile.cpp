@@ -14,7 +14,7 @@
 
 namespace qr {
 
-ReplacingFile::ReplacingFile(const QString& targetPath) : target_(targetPath)
+ReplacingFile::ReplacingFile(const QString& targetPath, Sync sync) : target_(targetPath), sync_(sync)
 {
     const QFileInfo target(targetPath);
     if (!QFileInfo(target.absolutePath()).isDir()) {
@@ -85,7 +85,7 @@ bool ReplacingFile::commitAs(const QString& finalPath)
     if (done_ || !temp_.isOpen())
         return fail(error_.isEmpty() ? QStringLiteral("nothing to commit") : error_);
     // On disk before the rename: whoever removes a source after a commit may rely on the copy.
-    if (ok_ && ::fsync(temp_.handle()) != 0)
+    if (ok_ && sync_ == Sync::ToDisk && ::fsync(temp_.handle()) != 0)
         fail(
             QStringLiteral("cannot write %1: %2").arg(target_, QString::fromLocal8Bit(std::strerror(errno))));
     temp_.close();
@@ -101,9 +101,10 @@ bool ReplacingFile::commitAs(const QString& finalPath)
     return ok_;
 }
 
-bool writeFileReplacing(const QString& path, std::span<const std::uint8_t> bytes, QString* error)
+bool writeFileReplacing(const QString& path, std::span<const std::uint8_t> bytes, QString* error,
+                        ReplacingFile::Sync sync)
 {
-    ReplacingFile file(path);
+    ReplacingFile file(path, sync);
     file.write(bytes);
     const bool ok = file.commit();
     if (error)

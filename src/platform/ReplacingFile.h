@@ -18,7 +18,13 @@ class RegularFile;
 // empty file and the old target untouched. errorString() says what failed.
 class ReplacingFile {
 public:
-    explicit ReplacingFile(const QString& targetPath);
+    // Whether the bytes reach the disk before the rename. A writer that removes a source after the
+    // commit (a decompressed frame's `.rgb2`, a moved file) needs ToDisk, or a crash could leave
+    // neither. A file that can be made again from what stays (a photo unpacked beside its container,
+    // a cache entry) may leave the flushing to the system: that costs about half the time of a copy.
+    enum class Sync { ToDisk, Deferred };
+
+    explicit ReplacingFile(const QString& targetPath, Sync sync = Sync::ToDisk);
     ~ReplacingFile();
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;
@@ -40,6 +46,7 @@ private:
     bool fail(const QString& what);
 
     QString target_;
+    Sync sync_;
     QFile temp_;
     QString error_;
     bool ok_ = false;
@@ -47,7 +54,8 @@ private:
 };
 
 // Writes `bytes` as the whole content of `path` through a ReplacingFile.
-bool writeFileReplacing(const QString& path, std::span<const std::uint8_t> bytes, QString* error = nullptr);
+bool writeFileReplacing(const QString& path, std::span<const std::uint8_t> bytes, QString* error = nullptr,
+                        ReplacingFile::Sync sync = ReplacingFile::Sync::ToDisk);
 
 // Copies the whole of `source` (as it was when opened) to `path` through a ReplacingFile, in pieces
 // of at most 1 MiB. Fails, leaving nothing behind, when the source changed while it was read.

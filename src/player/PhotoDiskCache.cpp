@@ -1,6 +1,7 @@
 #include "player/PhotoDiskCache.h"
 
 #include "decode/FrameBufferPool.h"
+#include "platform/ReplacingFile.h"
 
 #include <QColorSpace>
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <fcntl.h>
@@ -273,13 +273,11 @@ bool PhotoDiskCache::store(const Key& key, const QImage& image)
     h.headerCheck = checksum(reinterpret_cast<const std::uint8_t*>(&h), offsetof(Header, headerCheck));
 
     // Written beside the entry and renamed over it once complete: a reader never sees half an entry.
-    QSaveFile file(folder_ + QLatin1Char('/') + QString::fromStdString(name));
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(reinterpret_cast<const char*>(&h), sizeof h) != qint64(sizeof h) ||
-        file.write(reinterpret_cast<const char*>(rgb.constBits()), qint64(payload)) != qint64(payload) ||
-        !file.commit())
+    // An entry can always be made again, so it need not wait for the disk.
+    ReplacingFile file(folder_ + QLatin1Char('/') + QString::fromStdString(name),
+                       ReplacingFile::Sync::Deferred);
+    if (!file.write(std::span(reinterpret_cast<const std::uint8_t*>(&h), sizeof h)) ||
+        !file.write(std::span(rgb.constBits(), std::size_t(payload))) || !file.commit())
         return false;
 
     const std::lock_guard lock(mutex_);
