@@ -30,12 +30,6 @@ bool usableDir(const QString& dir)
 
 } // namespace
 
-QString CompanionMoves::pathExtension(const QString& name)
-{
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? QString() : name.mid(dot + 1);
-}
-
 QStringList CompanionMoves::stripOffAllButLastPathComponent(const QStringList& paths)
 {
     QStringList names;
@@ -63,7 +57,7 @@ QStringList CompanionMoves::moveInputsToAppGroupSharedRxDir(const QString& downl
     const QStringList names =
         FileListing::names(downloadsDir, FileListing::Entries::RegularFiles, FileListing::Order::AsListed);
     for (const QString& name : names) {
-        const QString ext = pathExtension(name);
+        const QString ext = FileListing::extension(name);
         if (ext != QLatin1String("krox") && ext != QLatin1String("kroa"))
             continue;
         if (moveOne(downloadsDir + QLatin1Char('/') + name, rxDir + QLatin1Char('/') + name))
@@ -88,7 +82,7 @@ QStringList CompanionMoves::moveOutputsFromAppGroupSharedTxDir(const QString& tx
     if (!names.isEmpty())
         names = FileListing::sorted(names);
     for (const QString& name : names) {
-        if (pathExtension(name) != QLatin1String("mp4"))
+        if (FileListing::extension(name) != QLatin1String("mp4"))
             continue;
         if (moveOne(txDir + QLatin1Char('/') + name, downloadsDir + QLatin1Char('/') + name))
             moved.append(name);

@@ -18,9 +18,6 @@ public:
 
     // The last path component of each path, in the same order; trailing separators are ignored.
     static QStringList stripOffAllButLastPathComponent(const QStringList& paths);
-
-    // The text after the name's last dot; empty when there is no dot.
-    static QString pathExtension(const QString& name);
 };
 
 } // namespace qr

@@ -1,5 +1,6 @@
 #include "decode/KroxDecoder.h"
 
+#include "platform/FileListing.h"
 #include "platform/LogCategories.h"
 #include "platform/RegularFile.h"
 #include "platform/ReplacingFile.h"
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QtEndian>
 
 #include <algorithm>
 #include <climits>
@@ -18,18 +20,6 @@
 namespace qr {
 
 namespace {
-
-std::uint32_t readBe32(const std::uint8_t* p)
-{
-    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
-           std::uint32_t{p[3]};
-}
-
-QString extensionOf(const QString& fileName)
-{
-    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? QString() : fileName.mid(dot + 1);
-}
 
 const char* extensionForType(int type)
 {
@@ -83,7 +73,7 @@ KroxLayout KroxDecoder::parse(const QString& fileName, std::span<const std::uint
         layout.reason = reason;
         return layout;
     };
-    if (extensionOf(QFileInfo(fileName).fileName()) != QLatin1String("krox"))
+    if (FileListing::extension(fileName) != QLatin1String("krox"))
         return fail(QStringLiteral("not a .krox file"));
     if (fileSize < kHeaderSize ||
         static_cast<std::int64_t>(head.size()) < std::min<std::int64_t>(fileSize, kHeaderSize))
@@ -97,7 +87,7 @@ KroxLayout KroxDecoder::parse(const QString& fileName, std::span<const std::uint
     const int setNumber = d[3] * 256 + d[5];
     const int count = d[4];
     const int firstPhoto = d[6];
-    const std::uint32_t payloadLength = readBe32(d + 8);
+    const std::uint32_t payloadLength = qFromBigEndian<std::uint32_t>(d + 8);
     if (count == 0)
         return fail(QStringLiteral("no entries"));
     // The phone application's own check: the sum wraps in signed 32-bit arithmetic, so a payload
@@ -118,7 +108,7 @@ KroxLayout KroxDecoder::parse(const QString& fileName, std::span<const std::uint
     std::int64_t position = tableEnd;
     int photo = firstPhoto;
     for (int i = 0; i < kept; ++i) {
-        const std::uint32_t word = readBe32(d + kHeaderSize + 4 * i);
+        const std::uint32_t word = qFromBigEndian<std::uint32_t>(d + kHeaderSize + 4 * i);
         const int type = static_cast<int>(word >> 28);
         const std::int64_t length = word & 0x0FFFFFFFu;
         // Every entry after the first advances the photo counter, except a movie in last place.
@@ -176,7 +166,7 @@ KroxResult KroxDecoder::unpack(const QString& url, const QString& destDir,
     KroxResult result;
     const QString path = url.startsWith(QLatin1String("file:")) ? QUrl(url).toLocalFile() : url;
     // Decide on the name before reading anything.
-    if (extensionOf(QFileInfo(path).fileName()) != QLatin1String("krox")) {
+    if (FileListing::extension(path) != QLatin1String("krox")) {
         result.reason = QStringLiteral("not a .krox file");
         return result;
     }

@@ -112,4 +112,13 @@ QStringList FileListing::regularFilesBelow(const QString& root)
     return sorted(std::move(out));
 }
 
+QString FileListing::extension(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || dot < slash)
+        return {};
+    return path.mid(dot + 1);
+}
+
 } // namespace qr

@@ -30,6 +30,10 @@ public:
     // folders are not followed (a link loop cannot hang the listing); an unreadable folder lists
     // nothing. Folders are descended into whatever their names.
     static QStringList regularFilesBelow(const QString& root);
+
+    // What follows the last dot of the path's last component, as written ("JPG" stays "JPG"); empty
+    // when that component has no dot.
+    static QString extension(const QString& path);
 };
 
 } // namespace qr

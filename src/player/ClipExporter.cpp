@@ -1,5 +1,6 @@
 #include "player/ClipExporter.h"
 
+#include "platform/FileListing.h"
 #include "player/ClipEncoder.h"
 #include "player/PhotoDecoder.h"
 #include "player/Playlist.h"
@@ -23,7 +24,7 @@ namespace {
 
 bool isRaw(const QString& path)
 {
-    return Playlist::extension(path).compare(QLatin1String("rgb"), Qt::CaseInsensitive) == 0;
+    return FileListing::extension(path).compare(QLatin1String("rgb"), Qt::CaseInsensitive) == 0;
 }
 
 QSize uprightRawSize(FrameSize size)

@@ -1,5 +1,6 @@
 #include "player/PhotoDecoder.h"
 
+#include "platform/FileListing.h"
 #include "player/Playlist.h"
 
 #include <QColorSpace>
@@ -40,7 +41,7 @@ using HeifHandle = std::unique_ptr<heif_image_handle, HeifHandleDeleter>;
 
 bool isHeic(const QString& path)
 {
-    return Playlist::extension(path) == QLatin1String("heic");
+    return FileListing::extension(path) == QLatin1String("heic");
 }
 
 std::atomic<int>& heicThreads()

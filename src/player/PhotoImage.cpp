@@ -1,5 +1,6 @@
 #include "player/PhotoImage.h"
 
+#include "platform/FileListing.h"
 #include "player/PhotoDecoder.h"
 #include "player/Playlist.h"
 
@@ -36,7 +37,7 @@ PhotoImage PhotoImage::fromFile(const QString& path, QImage display, QSize size)
 {
     PhotoImage photo;
     photo.d_ = std::make_shared<Data>();
-    photo.d_->kind = Playlist::extension(path) == QLatin1String("heic") ? Kind::Heic : Kind::Jpeg;
+    photo.d_->kind = FileListing::extension(path) == QLatin1String("heic") ? Kind::Heic : Kind::Jpeg;
     photo.d_->path = path;
     photo.d_->display = std::move(display);
     if (size.isValid())

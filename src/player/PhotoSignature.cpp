@@ -2,6 +2,7 @@
 
 #include "player/Playlist.h"
 
+#include "platform/FileListing.h"
 #include "platform/RegularFile.h"
 
 #include <QFile>
@@ -108,7 +109,7 @@ std::optional<QString> heicComment(const QString& path)
 std::optional<QString> PhotoSignature::userComment(const QString& path)
 {
     initialiseExiv2();
-    if (Playlist::extension(path) == QLatin1String("heic"))
+    if (FileListing::extension(path) == QLatin1String("heic"))
         return heicComment(path);
     return jpegComment(path);
 }
@@ -186,7 +187,7 @@ bool PhotoSignature::commentPasses(const QString& comment)
 
 QString PhotoSignature::photoFailure(const QString& path)
 {
-    if (Playlist::extension(path) == QLatin1String("rgb"))
+    if (FileListing::extension(path) == QLatin1String("rgb"))
         return {};
     // The readers block on a FIFO put in a photo's place after the listing.
     if (!RegularFile::isRegular(path))

@@ -1,5 +1,6 @@
 #include "player/PlayerEngine.h"
 
+#include "platform/FileListing.h"
 #include "platform/LogCategories.h"
 #include "player/PhotoDecoder.h"
 #include "player/PlayerDisplay.h"
@@ -181,7 +182,7 @@ QStringList PlayerEngine::setPhotos(std::int32_t pair) const
 bool PlayerEngine::isFileSet(std::int32_t pair) const
 {
     const QStringList list = setPhotos(pair);
-    return !list.isEmpty() && isFilePhoto(Playlist::extension(list.first()));
+    return !list.isEmpty() && isFilePhoto(FileListing::extension(list.first()));
 }
 
 void PlayerEngine::clearMainDisplayFor(std::int32_t pair)
@@ -221,7 +222,7 @@ std::optional<PlayerEngine::Job> PlayerEngine::previewJob(int view, const QStrin
 {
     if (list.isEmpty())
         return std::nullopt;
-    const QString ext = Playlist::extension(list.first());
+    const QString ext = FileListing::extension(list.first());
     if (!isFilePhoto(ext) && ext != QLatin1String("rgb"))
         return std::nullopt;
     return PreparationPipeline::makeJob(
@@ -265,7 +266,7 @@ void PlayerEngine::configScheduler(bool laterSet)
         return;
     }
     const std::uint64_t gen = generation_;
-    const QString ext = Playlist::extension(current.first());
+    const QString ext = FileListing::extension(current.first());
     qCDebug(lcPlayer).noquote() << "set" << k << "of" << s_._numOfSets << "starts:" << current.size() << ext
                                 << "photos";
     PhotoImage first;
@@ -296,7 +297,7 @@ void PlayerEngine::configScheduler(bool laterSet)
     const std::int32_t nextSet = k < s_._numOfSets ? k + 1 : 1;
     if (nextSet != k && !s_._repeatSetEn) {
         const QStringList list = setPhotos(nextSet);
-        const QString nextExt = list.isEmpty() ? QString() : Playlist::extension(list.first());
+        const QString nextExt = list.isEmpty() ? QString() : FileListing::extension(list.first());
         const QSize box = display_->preparedPixelSize(1);
         if (nextExt == QLatin1String("rgb") || (isFilePhoto(nextExt) && box.isValid() && !box.isEmpty()))
             next = slotJobs(list, nextExt == QLatin1String("rgb"), nullptr);

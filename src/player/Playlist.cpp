@@ -33,7 +33,7 @@ QStringList withExtension(const QStringList& listing, QLatin1String ext)
 {
     QStringList kept;
     for (const QString& path : listing) {
-        if (Playlist::extension(path) == ext)
+        if (FileListing::extension(path) == ext)
             kept.append(path);
     }
     return kept;
@@ -179,20 +179,11 @@ QString Playlist::resolveScanRoot(const QString& downloadsDir, QStringList* list
     return root;
 }
 
-QString Playlist::extension(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0 || dot < slash)
-        return {};
-    return path.mid(dot + 1);
-}
-
 bool Playlist::isCandidate(const QString& relativePath, std::int32_t typeFilter)
 {
     if (!relativePath.startsWith(QLatin1String("kro_")) && !relativePath.startsWith(QLatin1String("krox_")))
         return false;
-    const QString ext = extension(relativePath);
+    const QString ext = FileListing::extension(relativePath);
     if (ext == QLatin1String("jpg"))
         return typeFilter == 0 || typeFilter == 3;
     if (ext == QLatin1String("heic"))

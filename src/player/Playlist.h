@@ -77,8 +77,6 @@ public:
     // nothing. `listing` receives the listing of the root chosen.
     static QString resolveScanRoot(const QString& downloadsDir, QStringList* listing = nullptr);
 
-    // The text after the last "." of `path`'s file name; empty when there is none.
-    static QString extension(const QString& path);
     // A candidate photo: "jpg", "heic" or "rgb" admitted by `typeFilter`, path starting with "kro_"
     // or "krox_".
     static bool isCandidate(const QString& relativePath, std::int32_t typeFilter);
