@@ -79,7 +79,6 @@ public:
     bool start(const Service& service);
     // Sends goodbyes and closes the sockets.
     void stop();
-    bool isRunning() const { return m_running; }
 
     const Service& service() const { return m_service; }
     QByteArray hostName() const { return m_service.hostName; }
