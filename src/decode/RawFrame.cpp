@@ -21,6 +21,16 @@ std::int64_t pixelCount(FrameSize size)
     return std::int64_t{size.width} * size.height;
 }
 
+// A usable size whose frame of `inBytes` per pixel fits `in` and whose result of `outBytes` per pixel
+// fits `out`.
+bool fits(FrameSize size, std::size_t in, int inBytes, std::size_t out, int outBytes)
+{
+    if (!usableSize(size))
+        return false;
+    const auto pixels = static_cast<std::uint64_t>(pixelCount(size));
+    return pixels * std::uint64_t(inBytes) <= in && pixels * std::uint64_t(outBytes) <= out;
+}
+
 // Column blocks of the fused conversion and turn (0: whole rows), chosen in bench_decode.
 constexpr int kTurnBlockColumns = 1024;
 
@@ -61,13 +71,9 @@ FrameSize RawFrame::recognise(std::int64_t rgbByteCount, FrameSize previous)
 
 bool RawFrame::rgbToBgraInto(std::span<const std::uint8_t> rgb, FrameSize size, std::span<std::uint8_t> out)
 {
-    if (!usableSize(size))
+    if (!fits(size, rgb.size(), 3, out.size(), 4))
         return false;
-    const std::int64_t pixels = pixelCount(size);
-    if (static_cast<std::uint64_t>(pixels) * 3 > rgb.size() ||
-        static_cast<std::uint64_t>(pixels) * 4 > out.size())
-        return false;
-    if (!kernels::rgbToBgraShuffle(rgb.data(), out.data(), pixels))
+    if (!kernels::rgbToBgraShuffle(rgb.data(), out.data(), pixelCount(size)))
         kernels::rgbToBgraLibyuv(rgb.data(), out.data(), size.width, size.height);
     return true;
 }
@@ -93,10 +99,7 @@ std::optional<BgraFrame> RawFrame::getBgraImageDataFromRgbImageData(std::int32_t
 bool RawFrame::rotateBufferToPortInto(std::span<const std::uint8_t> bgra, FrameSize size,
                                       std::span<std::uint8_t> out)
 {
-    if (!usableSize(size))
-        return false;
-    const auto bytes = static_cast<std::uint64_t>(pixelCount(size)) * 4;
-    if (bytes > bgra.size() || bytes > out.size())
+    if (!fits(size, bgra.size(), 4, out.size(), 4))
         return false;
     // Measured fastest: the SSE2 tile transpose in 1024-pixel blocks; libyuv on strips elsewhere.
     if (!kernels::rotateBlocked(bgra.data(), out.data(), size.width, size.height, 1024))
@@ -107,11 +110,7 @@ bool RawFrame::rotateBufferToPortInto(std::span<const std::uint8_t> bgra, FrameS
 bool RawFrame::rgbToBgraTurnedInto(std::span<const std::uint8_t> rgb, FrameSize size,
                                    std::span<std::uint8_t> out)
 {
-    if (!usableSize(size))
-        return false;
-    const std::int64_t pixels = pixelCount(size);
-    if (static_cast<std::uint64_t>(pixels) * 3 > rgb.size() ||
-        static_cast<std::uint64_t>(pixels) * 4 > out.size())
+    if (!fits(size, rgb.size(), 3, out.size(), 4))
         return false;
     if (!kernels::rgbToBgraTurned(rgb.data(), out.data(), size.width, size.height, kTurnBlockColumns))
         kernels::rgbToBgraTurnedNaive(rgb.data(), out.data(), size.width, size.height);

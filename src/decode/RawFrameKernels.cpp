@@ -22,6 +22,22 @@ inline void copyPixel(std::uint8_t* dst, std::int64_t dstIndex, const std::uint8
     std::memcpy(dst + 4 * dstIndex, src + 4 * srcIndex, 4);
 }
 
+// Columns [x0, x1) of source rows [y0, y1) converted and turned pixel by pixel.
+void turnedPixels(const std::uint8_t* rgb, std::uint8_t* dst, std::int64_t w, std::int64_t h, std::int64_t x0,
+                  std::int64_t x1, std::int64_t y0, std::int64_t y1)
+{
+    for (std::int64_t y = y0; y < y1; ++y) {
+        for (std::int64_t x = x0; x < x1; ++x) {
+            const std::uint8_t* s = rgb + 3 * (y * w + x);
+            std::uint8_t* d = dst + 4 * (x * h + (h - 1 - y));
+            d[0] = s[2];
+            d[1] = s[1];
+            d[2] = s[0];
+            d[3] = 255;
+        }
+    }
+}
+
 } // namespace
 
 void rgbToBgraNaive(const std::uint8_t* rgb, std::uint8_t* bgra, std::int64_t pixels)
@@ -91,18 +107,7 @@ bool rgbToBgraShuffle(const std::uint8_t*, std::uint8_t*, std::int64_t)
 
 void rgbToBgraTurnedNaive(const std::uint8_t* rgb, std::uint8_t* dst, int width, int height)
 {
-    const std::int64_t w = width;
-    const std::int64_t h = height;
-    for (std::int64_t y = 0; y < h; ++y) {
-        for (std::int64_t x = 0; x < w; ++x) {
-            const std::uint8_t* s = rgb + 3 * (y * w + x);
-            std::uint8_t* d = dst + 4 * (x * h + (h - 1 - y));
-            d[0] = s[2];
-            d[1] = s[1];
-            d[2] = s[0];
-            d[3] = 255;
-        }
-    }
+    turnedPixels(rgb, dst, width, height, 0, width, 0, height);
 }
 
 void rotateNaive(const std::uint8_t* src, std::uint8_t* dst, int width, int height)
@@ -202,6 +207,25 @@ inline __m128i loadPixels(const std::uint8_t* s, std::int64_t index)
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * index));
 }
 
+// Writes 16 turned pixels, one 64-byte destination line: the band's four tiles of destination row
+// x + k, the lowest source rows first. Whole aligned lines bypass the cache, since the turned frame
+// is not read back soon.
+inline void storeTurnedLine(std::uint8_t* row, const __m128i (&tiles)[4][4], int k)
+{
+    auto* line = reinterpret_cast<__m128i*>(row);
+    if ((reinterpret_cast<std::uintptr_t>(row) & 63) == 0) {
+        _mm_stream_si128(line + 0, tiles[3][k]);
+        _mm_stream_si128(line + 1, tiles[2][k]);
+        _mm_stream_si128(line + 2, tiles[1][k]);
+        _mm_stream_si128(line + 3, tiles[0][k]);
+    } else {
+        _mm_storeu_si128(line + 0, tiles[3][k]);
+        _mm_storeu_si128(line + 1, tiles[2][k]);
+        _mm_storeu_si128(line + 2, tiles[1][k]);
+        _mm_storeu_si128(line + 3, tiles[0][k]);
+    }
+}
+
 } // namespace
 
 bool rotateStreaming(const std::uint8_t* src, std::uint8_t* dst, int width, int height)
@@ -220,22 +244,8 @@ bool rotateStreaming(const std::uint8_t* src, std::uint8_t* dst, int width, int 
                 turnTile(loadPixels(src, y * w + x), loadPixels(src, (y + 1) * w + x),
                          loadPixels(src, (y + 2) * w + x), loadPixels(src, (y + 3) * w + x), tiles[g]);
             }
-            for (int k = 0; k < 4; ++k) {
-                std::uint8_t* row = dst + 4 * ((x + k) * h + col);
-                auto* line = reinterpret_cast<__m128i*>(row);
-                // Whole aligned 64-byte lines bypass the cache: the turned frame is not read back soon.
-                if ((reinterpret_cast<std::uintptr_t>(row) & 63) == 0) {
-                    _mm_stream_si128(line + 0, tiles[3][k]);
-                    _mm_stream_si128(line + 1, tiles[2][k]);
-                    _mm_stream_si128(line + 2, tiles[1][k]);
-                    _mm_stream_si128(line + 3, tiles[0][k]);
-                } else {
-                    _mm_storeu_si128(line + 0, tiles[3][k]);
-                    _mm_storeu_si128(line + 1, tiles[2][k]);
-                    _mm_storeu_si128(line + 2, tiles[1][k]);
-                    _mm_storeu_si128(line + 3, tiles[0][k]);
-                }
-            }
+            for (int k = 0; k < 4; ++k)
+                storeTurnedLine(dst + 4 * ((x + k) * h + col), tiles, k);
         }
         for (; x < w; ++x)
             for (std::int64_t y = y0; y < y0 + 16; ++y)
@@ -249,25 +259,7 @@ bool rotateStreaming(const std::uint8_t* src, std::uint8_t* dst, int width, int 
 }
 #endif
 
-namespace {
-
-// Columns [x0, x1) of source rows [y0, y1) converted and turned pixel by pixel.
-[[maybe_unused]] void turnedPixels(const std::uint8_t* rgb, std::uint8_t* dst, std::int64_t w, std::int64_t h,
-                                   std::int64_t x0, std::int64_t x1, std::int64_t y0, std::int64_t y1)
-{
-    for (std::int64_t y = y0; y < y1; ++y) {
-        for (std::int64_t x = x0; x < x1; ++x) {
-            const std::uint8_t* s = rgb + 3 * (y * w + x);
-            std::uint8_t* d = dst + 4 * (x * h + (h - 1 - y));
-            d[0] = s[2];
-            d[1] = s[1];
-            d[2] = s[0];
-            d[3] = 255;
-        }
-    }
-}
-
-} // namespace
+namespace {} // namespace
 
 #if QR_X86 && (defined(__GNUC__) || defined(__clang__))
 __attribute__((target("ssse3"))) static inline __m128i loadRgb4(const std::uint8_t* p, __m128i shuffle,
@@ -299,21 +291,8 @@ __attribute__((target("ssse3"))) static void turnedSsse3(const std::uint8_t* rgb
                              loadRgb4(p + 6 * w, shuffle, alpha), loadRgb4(p + 9 * w, shuffle, alpha),
                              tiles[g]);
                 }
-                for (int k = 0; k < 4; ++k) {
-                    std::uint8_t* row = dst + 4 * ((x + k) * h + col);
-                    auto* line = reinterpret_cast<__m128i*>(row);
-                    if ((reinterpret_cast<std::uintptr_t>(row) & 63) == 0) {
-                        _mm_stream_si128(line + 0, tiles[3][k]);
-                        _mm_stream_si128(line + 1, tiles[2][k]);
-                        _mm_stream_si128(line + 2, tiles[1][k]);
-                        _mm_stream_si128(line + 3, tiles[0][k]);
-                    } else {
-                        _mm_storeu_si128(line + 0, tiles[3][k]);
-                        _mm_storeu_si128(line + 1, tiles[2][k]);
-                        _mm_storeu_si128(line + 2, tiles[1][k]);
-                        _mm_storeu_si128(line + 3, tiles[0][k]);
-                    }
-                }
+                for (int k = 0; k < 4; ++k)
+                    storeTurnedLine(dst + 4 * ((x + k) * h + col), tiles, k);
             }
         }
     }

@@ -193,20 +193,31 @@ bool Playlist::isCandidate(const QString& relativePath, std::int32_t typeFilter)
     return false;
 }
 
+namespace {
+
+// The end of the run of names that share the set key of the name at `start`.
+qsizetype endOfRun(const QStringList& names, qsizetype start)
+{
+    const QString key = Playlist::setKey(names.at(start));
+    qsizetype end = start + 1;
+    while (end < names.size() && Playlist::setKey(names.at(end)) == key)
+        ++end;
+    return end;
+}
+
+} // namespace
+
 void Playlist::cutIntoSets(const QStringList& orderedCandidates,
                            const std::function<bool(const QString&)>& signed_, QStringList& playlist,
                            QList<std::int32_t>& indexes, const std::function<void(bool played)>& checked)
 {
     qsizetype runStart = 0;
     while (runStart < orderedCandidates.size()) {
-        const QString key = setKey(orderedCandidates.at(runStart));
-        qsizetype runEnd = runStart + 1;
-        while (runEnd < orderedCandidates.size() && setKey(orderedCandidates.at(runEnd)) == key)
-            ++runEnd;
+        const qsizetype runEnd = endOfRun(orderedCandidates, runStart);
         const qsizetype length = runEnd - runStart;
         if (length < kMinPhotosPerSet)
-            qCDebug(lcPlaylist) << "set" << key << "skipped:" << length << "photos, fewer than"
-                                << kMinPhotosPerSet;
+            qCDebug(lcPlaylist) << "set" << setKey(orderedCandidates.at(runStart)) << "skipped:" << length
+                                << "photos, fewer than" << kMinPhotosPerSet;
         if (length >= kMinPhotosPerSet) {
             const auto first = static_cast<std::int32_t>(playlist.size());
             const auto last = static_cast<std::int32_t>(first + length - 1);
@@ -230,10 +241,7 @@ int Playlist::countSets(const QStringList& orderedCandidates)
     int sets = 0;
     qsizetype runStart = 0;
     while (runStart < orderedCandidates.size()) {
-        const QString key = setKey(orderedCandidates.at(runStart));
-        qsizetype runEnd = runStart + 1;
-        while (runEnd < orderedCandidates.size() && setKey(orderedCandidates.at(runEnd)) == key)
-            ++runEnd;
+        const qsizetype runEnd = endOfRun(orderedCandidates, runStart);
         if (runEnd - runStart >= kMinPhotosPerSet)
             ++sets;
         runStart = runEnd;
