@@ -44,7 +44,10 @@ FrameBufferPool::~FrameBufferPool()
 
 FrameBufferPool& FrameBufferPool::shared()
 {
-    static auto* pool = new FrameBufferPool;
+    // Small pages: where the system compacts memory to make huge pages on a fault (its defrag
+    // setting "madvise", Debian's default), a set's first play stalled on it, and its frames came
+    // out at a third of the pace with small pages.
+    static auto* pool = new FrameBufferPool(kDefaultIdleBudget, false);
     return *pool;
 }
 

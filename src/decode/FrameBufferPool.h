@@ -13,9 +13,10 @@ namespace qr {
 // conversion. A fresh 36-49 MB buffer costs about as much in page faults as converting into it, and
 // the C library hands such buffers straight back to the system on free, so every frame of a set
 // played again would fault its pages anew; idle buffers here stay mapped up to a budget.
-// Buffers are whole mappings, aligned to 2 MiB and marked for transparent huge pages where the
-// system offers them: one huge page covers 512 small ones, which keeps the turned frame's strided
-// stores out of the address translation misses. Thread-safe.
+// Buffers are whole mappings; a pool made with `hugePages` aligns them to 2 MiB and marks them for
+// transparent huge pages: one huge page covers 512 small ones, which keeps the turned frame's strided
+// stores out of the address translation misses, but a fault may then wait for the system to compact
+// memory. Thread-safe.
 class FrameBufferPool {
 public:
     static constexpr std::size_t kDefaultIdleBudget = std::size_t(512) << 20;
