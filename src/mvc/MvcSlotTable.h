@@ -33,7 +33,7 @@ public:
 
     // Chooses the slot (0 to 2) of a connection that arrived at nowNs (a monotonic clock) from `peer`,
     // or -1 when the connection is to be dropped. The chosen slot starts over: not ready, no
-    // messages, no indicator of its own.
+    // messages.
     //
     // A connection less than 1 ms after the previous one is the loser of one phone's connection race
     // (IPv4 against IPv6, or two addresses of one family) and is dropped, unless the two are known to

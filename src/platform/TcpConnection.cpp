@@ -13,8 +13,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cstring>
-
 namespace qr {
 
 namespace {
@@ -38,7 +36,7 @@ QByteArray neighbourLinkAddress(int family, const QByteArray& ip)
     request.body.ndm_family = std::uint8_t(family);
     QByteArray found;
     if (::send(fd, &request, request.header.nlmsg_len, 0) >= 0) {
-        alignas(nlmsghdr) char buffer[16384];
+        alignas(nlmsghdr) char buffer[32768]; // the most the kernel puts in one dump datagram
         bool done = false;
         while (!done) {
             const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
