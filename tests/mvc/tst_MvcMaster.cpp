@@ -105,7 +105,8 @@ bool prepareSourceAddress(const QString& address, const QString& linkAddress)
         return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     };
     const bool v6 = a.protocol() == QAbstractSocket::IPv6Protocol;
-    ip(QStringLiteral("addr replace %1/%2 dev lo").arg(address).arg(v6 ? 128 : 32));
+    ip(v6 ? QStringLiteral("addr replace %1/128 dev lo nodad").arg(address)
+          : QStringLiteral("addr replace %1/32 dev lo").arg(address));
     if (!linkAddress.isEmpty()) {
         ip(QStringLiteral("link add qrn0 type veth peer name qrn1"));
         if (!ip(QStringLiteral("link set qrn0 up")) ||
@@ -113,8 +114,7 @@ bool prepareSourceAddress(const QString& address, const QString& linkAddress)
                     .arg(v6 ? QStringLiteral("-6") : QStringLiteral("-4"), address, linkAddress)))
             return false;
     }
-    QTcpSocket probe;
-    return probe.bind(a);
+    return QTest::qWaitFor([&] { return QTcpSocket().bind(a); }, 2000);
 }
 
 struct FakeClock {
