@@ -5,6 +5,7 @@
 #include "companion/CompanionMoves.h"
 #include "decode/KroxDecoder.h"
 #include "modes/MainMenu.h"
+#include "modes/MvcDialog.h"
 #include "modes/StartupChooser.h"
 #include "modes/WelcomeDialog.h"
 #include "mvc/MvcMaster.h"
@@ -23,7 +24,6 @@
 #include "ui/RenderPanels.h"
 
 #include <QGuiApplication>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 
@@ -148,31 +148,21 @@ void ContainerVC::parseSecretCodeInputString(const QString& text)
 
 void ContainerVC::presentMultiViewCaptureDialog()
 {
-    Alert alert;
-    alert.messageText = QStringLiteral("Multi View Capture");
-    alert.informativeText = QStringLiteral("6-digit Secret Code");
-    QLineEdit field;
-    field.setFixedSize(200, 24);
-    field.setAccessibleName(QStringLiteral("6-digit Secret Code"));
-    alert.accessoryView = &field;
-    alert.addButtonWithTitle(QStringLiteral("Proceed"));
-    alert.addButtonWithTitle(QStringLiteral("Cancel"));
-    alert.addButtonWithTitle(QStringLiteral("Save Changes"));
-    const int result = alert.runModal();
-    if (result == Alert::kFirstButtonReturn) {
+    const MvcDialog::Answer answer = MvcDialog::run();
+    if (answer.result == MvcDialog::Proceed) {
         _modes._mvcModeEn = true;
         configRenderView1();
         configRenderView2();
         configRenderView3();
         configRenderView4();
-        _settings._quintarayTvForMacSecretCode = field.text();
+        _settings._quintarayTvForMacSecretCode = answer.code;
         // The code typed here is used, not stored.
         if (_settings._quintarayTvForMacSecretCode.size() == 6) {
             parseSecretCodeInputString(_settings._quintarayTvForMacSecretCode);
             setupMvcMaster();
         }
-    } else if (result == Alert::kFirstButtonReturn + 2) {
-        _settings._quintarayTvForMacSecretCode = field.text();
+    } else if (answer.result == MvcDialog::SaveChanges) {
+        _settings._quintarayTvForMacSecretCode = answer.code;
         if (_settings._quintarayTvForMacSecretCode.size() == 6) {
             parseSecretCodeInputString(_settings._quintarayTvForMacSecretCode);
             UserDefaults::setString(kSecretCodeKey, _settings._quintarayTvForMacSecretCode);

@@ -6,6 +6,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +19,11 @@ namespace {
 // beside one payload stays small.
 constexpr qint64 kReadPiece = 1024 * 1024;
 
+// After an accept error (descriptors or memory ran out) the listener pauses; it tries again after
+// this long, by when a closed connection may have given a descriptor back. Waiting connections stay
+// in the kernel's backlog meanwhile.
+constexpr int kAcceptRetryMs = 200;
+
 std::int64_t steadyNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -25,14 +31,17 @@ std::int64_t steadyNs()
         .count();
 }
 
-// 4 or 6 for the peer's address, an IPv4 address mapped into IPv6 counting as 4; 0 when unknown.
-int addressFamily(const QHostAddress& peer)
+// The address family of the peer (an IPv4 address mapped into IPv6 counting as 4) and its host,
+// as the duplicate rule compares them.
+MvcSlotTable::Peer peerOf(const QTcpSocket* socket)
 {
+    const QHostAddress address = socket->peerAddress();
     bool mapped = false;
-    peer.toIPv4Address(&mapped);
-    if (mapped)
-        return 4;
-    return peer.protocol() == QAbstractSocket::IPv6Protocol ? 6 : 0;
+    address.toIPv4Address(&mapped);
+    MvcSlotTable::Peer peer;
+    peer.family = mapped ? 4 : address.protocol() == QAbstractSocket::IPv6Protocol ? 6 : 0;
+    peer.host = TcpConnection::peerHost(socket).toStdString();
+    return peer;
 }
 
 } // namespace
@@ -82,6 +91,11 @@ bool MvcMaster::setupMvcMaster()
     if (!ok)
         return false;
     connect(m_listener, &QTcpServer::newConnection, this, &MvcMaster::newConnectionsPending);
+    connect(m_listener, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+        qCDebug(lcMvc).noquote() << "accept failed:" << m_listener->errorString() << "- retrying in"
+                                 << kAcceptRetryMs << "ms";
+        QTimer::singleShot(kAcceptRetryMs, m_listener, &QTcpServer::resumeAccepting);
+    });
     if (m_options.advertise) {
         m_responder = new MdnsResponder(this);
         if (!m_options.mdns.useDefaultInterfaces || m_options.mdns.port != MdnsResponder::kMdnsPort)
@@ -131,14 +145,13 @@ void MvcMaster::newConnectionsPending()
 void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::int64_t> acceptedNs)
 {
     const std::int32_t races = m_table.happyEyeballsCntr();
-    const int k =
-        m_table.assignNewConnection(acceptedNs.value_or(now()), addressFamily(socket->peerAddress()));
+    const int k = m_table.assignNewConnection(acceptedNs.value_or(now()), peerOf(socket));
     const QString peer = TcpConnection::peerName(socket);
     if (k < 0) {
         // Dropped: neither started nor kept.
         qCDebug(lcMvc).noquote() << "connection from" << peer << "dropped:"
                                  << (m_table.happyEyeballsCntr() != races
-                                         ? "less than 1 ms after the previous one (dual-stack race)"
+                                         ? "less than 1 ms after the previous one (connection race)"
                                          : "no free slot");
         socket->abort();
         socket->deleteLater();

@@ -2,13 +2,14 @@
 
 namespace qr {
 
-int MvcSlotTable::assignNewConnection(std::int64_t nowNs, int addressFamily)
+int MvcSlotTable::assignNewConnection(std::int64_t nowNs, const Peer& peer)
 {
-    const bool sameFamily = addressFamily != 0 && addressFamily == m_lastAddressFamily;
+    const bool otherHost = peer.family != 0 && peer.family == m_lastPeer.family && !peer.host.empty() &&
+                           !m_lastPeer.host.empty() && peer.host != m_lastPeer.host;
     const bool duplicate =
-        m_rxdNewConnectionTimestamp && nowNs - *m_rxdNewConnectionTimestamp < kDuplicateGapNs && !sameFamily;
+        m_rxdNewConnectionTimestamp && nowNs - *m_rxdNewConnectionTimestamp < kDuplicateGapNs && !otherHost;
     m_rxdNewConnectionTimestamp = nowNs;
-    m_lastAddressFamily = addressFamily;
+    m_lastPeer = peer;
     if (duplicate) {
         ++m_happyEyeballsCntr;
         return -1;
@@ -65,6 +66,9 @@ std::optional<MvcSlotTable::IndicatorPaint> MvcSlotTable::connectionStateChanged
     s.paintedState = state;
     if (s.viewIndex < 0 || s.viewIndex >= kSlots)
         return std::nullopt;
+    const int owner = m_indicatorOwner[std::size_t(s.viewIndex)];
+    if (owner >= 0 && owner != slotIndex)
+        return std::nullopt;
     return IndicatorPaint{s.viewIndex, *colour};
 }
 
@@ -73,7 +77,12 @@ std::optional<MvcSlotTable::IndicatorPaint> MvcSlotTable::viewIndexChanged(int s
     MvcRxSlot& s = slot(slotIndex);
     const bool moved = s.viewIndex != viewIndex;
     s.viewIndex = viewIndex;
-    if (!moved || viewIndex < 0 || viewIndex >= kSlots)
+    if (viewIndex < 0 || viewIndex >= kSlots)
+        return std::nullopt;
+    int& owner = m_indicatorOwner[std::size_t(viewIndex)];
+    const bool claimed = owner != slotIndex;
+    owner = slotIndex;
+    if (!moved && !claimed)
         return std::nullopt;
     switch (static_cast<ConnectionState>(s.paintedState)) {
     case ConnectionState::Waiting:

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace qr {
 
@@ -16,7 +17,7 @@ enum class MvcIndicatorColour { Grey, Yellow, Green, Red, Orange };
 class MvcSlotTable {
 public:
     static constexpr int kSlots = 3;
-    // Two new connections closer together than this are one dual-stack race: the second is dropped.
+    // Two new connections closer together than this are one connection race: the second is dropped.
     static constexpr std::int64_t kDuplicateGapNs = 1'000'000;
 
     struct IndicatorPaint {
@@ -24,20 +25,30 @@ public:
         MvcIndicatorColour colour = MvcIndicatorColour::Grey;
     };
 
-    // Chooses the slot (0 to 2) of a connection that arrived at nowNs (a monotonic clock) from a peer
-    // of `addressFamily` (4, 6, or 0 when unknown), or -1 when the connection is to be dropped. The
-    // chosen slot starts over: not ready, no messages.
-    //
-    // A connection less than 1 ms after the previous one is the loser of one phone's dual-stack race
-    // and is dropped, unless both came over the same address family: connections accepted in one
-    // batch after a busy moment are close together in time yet come from different phones.
-    int assignNewConnection(std::int64_t nowNs, int addressFamily = 0);
+    // Where a new connection came from.
+    struct Peer {
+        int family = 0;   // 4, 6, or 0 when unknown
+        std::string host; // identifies the peer's host (see MvcMaster); empty when unknown
+    };
 
-    // Applies a reported connection state to the slot; returns the indicator to paint, if any.
+    // Chooses the slot (0 to 2) of a connection that arrived at nowNs (a monotonic clock) from `peer`,
+    // or -1 when the connection is to be dropped. The chosen slot starts over: not ready, no
+    // messages.
+    //
+    // A connection less than 1 ms after the previous one is the loser of one phone's connection race
+    // (IPv4 against IPv6, or two addresses of one family) and is dropped, unless the two are known to
+    // come from different hosts over one address family: connections accepted in one batch after a
+    // busy moment are close together in time yet come from different phones.
+    int assignNewConnection(std::int64_t nowNs, const Peer& peer);
+    int assignNewConnection(std::int64_t nowNs) { return assignNewConnection(nowNs, Peer()); }
+
+    // Applies a reported connection state to the slot; returns the indicator to paint, if any. A
+    // slot paints only an indicator that no other slot has claimed: the loser of a connection race
+    // sits at view index 0 and must not paint over the winner streaming to position 1.
     std::optional<IndicatorPaint> connectionStateChanged(int slot, int state);
-    // A header named `viewIndex` for the slot. When that moves the slot to another position, the
-    // indicator there takes the slot's current colour (the state reported before the first header
-    // painted position 1).
+    // A header named `viewIndex` for the slot, which thereby claims that position's indicator. When
+    // the slot moves there or takes it over from another slot, the indicator takes the slot's
+    // current colour (a state reported before the first header may have painted it for another).
     std::optional<IndicatorPaint> viewIndexChanged(int slot, int viewIndex);
 
     const MvcRxSlot& slot(int index) const { return m_slots.at(std::size_t(index)); }
@@ -48,8 +59,10 @@ public:
 
 private:
     std::array<MvcRxSlot, kSlots> m_slots{};
+    // Slot (0 to 2) whose connection last named each position in a header; -1 = none.
+    std::array<int, kSlots> m_indicatorOwner{-1, -1, -1};
     std::optional<std::int64_t> m_rxdNewConnectionTimestamp;
-    int m_lastAddressFamily = 0;
+    Peer m_lastPeer;
     std::int32_t m_happyEyeballsCntr = 0;
 };
 

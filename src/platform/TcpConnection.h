@@ -34,6 +34,10 @@ public:
     QTcpSocket* socket() const { return m_socket; }
     // "address port" of the socket's peer, an IPv4 address mapped into IPv6 written as IPv4.
     static QString peerName(const QTcpSocket* socket);
+    // The host of the socket's peer: "link " and its link-layer address where the kernel's neighbour
+    // table has one for the peer's address (every address of one device on the local link shares
+    // it: link-local and global IPv6, IPv4), else "ip " and the address without its scope.
+    static QString peerHost(const QTcpSocket* socket);
     std::optional<ConnectionState> state() const { return m_mapper.last(); }
 
 Q_SIGNALS:

@@ -93,7 +93,9 @@ void MvcControlStrip::configMvcSpeedLabels(LayerView* renderView4, double w4, do
         label->setAlignment(Qt::AlignCenter);
         label->setText(QStringLiteral("xx.x fps"));
         label->setTextInteractionFlags(Qt::NoTextInteraction);
+        // The name says what the label is; its figure is the description, as screen readers expect.
         label->setAccessibleName(tr("Frame rate, position %1").arg(n + 1));
+        label->setAccessibleDescription(tr("no frames yet"));
         label->raise();
         label->show();
         m_labels[n] = label;
@@ -156,7 +158,9 @@ void MvcControlStrip::setSpeedText(int view, const QString& text)
 {
     if (view < 0 || view >= 3 || !m_labels[std::size_t(view)])
         return;
-    m_labels[std::size_t(view)]->setText(text);
+    QLabel* label = m_labels[std::size_t(view)];
+    label->setText(text);
+    label->setAccessibleDescription(text);
 }
 
 } // namespace qr

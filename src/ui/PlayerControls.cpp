@@ -664,9 +664,10 @@ void PlayerControls::setPhotoNumText(const QString& text)
 {
     if (!_photoNumLabel)
         return;
+    // The name says what the label is; its figure is the description, as screen readers expect.
     _photoNumLabel->setText(text);
-    _photoNumLabel->setAccessibleName(text.isEmpty() ? QStringLiteral("Photo number")
-                                                     : QStringLiteral("Photo number %1").arg(text));
+    _photoNumLabel->setAccessibleName(QStringLiteral("Photo number"));
+    _photoNumLabel->setAccessibleDescription(text);
 }
 
 void PlayerControls::setPlaybackSpeedText(const QString& text)
@@ -674,8 +675,8 @@ void PlayerControls::setPlaybackSpeedText(const QString& text)
     if (!_playbackSpeedLabel)
         return;
     _playbackSpeedLabel->setText(text);
-    _playbackSpeedLabel->setAccessibleName(text.isEmpty() ? QStringLiteral("Photos per second")
-                                                          : QStringLiteral("%1 photos per second").arg(text));
+    _playbackSpeedLabel->setAccessibleName(QStringLiteral("Photos per second"));
+    _playbackSpeedLabel->setAccessibleDescription(text);
 }
 
 // --- Favourites ---

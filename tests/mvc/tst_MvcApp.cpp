@@ -3,6 +3,7 @@
 #include "PhoneSim.h"
 #include "app/AppDelegate.h"
 #include "app/ContainerVC.h"
+#include "modes/MvcDialog.h"
 #include "mvc/MvcMaster.h"
 #include "platform/Alert.h"
 #include "platform/MainWindow.h"
@@ -68,7 +69,7 @@ void TestMvcApp::initTestCase()
 
 void TestMvcApp::proceedWithCodeStreamsAndShutters()
 {
-    answerAlerts(QStringLiteral("407193"), Alert::kFirstButtonReturn);
+    answerAlerts(QStringLiteral("407193"), MvcDialog::Proceed);
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
     ContainerVC* vc = delegate.containerVC();
@@ -150,7 +151,7 @@ void TestMvcApp::proceedWithCodeStreamsAndShutters()
 
 void TestMvcApp::proceedWithoutCodeShowsLayoutOnly()
 {
-    answerAlerts(QString(), Alert::kFirstButtonReturn);
+    answerAlerts(QString(), MvcDialog::Proceed);
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
     ContainerVC* vc = delegate.containerVC();
@@ -163,7 +164,7 @@ void TestMvcApp::proceedWithoutCodeShowsLayoutOnly()
 
 void TestMvcApp::saveChangesStoresCode()
 {
-    answerAlerts(QStringLiteral("135792"), Alert::kFirstButtonReturn + 2);
+    answerAlerts(QStringLiteral("135792"), MvcDialog::SaveChanges);
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
     ContainerVC* vc = delegate.containerVC();

@@ -5,11 +5,17 @@
 #include <QColorSpace>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 
 #include <atomic>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using qr::MvcIndicatorColour;
 using qr::MvcMaster;
@@ -80,6 +86,37 @@ private:
     QtMessageHandler m_previous = nullptr;
 };
 
+// Makes `address` usable as a source address: loopback always; other addresses are added to the
+// loopback interface of the test's private network namespace, which holds nothing else. With
+// `linkAddress`, the kernel's neighbour table also names that link-layer address for it, as it does
+// for a device on the local link (the entry sits on a virtual Ethernet pair of its own: on loopback
+// it would capture the address's traffic). False where that cannot be done.
+bool prepareSourceAddress(const QString& address, const QString& linkAddress)
+{
+    const QHostAddress a(address);
+    if (a.isLoopback() && linkAddress.isEmpty())
+        return true;
+    if (!qEnvironmentVariableIsSet("QR_IN_NETNS"))
+        return false;
+    const auto ip = [](const QString& args) {
+        QProcess p;
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QStringLiteral("ip"), args.split(QLatin1Char(' ')));
+        return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    };
+    const bool v6 = a.protocol() == QAbstractSocket::IPv6Protocol;
+    ip(v6 ? QStringLiteral("addr replace %1/128 dev lo nodad").arg(address)
+          : QStringLiteral("addr replace %1/32 dev lo").arg(address));
+    if (!linkAddress.isEmpty()) {
+        ip(QStringLiteral("link add qrn0 type veth peer name qrn1"));
+        if (!ip(QStringLiteral("link set qrn0 up")) ||
+            !ip(QStringLiteral("%1 neigh replace %2 lladdr %3 dev qrn0 nud permanent")
+                    .arg(v6 ? QStringLiteral("-6") : QStringLiteral("-4"), address, linkAddress)))
+            return false;
+    }
+    return QTest::qWaitFor([&] { return QTcpSocket().bind(a); }, 2000);
+}
+
 struct FakeClock {
     std::shared_ptr<std::atomic<std::int64_t>> ns =
         std::make_shared<std::atomic<std::int64_t>>(1'000'000'000);
@@ -109,7 +146,9 @@ private Q_SLOTS:
     void hostileHeadersCancel();
     void newConnectionDiscardsLeftoverBytes();
     void phoneMovesToAnotherPosition();
-    void dualStackRace();
+    void duplicateRule_data();
+    void duplicateRule();
+    void acceptResumesAfterDescriptorsRunOut();
     void diagnosticsOnlyWhenEnabled();
 
 private:
@@ -364,28 +403,99 @@ void TestMvcMaster::phoneMovesToAnotherPosition()
     QCOMPARE(colours.last()[0].toInt(), 1);
 }
 
-void TestMvcMaster::dualStackRace()
+void TestMvcMaster::duplicateRule_data()
 {
-    // One phone tries IPv4 and IPv6 at once: the clock does not move between the two accepts.
-    QTcpSocket v4;
-    QTcpSocket v6;
-    v4.connectToHost(QHostAddress::LocalHost, m_master->serverPort());
-    QVERIFY(v4.waitForConnected(5000));
-    v6.connectToHost(QHostAddress::LocalHostIPv6, m_master->serverPort());
-    if (!v6.waitForConnected(5000))
+    QTest::addColumn<QString>("first");  // source address of the first connection
+    QTest::addColumn<QString>("second"); // of the second, 0.5 ms later
+    QTest::addColumn<QString>("link");   // link-layer address the neighbour table gives both, if any
+    QTest::addColumn<bool>("secondKept");
+    QTest::newRow("one IPv6 peer twice") << "::1"
+                                         << "::1" << QString() << false;
+    QTest::newRow("two IPv6 peers") << "fd00::2"
+                                    << "fd00::3" << QString() << true;
+    QTest::newRow("two IPv6 addresses of one phone")
+        << "fd00::4"
+        << "fd00::5" << QStringLiteral("02:00:5e:10:00:01") << false;
+    QTest::newRow("IPv4 and IPv6 of one phone") << "127.0.0.1"
+                                                << "::1" << QString() << false;
+    QTest::newRow("IPv6 and IPv4 of one phone") << "::1"
+                                                << "127.0.0.1" << QString() << false;
+    QTest::newRow("one IPv4 peer twice") << "127.0.0.1"
+                                         << "127.0.0.1" << QString() << false;
+    QTest::newRow("two IPv4 peers") << "127.0.0.2"
+                                    << "127.0.0.3" << QString() << true;
+}
+
+void TestMvcMaster::duplicateRule()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QString, link);
+    QFETCH(bool, secondKept);
+    if (!prepareSourceAddress(first, link) || !prepareSourceAddress(second, link))
+        QSKIP("cannot add addresses to loopback outside a private network namespace");
+    const auto connectFrom = [this](QTcpSocket& s, const QString& source) {
+        const QHostAddress from(source);
+        if (!s.bind(from))
+            return false;
+        s.connectToHost(from.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::LocalHostIPv6
+                                                                         : QHostAddress::LocalHost,
+                        m_master->serverPort());
+        return s.waitForConnected(5000);
+    };
+    QTcpSocket a;
+    QTcpSocket b;
+    if (!connectFrom(a, first))
         QSKIP("no IPv6 loopback here");
-    QTRY_COMPARE_WITH_TIMEOUT(m_master->slotTable().happyEyeballsCntr(), 1, 5000);
-    QVERIFY(m_master->slotTable().slot(0).filled);
-    QVERIFY(!m_master->slotTable().slot(1).filled);
-    QTRY_VERIFY_WITH_TIMEOUT(v6.state() == QAbstractSocket::UnconnectedState, 5000);
-    QCOMPARE(v4.state(), QAbstractSocket::ConnectedState);
-    // A phone over IPv6 a moment later gets the next slot.
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).filled, 5000);
+    m_clock.ns->fetch_add(500'000);
+    QVERIFY(connectFrom(b, second));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_master->slotTable().slot(1).filled || m_master->slotTable().happyEyeballsCntr() > 0, 5000);
+    QCOMPARE(m_master->slotTable().slot(1).filled, secondKept);
+    QCOMPARE(m_master->slotTable().happyEyeballsCntr(), secondKept ? 0 : 1);
+    if (!secondKept)
+        QTRY_VERIFY_WITH_TIMEOUT(b.state() == QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(a.state(), QAbstractSocket::ConnectedState);
+    // The same host a moment later is another phone: it gets the next slot.
     m_clock.ns->fetch_add(5'000'000);
     QTcpSocket later;
-    later.connectToHost(QHostAddress::LocalHostIPv6, m_master->serverPort());
-    QVERIFY(later.waitForConnected(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(1).filled, 5000);
-    QCOMPARE(m_master->slotTable().happyEyeballsCntr(), 1);
+    QVERIFY(connectFrom(later, first));
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(secondKept ? 2 : 1).filled, 5000);
+}
+
+void TestMvcMaster::acceptResumesAfterDescriptorsRunOut()
+{
+    rlimit original{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    const int next = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    QVERIFY(next >= 0);
+    ::close(next);
+    rlimit low = original;
+    low.rlim_cur = rlim_t(next + 32);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> filler;
+    const auto restore = qScopeGuard([&] {
+        for (int fd : filler)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &original);
+    });
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        filler.push_back(fd);
+    QCOMPARE(errno, EMFILE);
+    // The phone's side of the connection takes the last free descriptor; the master has none left.
+    ::close(filler.back());
+    filler.pop_back();
+    QTcpSocket phone;
+    phone.connectToHost(QHostAddress::LocalHost, m_master->serverPort());
+    QVERIFY(phone.waitForConnected(5000)); // the kernel completes it; it waits in the backlog
+    QTest::qWait(500);
+    QVERIFY(!m_master->slotTable().slot(0).filled);
+    for (int fd : filler)
+        ::close(fd);
+    filler.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).filled, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).ready, 5000);
 }
 
 void TestMvcMaster::diagnosticsOnlyWhenEnabled()

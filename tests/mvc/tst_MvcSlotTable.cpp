@@ -10,24 +10,34 @@ namespace {
 
 constexpr std::int64_t kMs = 1'000'000;
 
-// One step of a scenario: a new connection at time t (ms), or a state change on a slot.
+// One step of a scenario: a new connection at time t (ms), a state change on a slot, or a header
+// naming a view index on a slot.
 struct Step {
-    enum Kind { Connect, State } kind = Connect;
+    enum Kind { Connect, State, Header } kind = Connect;
     double tMs = 0;
     int slot = 0;
-    int state = 0;
-    int family = 0; // of a Connect: 4, 6, 0 unknown
+    int value = 0;    // the state, or the view index
+    int family = 0;   // of a Connect: 4 or 6 as the master passes them, 0 unknown
+    std::string host; // of a Connect
 };
 
-Step connectAt(double tMs, int family = 0)
+Step connectAt(double tMs, int family = 0, const std::string& host = {})
 {
-    return {Step::Connect, tMs, 0, 0, family};
+    return {Step::Connect, tMs, 0, 0, family, host};
 }
 
 Step stateOf(int slot, ConnectionState s)
 {
-    return {Step::State, 0, slot, int(s), 0};
+    return {Step::State, 0, slot, int(s), 0, {}};
 }
+
+Step headerOf(int slot, int viewIndex)
+{
+    return {Step::Header, 0, slot, viewIndex, 0, {}};
+}
+
+constexpr int kV6 = 6;
+constexpr int kV4 = 4;
 
 } // namespace
 
@@ -38,6 +48,8 @@ class TestMvcSlotTable : public QObject {
 private Q_SLOTS:
     void slotChoice_data();
     void slotChoice();
+    void indicatorsBelongToTheirPosition_data();
+    void indicatorsBelongToTheirPosition();
     void stateMachine_data();
     void stateMachine();
     void colourFollowsViewIndex_data();
@@ -69,14 +81,26 @@ void TestMvcSlotTable::slotChoice_data()
     QTest::newRow("a failed slot is kept") << QList<Step>{connectAt(0), stateOf(0, ConnectionState::Failed),
                                                           connectAt(10), connectAt(20), connectAt(30)}
                                            << QList<int>{0, 1, 2, -1} << 0;
-    QTest::newRow("two connections 0.5 ms apart")
-        << QList<Step>{connectAt(0), connectAt(0.5)} << QList<int>{0, -1} << 1;
+    QTest::newRow("one IPv6 peer twice 0.5 ms apart")
+        << QList<Step>{connectAt(0, kV6, "ip fe80::1"), connectAt(0.5, kV6, "ip fe80::1")}
+        << QList<int>{0, -1} << 1;
+    QTest::newRow("two IPv6 peers 0.5 ms apart")
+        << QList<Step>{connectAt(0, kV6, "ip fe80::1"), connectAt(0.5, kV6, "ip fe80::2")} << QList<int>{0, 1}
+        << 0;
+    QTest::newRow("two IPv6 addresses of one phone 0.5 ms apart")
+        << QList<Step>{connectAt(0, kV6, "link 02:aa"), connectAt(0.5, kV6, "link 02:aa")}
+        << QList<int>{0, -1} << 1;
+    QTest::newRow("host unknown: 0.5 ms apart is one race")
+        << QList<Step>{connectAt(0, kV6, "ip fe80::1"), connectAt(0.5, kV6)} << QList<int>{0, -1} << 1;
     QTest::newRow("IPv4 then IPv6 0.5 ms apart: one phone's race")
-        << QList<Step>{connectAt(0, 4), connectAt(0.5, 6)} << QList<int>{0, -1} << 1;
-    QTest::newRow("IPv6 then IPv4 0.5 ms apart: one phone's race")
-        << QList<Step>{connectAt(0, 6), connectAt(0.5, 4)} << QList<int>{0, -1} << 1;
-    QTest::newRow("two IPv4 phones accepted together are both kept")
-        << QList<Step>{connectAt(0, 4), connectAt(0.01, 4), connectAt(0.02, 4), connectAt(0.03, 4)}
+        << QList<Step>{connectAt(0, kV4, "ip 10.0.0.2"), connectAt(0.5, kV6, "ip fe80::1")}
+        << QList<int>{0, -1} << 1;
+    QTest::newRow("IPv6 then IPv4 0.99 ms apart: one phone's race")
+        << QList<Step>{connectAt(0, kV6, "ip fe80::1"), connectAt(0.99, kV4, "ip 10.0.0.2")}
+        << QList<int>{0, -1} << 1;
+    QTest::newRow("IPv4 phones accepted together are all kept")
+        << QList<Step>{connectAt(0, kV4, "ip 10.0.0.2"), connectAt(0.01, kV4, "ip 10.0.0.3"),
+                       connectAt(0.02, kV4, "ip 10.0.0.4"), connectAt(0.03, kV4, "ip 10.0.0.5")}
         << QList<int>{0, 1, 2, -1} << 0;
     QTest::newRow("the first connection is never a duplicate")
         << QList<Step>{connectAt(0)} << QList<int>{0} << 0;
@@ -106,7 +130,7 @@ void TestMvcSlotTable::slotChoice()
     QList<int> got;
     for (const Step& s : steps) {
         if (s.kind == Step::Connect) {
-            const int k = t.assignNewConnection(std::int64_t(s.tMs * double(kMs)), s.family);
+            const int k = t.assignNewConnection(std::int64_t(s.tMs * double(kMs)), {s.family, s.host});
             got.append(k);
             if (k >= 0) {
                 QVERIFY(t.slot(k).filled);
@@ -114,11 +138,75 @@ void TestMvcSlotTable::slotChoice()
                 QCOMPARE(t.slot(k).cntr, 0);
             }
         } else {
-            t.connectionStateChanged(s.slot, s.state);
+            t.connectionStateChanged(s.slot, s.value);
         }
     }
     QCOMPARE(got, chosen);
     QCOMPARE(t.happyEyeballsCntr(), happyEyeballs);
+}
+
+void TestMvcSlotTable::indicatorsBelongToTheirPosition_data()
+{
+    QTest::addColumn<QList<Step>>("steps");
+    QTest::addColumn<QList<int>>("colours"); // of indicators 1 to 3 once every paint is applied
+
+    using S = ConnectionState;
+    const int grey = int(MvcIndicatorColour::Grey);
+    const int green = int(MvcIndicatorColour::Green);
+    const int orange = int(MvcIndicatorColour::Orange);
+    // A phone racing two addresses: both take a slot, the loser never sends a header and is closed.
+    QTest::newRow("loser closes after the winner's first message")
+        << QList<Step>{connectAt(0, kV6, "ip fe80::1"),
+                       connectAt(0.5, kV6, "ip 2001:db8::1"),
+                       stateOf(0, S::Ready),
+                       stateOf(1, S::Ready),
+                       headerOf(0, 0),
+                       stateOf(1, S::Cancelled)}
+        << QList<int>{green, grey, grey};
+    QTest::newRow("loser closes before the winner's first message")
+        << QList<Step>{connectAt(0, kV6, "ip fe80::1"),
+                       connectAt(0.5, kV6, "ip 2001:db8::1"),
+                       stateOf(0, S::Ready),
+                       stateOf(1, S::Ready),
+                       stateOf(1, S::Cancelled),
+                       headerOf(0, 0)}
+        << QList<int>{green, grey, grey};
+    QTest::newRow("loser in slot 1, winner in slot 2") << QList<Step>{connectAt(0, kV6, "ip fe80::1"),
+                                                                      connectAt(0.5, kV6, "ip 2001:db8::1"),
+                                                                      stateOf(1, S::Ready),
+                                                                      headerOf(1, 0),
+                                                                      stateOf(0, S::Ready),
+                                                                      stateOf(0, S::Cancelled)}
+                                                       << QList<int>{green, grey, grey};
+    QTest::newRow("a phone at position 2 closing paints its own")
+        << QList<Step>{connectAt(0, kV6, "ip fe80::1"),
+                       connectAt(10, kV6, "ip fe80::2"),
+                       stateOf(0, S::Ready),
+                       headerOf(0, 0),
+                       stateOf(1, S::Ready),
+                       headerOf(1, 1),
+                       stateOf(1, S::Cancelled)}
+        << QList<int>{green, orange, grey};
+}
+
+void TestMvcSlotTable::indicatorsBelongToTheirPosition()
+{
+    QFETCH(QList<Step>, steps);
+    QFETCH(QList<int>, colours);
+    MvcSlotTable t;
+    QList<int> shown(3, int(MvcIndicatorColour::Grey));
+    for (const Step& s : steps) {
+        std::optional<MvcSlotTable::IndicatorPaint> paint;
+        if (s.kind == Step::Connect)
+            QVERIFY(t.assignNewConnection(std::int64_t(s.tMs * double(kMs)), {s.family, s.host}) >= 0);
+        else if (s.kind == Step::State)
+            paint = t.connectionStateChanged(s.slot, s.value);
+        else
+            paint = t.viewIndexChanged(s.slot, s.value);
+        if (paint)
+            shown[paint->view] = int(paint->colour);
+    }
+    QCOMPARE(shown, colours);
 }
 
 void TestMvcSlotTable::stateMachine_data()
@@ -164,31 +252,35 @@ void TestMvcSlotTable::stateMachine()
 
 void TestMvcSlotTable::colourFollowsViewIndex_data()
 {
-    QTest::addColumn<QList<int>>("states"); // reported before the header
-    QTest::addColumn<int>("viewIndex");
-    QTest::addColumn<int>("paintedView"); // -1: nothing painted
+    QTest::addColumn<QList<int>>("states");  // reported before the headers
+    QTest::addColumn<QList<int>>("headers"); // view indexes; the paint of the last one is checked
+    QTest::addColumn<int>("paintedView");    // -1: nothing painted
     QTest::addColumn<int>("colour");
     QTest::newRow("ready phone asks for position 3")
-        << QList<int>{2, 3} << 2 << 2 << int(MvcIndicatorColour::Green);
+        << QList<int>{2, 3} << QList<int>{2} << 2 << int(MvcIndicatorColour::Green);
     QTest::newRow("preparing keeps the last colour")
-        << QList<int>{1, 2} << 1 << 1 << int(MvcIndicatorColour::Yellow);
-    QTest::newRow("no colour yet") << QList<int>{2} << 1 << -1 << 0;
-    QTest::newRow("same position: nothing to move") << QList<int>{3} << 0 << -1 << 0;
-    QTest::newRow("view index 3 is nowhere") << QList<int>{3} << 3 << -1 << 0;
+        << QList<int>{1, 2} << QList<int>{1} << 1 << int(MvcIndicatorColour::Yellow);
+    QTest::newRow("no colour yet") << QList<int>{2} << QList<int>{1} << -1 << 0;
+    QTest::newRow("first header at position 1 claims it")
+        << QList<int>{3} << QList<int>{0} << 0 << int(MvcIndicatorColour::Green);
+    QTest::newRow("same position again: nothing to move") << QList<int>{3} << QList<int>{0, 0} << -1 << 0;
+    QTest::newRow("view index 3 is nowhere") << QList<int>{3} << QList<int>{3} << -1 << 0;
 }
 
 void TestMvcSlotTable::colourFollowsViewIndex()
 {
     QFETCH(QList<int>, states);
-    QFETCH(int, viewIndex);
+    QFETCH(QList<int>, headers);
     QFETCH(int, paintedView);
     QFETCH(int, colour);
     MvcSlotTable t;
     QCOMPARE(t.assignNewConnection(0), 0);
     for (int s : states)
         t.connectionStateChanged(0, s);
-    const auto paint = t.viewIndexChanged(0, viewIndex);
-    QCOMPARE(t.slot(0).viewIndex, viewIndex);
+    std::optional<MvcSlotTable::IndicatorPaint> paint;
+    for (int v : headers)
+        paint = t.viewIndexChanged(0, v);
+    QCOMPARE(t.slot(0).viewIndex, headers.last());
     QCOMPARE(paint.has_value(), paintedView >= 0);
     if (paint) {
         QCOMPARE(paint->view, paintedView);

@@ -6,12 +6,14 @@
 #include "player/RenderTimer.h"
 #include "ui/ImageView.h"
 #include "ui/LayerView.h"
+#include "ui/MvcControlStrip.h"
 #include "ui/PbCtlrView.h"
 #include "ui/PbCtlrViewPlaybackDelegate.h"
 #include "ui/PlayerUi.h"
 #include "ui/ScreenMetrics.h"
 #include "ui/SharingPicker.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -166,6 +168,8 @@ private Q_SLOTS:
     void spaceAfterFocusedControlHides();
     void focusedSliderKeepsArrows();
     void accessibleNames();
+    void labelsExposeTheirValue_data();
+    void labelsExposeTheirValue();
     void thumbnailFillsPanel();
     void containerGrowthKeepsBottomAnchor();
     void builtWhileHiddenThenShown();
@@ -660,10 +664,63 @@ void TstPlayerUi::accessibleNames()
     QVERIFY(!c.saveAsPresetButton()->accessibleName().isEmpty());
     QVERIFY(!c.shareFavPhotosButton()->accessibleName().isEmpty());
     QVERIFY(!c.resetSlidersButton()->accessibleName().isEmpty());
-    f.ui->setPhotoNumText("12");
-    f.ui->setPlaybackSpeedText("5");
-    QVERIFY(c.photoNumLabel()->accessibleName().contains("12"));
-    QVERIFY(c.playbackSpeedLabel()->accessibleName().contains("5"));
+}
+
+void TstPlayerUi::labelsExposeTheirValue_data()
+{
+    QTest::addColumn<QString>("label"); // "photo", "speed", or "fps" and the position 0 to 2
+    QTest::addColumn<QString>("text");  // shown; null: as built
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("photo number") << "photo"
+                                  << "12"
+                                  << "Photo number"
+                                  << "12";
+    QTest::newRow("photo number cleared") << "photo"
+                                          << ""
+                                          << "Photo number"
+                                          << "";
+    QTest::newRow("photos per second") << "speed"
+                                       << "5"
+                                       << "Photos per second"
+                                       << "5";
+    QTest::newRow("frame rate before the first frame") << "fps1" << QString() << "Frame rate, position 2"
+                                                       << "no frames yet";
+    QTest::newRow("frame rate, position 3") << "fps2"
+                                            << "29.7 fps"
+                                            << "Frame rate, position 3"
+                                            << "29.7 fps";
+}
+
+void TstPlayerUi::labelsExposeTheirValue()
+{
+    QFETCH(QString, label);
+    QFETCH(QString, text);
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    Fixture f;
+    LayerView renderView4(&f.window);
+    MvcControlStrip strip;
+    strip.configMvcSpeedLabels(&renderView4, 264, 786, 2.0f);
+    QLabel* l = nullptr;
+    if (label == QLatin1String("photo")) {
+        f.ui->setPhotoNumText("7");
+        f.ui->setPhotoNumText(text);
+        l = f.ui->controls().photoNumLabel();
+    } else if (label == QLatin1String("speed")) {
+        f.ui->setPlaybackSpeedText(text);
+        l = f.ui->controls().playbackSpeedLabel();
+    } else {
+        const int view = label.back().digitValue();
+        if (!text.isNull())
+            strip.setSpeedText(view, text);
+        l = strip.speedLabel(view);
+    }
+    QVERIFY(l);
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(l);
+    QVERIFY(a);
+    QCOMPARE(a->text(QAccessible::Name), name);
+    QCOMPARE(a->text(QAccessible::Description), value);
 }
 
 void TstPlayerUi::thumbnailFillsPanel()
