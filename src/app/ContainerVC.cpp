@@ -176,7 +176,7 @@ void ContainerVC::setupMvcMaster()
         return;
     _mvc._master = std::make_unique<MvcMaster>();
     MvcMaster* master = _mvc._master.get();
-    master->parseSecretCodeInputString(_settings._quintarayTvForMacSecretCode);
+    master->setSecretCode(_settings._tf);
     QObject::connect(master, &MvcMaster::showImage, this, [this](int view, const QImage& image) {
         if (ImageView* iv = _playerUi->panels().imageView(view + 1))
             iv->setImage(image);

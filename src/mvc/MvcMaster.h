@@ -51,6 +51,7 @@ public:
     void setClock(std::function<std::int64_t()> clock) { m_clock = std::move(clock); }
 
     bool parseSecretCodeInputString(const QString& text) { return m_code.parseSecretCodeInputString(text); }
+    void setSecretCode(const MvcSecretCode& code) { m_code = code; }
     const MvcSecretCode& code() const { return m_code; }
 
     // Creates, advertises and starts the listener; only the first call does anything. False when
