@@ -492,8 +492,8 @@ void TestMdnsResponder::interfaceAppearingLaterIsServed()
                 continue;
             }
             const TestResponse r = readResponse(listener.receiveDatagram().data());
-            if (const TestRecord* txt =
-                    r.ok && (r.flags & 0x8000) ? find(r.answers + r.additionals, 16) : nullptr)
+            const auto records = r.answers + r.additionals; // outlives the record found in it
+            if (const TestRecord* txt = r.ok && (r.flags & 0x8000) ? find(records, 16) : nullptr)
                 return txt->rdata;
         }
         return QByteArray();
