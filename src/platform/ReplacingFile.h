@@ -38,6 +38,10 @@ public:
     bool commitAs(const QString& finalPath);
     // Drops what was written; the target stays as it was.
     void abandon();
+    // The hidden temporary file, for a writer that must write by path itself (a muxer that reads
+    // back and seeks in what it wrote); commit() then flushes and renames what it wrote. Empty
+    // when no temporary file could be made.
+    QString temporaryPath() const { return ok_ ? temp_.fileName() : QString(); }
 
     // Empty while everything succeeded.
     const QString& errorString() const { return error_; }

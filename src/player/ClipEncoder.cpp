@@ -1,8 +1,9 @@
 #include "player/ClipEncoder.h"
 
+#include "platform/ReplacingFile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QThread>
 
 #include <libyuv/convert.h>
@@ -19,9 +20,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
-#include <system_error>
 
 namespace qr {
 
@@ -34,11 +33,6 @@ QString avError(int code)
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return QString::fromLocal8Bit(text);
-}
-
-std::filesystem::path toFsPath(const QString& path)
-{
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
 }
 
 int evenDown(int v)
@@ -108,26 +102,18 @@ bool ClipEncoder::open(const QString& targetPath, QSize frameSize, int fps)
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
 
-    // A hidden name beside the target that no reader of the folder takes for a clip; reserved here,
-    // then truncated and written by libavformat, which reopens it to move the index to the front.
+    // A hidden name beside the target that no reader of the folder takes for a clip; libavformat
+    // truncates and writes it, and reopens it to move the index to the front.
     const QFileInfo target(targetPath);
-    if (!QFileInfo(target.absolutePath()).isDir())
-        return fail(QStringLiteral("%1: no such folder").arg(target.absolutePath()));
-    for (int attempt = 0; attempt < 16 && temp_.isEmpty(); ++attempt) {
-        const QString name = target.absolutePath() + QLatin1String("/.") + target.fileName() +
-                             QLatin1Char('.') + QString::number(QRandomGenerator::global()->generate(), 16) +
-                             QLatin1String(".part");
-        QFile reserve(name);
-        if (reserve.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            temp_ = name;
-    }
-    if (temp_.isEmpty())
-        return fail(QStringLiteral("%1: cannot write in this folder").arg(target.absolutePath()));
+    file_ = std::make_unique<ReplacingFile>(target.absoluteFilePath());
+    const QString temp = file_->temporaryPath();
+    if (temp.isEmpty())
+        return fail(file_->errorString());
     target_ = target.absoluteFilePath();
     size_ = frameSize;
 
     av_ = std::make_unique<Av>();
-    const QByteArray tempName = QFile::encodeName(temp_);
+    const QByteArray tempName = QFile::encodeName(temp);
     int rc = avformat_alloc_output_context2(&av_->format, nullptr, "mp4", tempName.constData());
     if (rc < 0 || !av_->format)
         return fail(QStringLiteral("MP4 output: %1").arg(avError(rc)));
@@ -176,7 +162,7 @@ bool ClipEncoder::open(const QString& targetPath, QSize frameSize, int fps)
 
     rc = avio_open(&av_->format->pb, tempName.constData(), AVIO_FLAG_WRITE);
     if (rc < 0)
-        return fail(QStringLiteral("%1: %2").arg(temp_, avError(rc)));
+        return fail(QStringLiteral("%1: %2").arg(temp, avError(rc)));
     AVDictionary* options = nullptr;
     av_dict_set(&options, "movflags", "+faststart", 0);
     rc = avformat_write_header(av_->format, &options);
@@ -298,21 +284,16 @@ bool ClipEncoder::finish()
     if (rc < 0)
         return fail(QStringLiteral("%1: %2").arg(target_, avError(rc)));
     av_.reset();
-    std::error_code ec;
-    std::filesystem::rename(toFsPath(temp_), toFsPath(target_), ec);
-    if (ec)
-        return fail(QStringLiteral("%1: %2").arg(target_, QString::fromStdString(ec.message())));
-    temp_.clear();
-    return true;
+    const bool committed = file_->commit();
+    const QString error = file_->errorString();
+    file_.reset();
+    return committed || fail(error);
 }
 
 void ClipEncoder::abort()
 {
     av_.reset();
-    if (!temp_.isEmpty()) {
-        QFile::remove(temp_);
-        temp_.clear();
-    }
+    file_.reset(); // removes the temporary file
 }
 
 } // namespace qr

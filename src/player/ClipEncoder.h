@@ -10,6 +10,8 @@
 
 namespace qr {
 
+class ReplacingFile;
+
 // Writes photos as the frames of an H.264 MP4 clip (libavcodec with libx264, libavformat), one frame
 // per photo at a fixed rate: the time base is 1/fps, so frame n starts at exactly n/fps seconds. Frames
 // are yuv420p (BT.601, limited range) of one even size; the index is moved to the front of the file
@@ -53,7 +55,8 @@ private:
 
     std::unique_ptr<Av> av_;
     QString target_;
-    QString temp_;
+    // The clip's hidden temporary file, renamed over the target by finish().
+    std::unique_ptr<ReplacingFile> file_;
     QSize size_;
     int frames_ = 0;
     QString error_;
