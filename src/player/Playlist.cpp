@@ -11,6 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -58,6 +61,12 @@ constexpr std::size_t kSyscallPiece = std::size_t{256} << 10;
 // Decompresses one `.rgb2` into its `.rgb` beside it and deletes the `.rgb2` once the `.rgb` is in
 // place. `input` and `output` are the caller's buffers, reused from frame to frame (a fresh
 // frame-sized buffer costs more in page faults than the decoding).
+// The `.rgb` a `.rgb2` frame decompresses to.
+QString rgbPathFor(const QString& rgb2Path)
+{
+    return rgb2Path.left(rgb2Path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb");
+}
+
 bool decompressOne(const QString& root, const QString& path, std::vector<std::uint8_t>& input,
                    FrameBuffer& output, const std::function<bool()>& keepGoing,
                    const std::function<void(double)>& part)
@@ -85,9 +94,10 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
     }
     // Each piece is written as soon as it is decoded, while it is still in the cache; the file is
     // renamed into place only when the whole stream decoded.
-    const QString target =
-        joined(root, path.left(path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb"));
-    ReplacingFile file(target);
+    const QString target = joined(root, rgbPathFor(path));
+    // Not flushed one by one: the pass flushes every frame it wrote once they are all written, and
+    // removes their `.rgb2` files only then.
+    ReplacingFile file(target, ReplacingFile::Sync::Deferred);
     const std::span<const std::uint8_t> out = output.span();
     std::size_t written = 0;
     const auto writeUpTo = [&](std::size_t end) {
@@ -117,10 +127,27 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
         qCDebug(lcPlaylist).noquote() << path << "kept:" << file.errorString();
         return false;
     }
-    if (!QFile::remove(source))
-        qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
     qCDebug(lcPlaylist) << path << "decompressed to" << decoded << "bytes";
     return true;
+}
+
+// The `.rgb` of each decompressed frame flushed to disk, then its `.rgb2` removed: a frame's only
+// copy is never in memory alone. Flushing them together lets the system write them back while the
+// pass decodes, instead of waiting for each in turn.
+void removeDecompressedSources(const QString& root, const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        const QString source = joined(root, path);
+        const QByteArray name = QFile::encodeName(joined(root, rgbPathFor(path)));
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        const bool flushed = fd >= 0 && ::fsync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (!flushed)
+            qCDebug(lcPlaylist).noquote() << path << "kept: its frame could not be flushed to disk";
+        else if (!QFile::remove(source))
+            qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
+    }
 }
 
 // The reason shared by most runs of candidates that were not played: too short, or one of the
@@ -302,6 +329,7 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
     std::mutex reporting;
     int finished = 0;
     int written = 0;
+    QStringList decompressed;
     std::array<double, 2> underWay{}; // each worker's part of the frame at hand
     const auto tell = [&] {
         if (progress)
@@ -324,6 +352,8 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
                 return; // an abandoned frame is not done
             const std::lock_guard lock(reporting);
             written += ok ? 1 : 0;
+            if (ok)
+                decompressed.append(frames.at(i));
             ++finished;
             underWay[worker] = 0;
             tell();
@@ -335,6 +365,10 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
     } else {
         work(0);
     }
+    // A stopped pass does not wait for the disk: its frames stay compressed too, and the next pass
+    // decompresses them again.
+    if (going())
+        removeDecompressedSources(root, decompressed);
     return written;
 }
 
