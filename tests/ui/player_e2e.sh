@@ -69,10 +69,10 @@ box_spread() { # FILE X Y W H: standard deviation of a box of points (x, y from 
 }
 up=0 empty=0 samples=0
 for i in $(seq 1 24); do
-  import -window "$main" "$ART/sample.png"
-  v=$(box_spread "$ART/sample.png" $((W / 2 + 40)) $((H / 2)) $((W - 80)) $((H / 3)))
+  import -window "$main" "$ART/sample-scale$SCALE.png"
+  v=$(box_spread "$ART/sample-scale$SCALE.png" $((W / 2 + 40)) $((H / 2)) $((W - 80)) $((H / 3)))
   if awk -v v="$v" 'BEGIN { exit !(v > 0.02) }'; then up=1; elif [ $up = 1 ]; then
-    empty=$((empty + 1)); cp "$ART/sample.png" "$ART/empty-$i-scale$SCALE.png"; fi
+    empty=$((empty + 1)); cp "$ART/sample-scale$SCALE.png" "$ART/empty-$i-scale$SCALE.png"; fi
   [ $up = 1 ] && samples=$((samples + 1))
   [ "$i" = 8 ] && send_keys "$main" Prior # to set 2
   [ "$i" = 16 ] && send_keys "$main" Next # and back
@@ -133,9 +133,9 @@ echo "zoom slider: $c"
 sleep 1.5
 import -window "$main" "$ART/later-scale$SCALE.png"
 crop="$((W * SCALE - 80))x$((H * SCALE / 2))+$(((W / 2 + 40) * SCALE))+$(((WINH - BASE - H * 3 / 4) * SCALE))"
-convert "$shot" -crop "$crop" +repage "$ART/a.png"
-convert "$ART/later-scale$SCALE.png" -crop "$crop" +repage "$ART/b.png"
-changed=$(compare -metric AE -fuzz 5% "$ART/a.png" "$ART/b.png" null: 2>&1 || true)
+convert "$shot" -crop "$crop" +repage "$ART/a-scale$SCALE.png"
+convert "$ART/later-scale$SCALE.png" -crop "$crop" +repage "$ART/b-scale$SCALE.png"
+changed=$(compare -metric AE -fuzz 5% "$ART/a-scale$SCALE.png" "$ART/b-scale$SCALE.png" null: 2>&1 || true)
 [[ "$changed" =~ ^[0-9]+$ ]] || { echo "FAIL: could not compare screenshots: $changed"; changed=0; }
 check "main display changed while playing (pixels)" "$changed" 1000
 
