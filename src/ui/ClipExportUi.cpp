@@ -144,7 +144,8 @@ void ClipExportUi::finished(const ClipResult& result)
     } else if (m_dialog) {
         m_dialog->hide();
     }
-    Q_EMIT exportFinished(result, m_output);
+    const QString output = m_output;
+    Q_EMIT exportFinished(result, output);
 }
 
 } // namespace qr
