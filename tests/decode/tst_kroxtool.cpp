@@ -65,8 +65,8 @@ private Q_SLOTS:
     void rgb2();
     void bgraPortrait();
     void helpVersionAndUsageErrors();
-    void specialFilesFailAtOnce_data();
-    void specialFilesFailAtOnce();
+    void oddFilesFailAtOnce_data();
+    void oddFilesFailAtOnce();
 };
 
 void TestKroxtool::unpackIntoFolder()
@@ -168,7 +168,7 @@ void TestKroxtool::helpVersionAndUsageErrors()
 }
 
 // A FIFO or a device given as input is refused at once, not read until it ends (never).
-void TestKroxtool::specialFilesFailAtOnce_data()
+void TestKroxtool::oddFilesFailAtOnce_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("kind");
@@ -196,7 +196,7 @@ void TestKroxtool::specialFilesFailAtOnce_data()
                                     << "cannot read: a device";
 }
 
-void TestKroxtool::specialFilesFailAtOnce()
+void TestKroxtool::oddFilesFailAtOnce()
 {
     QFETCH(QString, command);
     QFETCH(QString, kind);

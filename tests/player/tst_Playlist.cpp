@@ -171,8 +171,8 @@ private Q_SLOTS:
     void stoppedPassLeavesWholeFiles();
     void nothingPlayableGivesCommonestReason_data();
     void nothingPlayableGivesCommonestReason();
-    void specialEntriesDoNotStopPass_data();
-    void specialEntriesDoNotStopPass();
+    void oddEntriesDoNotStopPass_data();
+    void oddEntriesDoNotStopPass();
     void fileVanishingBeforeItIsReadEndsOnlyThatFile();
     void stoppedPassWritesNothing();
     void largeFolderReadsOnlyEndsOfRuns();
@@ -443,7 +443,7 @@ void TestPlaylist::listingDoesNotFollowFolderLinks()
 
 // Entries that are not regular files, under names the pass looks for, next to a playable set: the
 // pass finishes, plays the set, and leaves them as they are.
-void TestPlaylist::specialEntriesDoNotStopPass_data()
+void TestPlaylist::oddEntriesDoNotStopPass_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("name");
@@ -467,7 +467,7 @@ void TestPlaylist::specialEntriesDoNotStopPass_data()
                                    << "x.rgb2";
 }
 
-void TestPlaylist::specialEntriesDoNotStopPass()
+void TestPlaylist::oddEntriesDoNotStopPass()
 {
     QFETCH(QString, kind);
     QFETCH(QString, name);

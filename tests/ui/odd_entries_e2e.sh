@@ -4,7 +4,7 @@
 # /dev/zero named x.rgb2, a link to /dev/urandom named x.krox), or a regular file where the Favorites
 # folder goes. Each row: Generate Playlist plays the sets, Copy (Favorites row) writes a favourite,
 # and Ctrl+Q ends the program with exit code 0 within 5 seconds.
-#   special_files_e2e.sh APP DEMO_GEN
+#   odd_entries_e2e.sh APP DEMO_GEN
 set -euo pipefail
 APP=$1 DEMO_GEN=$2
 ART=${ARTIFACTS:-$(mktemp -d)}
@@ -37,21 +37,21 @@ row() {
   main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
   sleep 1
   eval "$(xdotool getwindowgeometry --shell "$main")"
-  import -window "$main" "$ART/special-$tag-layout.png"
+  import -window "$main" "$ART/odd-$tag-layout.png"
   # The main display's accent border gives its left edge (at W/2) and its bottom edge.
   local left bottom W H COL base
-  left=$(convert "$ART/special-$tag-layout.png" -crop "${WIDTH}x1+0+$((HEIGHT * 2 / 3))" txt:- |
+  left=$(convert "$ART/odd-$tag-layout.png" -crop "${WIDTH}x1+0+$((HEIGHT * 2 / 3))" txt:- |
     awk -F'[,: ]+' '!found && /#D24D57/ { print $1; found = 1 }')
   W=$((left * 2)) H=$((left * 8 / 3)) COL=$((WIDTH - 4 * left))
-  bottom=$(convert "$ART/special-$tag-layout.png" -crop "1x${HEIGHT}+$W+0" txt:- |
+  bottom=$(convert "$ART/odd-$tag-layout.png" -crop "1x${HEIGHT}+$W+0" txt:- |
     awk -F'[,: ]+' '/#D24D57/ { last = $2 } END { print last }')
   base=$((HEIGHT - bottom - 1))
   # Generate Playlist, in render view 4 under the side previews.
   xdotool mousemove $((2 * W + COL / 2)) $((HEIGHT - base - $(awk -v h=$H 'BEGIN { printf "%d", 0.2083333 * h / 3 + 25 }'))) click 1
   sleep 4
-  import -window "$main" "$ART/special-$tag.png"
+  import -window "$main" "$ART/odd-$tag.png"
   local spread
-  spread=$(convert "$ART/special-$tag.png" -crop "$((W - 80))x$((H / 3))+$((W / 2 + 40))+$((HEIGHT - base - H * 5 / 6))" \
+  spread=$(convert "$ART/odd-$tag.png" -crop "$((W - 80))x$((H / 3))+$((W / 2 + 40))+$((HEIGHT - base - H * 5 / 6))" \
     -colorspace Gray -format "%[fx:standard_deviation]" info:)
   if awk -v v="$spread" 'BEGIN { exit !(v > 0.02) }'; then echo "ok: $tag: sets play ($spread)"; else
     echo "FAIL: $tag: nothing plays ($spread)"; fail=1; fi
