@@ -29,11 +29,13 @@ PhotoImage PhotoCache::find(const QString& path, QSize box, const Stamp& stamp)
     const auto it = entries_.find(path);
     if (it == entries_.end())
         return {};
-    if (it->box != box || !(it->stamp == stamp) || stamp.size < 0) {
+    if (!(it->stamp == stamp) || stamp.size < 0) {
         bytes_ -= it->cost;
         entries_.erase(it);
         return {};
     }
+    if (it->box != box)
+        return {};
     it->lastUse = ++clock_;
     return it->photo;
 }
@@ -52,7 +54,7 @@ void PhotoCache::insert(const QString& path, QSize box, const Stamp& stamp, cons
     }
     entries_.insert(path, Entry{box, stamp, photo, cost, ++clock_});
     bytes_ += cost;
-    evict();
+    evict(path);
 }
 
 void PhotoCache::clear()
@@ -61,16 +63,31 @@ void PhotoCache::clear()
     bytes_ = 0;
 }
 
-void PhotoCache::evict()
+std::int64_t PhotoCache::unheldBytes() const
 {
-    while (bytes_ > budget_) {
+    std::int64_t bytes = 0;
+    for (const Entry& entry : entries_)
+        bytes += entry.photo.isShared() ? 0 : entry.cost;
+    return bytes;
+}
+
+void PhotoCache::evict(const QString& fresh)
+{
+    const auto held = [&](auto it) {
+        return it.key() != fresh && it->photo.isShared();
+    };
+    std::int64_t unheld = 0;
+    for (auto it = entries_.begin(); it != entries_.end(); ++it)
+        unheld += held(it) ? 0 : it->cost;
+    while (unheld > budget_) {
         auto oldest = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            if (!it->photo.isShared() && (oldest == entries_.end() || it->lastUse < oldest->lastUse))
+            if (!held(it) && (oldest == entries_.end() || it->lastUse < oldest->lastUse))
                 oldest = it;
         }
         if (oldest == entries_.end())
             return;
+        unheld -= oldest->cost;
         bytes_ -= oldest->cost;
         entries_.erase(oldest);
     }

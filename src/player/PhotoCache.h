@@ -12,9 +12,10 @@ namespace qr {
 
 // Prepared photos kept across set starts, so that a set that plays again (a single set wraps onto
 // itself; FIFO and LIFO playlists come back to their first set) is not decoded again. An entry is
-// valid only for the same display size and the same file (byte count and modification time).
-// Bounded by a byte budget, least recently used first out; a photo that is also held elsewhere (a slot
-// of the set playing now) is never evicted, since dropping it would free nothing. Main thread only.
+// valid only for the same display size and the same file (byte count and modification time); one
+// entry per file. The photos nobody else holds are bounded by a byte budget, least recently used first
+// out; a photo that is also held elsewhere (a slot of the set playing now) neither counts nor is
+// evicted, since dropping it would free nothing. Main thread only.
 class PhotoCache {
 public:
     // What identifies a file's content cheaply.
@@ -30,11 +31,15 @@ public:
     // Bytes a photo holds in memory (its bitmaps).
     static std::int64_t costOf(const PhotoImage& photo);
 
+    // The entry of `path` when it was made for `box` from the file as it is now. An entry of the file
+    // as it was before is dropped; one of another size is kept.
     PhotoImage find(const QString& path, QSize box, const Stamp& stamp);
     void insert(const QString& path, QSize box, const Stamp& stamp, const PhotoImage& photo);
     void clear();
     std::int64_t bytes() const { return bytes_; }
     std::int64_t budget() const { return budget_; }
+    // Bytes of the photos only the cache holds: what the budget bounds.
+    std::int64_t unheldBytes() const;
     int count() const { return static_cast<int>(entries_.size()); }
 
 private:
@@ -45,7 +50,8 @@ private:
         std::int64_t cost = 0;
         std::uint64_t lastUse = 0;
     };
-    void evict();
+    // `fresh` is the entry just inserted: whoever handed it over still holds it, but it counts.
+    void evict(const QString& fresh);
 
     QHash<QString, Entry> entries_;
     std::int64_t budget_;

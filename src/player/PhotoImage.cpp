@@ -33,6 +33,19 @@ PhotoImage PhotoImage::fromImage(QImage full, QImage display)
     return photo;
 }
 
+PhotoImage PhotoImage::fromFrameCopy(QImage display, QSize size)
+{
+    PhotoImage photo;
+    if (display.isNull())
+        return photo;
+    photo.d_ = std::make_shared<Data>();
+    photo.d_->kind = Kind::Bitmap;
+    photo.d_->size = size;
+    photo.d_->fullTried = true;
+    photo.d_->display = std::move(display);
+    return photo;
+}
+
 PhotoImage PhotoImage::fromFile(const QString& path, QImage display, QSize size)
 {
     PhotoImage photo;

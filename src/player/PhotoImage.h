@@ -22,6 +22,9 @@ public:
     PhotoImage() = default;
     // A bitmap photo (a converted raw frame); null when `full` is null.
     static PhotoImage fromImage(QImage full, QImage display = {});
+    // A raw frame known by its display copy alone, of a frame of `size`, until its full bitmap is
+    // converted (a bitmap photo whose fullImage() is null); null when `display` is null.
+    static PhotoImage fromFrameCopy(QImage display, QSize size);
     // A photo that decodes from `path` (JPEG for ".jpg", HEIC for ".heic", by extension); `size` is its
     // natural size when already known, otherwise read from the file's header when first asked for.
     static PhotoImage fromFile(const QString& path, QImage display = {}, QSize size = {});
@@ -38,7 +41,8 @@ public:
     int height() const { return size().height(); }
     // The copy prepared for the display; null when none was prepared (yet).
     QImage displayImage() const;
-    // The full image; for a file photo decoded now and kept. Null when the file does not decode.
+    // The full image; for a file photo decoded now and kept. Null when the file does not decode, and
+    // for a raw frame known by its display copy alone.
     QImage fullImage() const;
     // The image to paint when nothing better is at hand: the display copy if any, else the full image.
     QImage bestImage() const;

@@ -43,6 +43,7 @@ PlayerEngine::PlayerEngine(PlayerDisplay* display, std::unique_ptr<RenderTimer> 
         timer_ = std::make_unique<QtRenderTimer>();
     timer_->setCallback([this] { renderTimerFired(); });
     connect(&pipeline_, &PreparationPipeline::slotReady, this, &PlayerEngine::landSlot);
+    connect(&pipeline_, &PreparationPipeline::slotCompleted, this, &PlayerEngine::completeSlot);
     connect(&pipeline_, &PreparationPipeline::previewReady, this, [this](int view, const PhotoImage& photo) {
         if (!photo.isNull())
             display_->showImage(view, photo);
@@ -349,6 +350,14 @@ void PlayerEngine::landSlot(int slot, const PhotoImage& image)
     Q_EMIT slotPrepared(slot);
     if (waiting_)
         resumeWaitingTick();
+}
+
+void PlayerEngine::completeSlot(int slot, const PhotoImage& image)
+{
+    s_._image[static_cast<std::size_t>(slot - 1)] = image;
+    // A paused display showing this photo may be zoomed past its copy: it paints from the frame now.
+    if (!renderTimerRunning() && std::max(s_._view1RenderPid, 1) == slot)
+        display_->showImage(1, image);
 }
 
 void PlayerEngine::prepareLargerCopy(const PhotoImage& photo, QSize box)

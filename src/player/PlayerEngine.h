@@ -135,6 +135,7 @@ private:
     QStringList setPhotos(std::int32_t pair) const;
     bool isFileSet(std::int32_t pair) const;
     void landSlot(int slot, const PhotoImage& image);
+    void completeSlot(int slot, const PhotoImage& image);
     void landLarger(const QString& path, QSize box, const QImage& image);
     void updateZoomMaximum(const PhotoImage& slot1);
     void moveToSet(std::int32_t setNumber);

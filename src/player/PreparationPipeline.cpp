@@ -95,9 +95,17 @@ void PreparationPipeline::runOne()
         if (pass_) {
             pass = std::move(pass_);
             pass_.reset();
-        } else if (!jobs_.empty()) {
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+        } else {
+            // Full raw frames are converted one at a time: each faults in fresh memory, and a core
+            // stays free for the display copies and for the main thread's ticks.
+            const auto next = std::find_if(jobs_.begin(), jobs_.end(), [this](const Job& queued) {
+                return queued.kind != Job::Kind::RawSlot || framesRunning_ == 0;
+            });
+            if (next != jobs_.end()) {
+                job = std::move(*next);
+                jobs_.erase(next);
+                framesRunning_ += job->kind == Job::Kind::RawSlot ? 1 : 0;
+            }
         }
     }
     if (job) {
@@ -115,6 +123,9 @@ void PreparationPipeline::runOne()
         case Job::Kind::RawSlot:
             done.photo = SetPreparer::prepareRawFrame(job->path, job->size, job->box);
             break;
+        case Job::Kind::RawDisplay:
+            done.photo = SetPreparer::prepareRawDisplay(job->path, job->size, job->box);
+            break;
         case Job::Kind::FileSlot:
             done.photo = prepareFileSlot(*job);
             break;
@@ -130,6 +141,12 @@ void PreparationPipeline::runOne()
         }
         done.job = std::move(*job);
         const std::lock_guard lock(mailbox_);
+        if (done.job.kind == Job::Kind::RawSlot) {
+            // A runner that found only frames queued behind this one left them for this worker.
+            --framesRunning_;
+            if (!jobs_.empty())
+                pool_.start(&runner_);
+        }
         done_.push_back(std::move(done));
     } else {
         return; // the work was dropped by a later set start
@@ -225,26 +242,43 @@ std::vector<PhotoImage> PreparationPipeline::startSet(std::uint64_t generation, 
     next_ = std::move(next);
     std::vector<PhotoImage> found(slots.size());
     std::vector<Job> queue;
+    // Full raw frames, converted once every slot has its display copy.
+    std::vector<Job> frames;
     for (std::size_t i = 0; i < slots.size(); ++i) {
         Job job = slots[i];
         job.generation = generation;
-        const bool copies = job.kind == Job::Kind::RawSlot || (job.box.isValid() && !job.box.isEmpty());
-        if (!copies)
+        const bool hasBox = job.box.isValid() && !job.box.isEmpty();
+        const bool raw = job.kind == Job::Kind::RawSlot;
+        if (!raw && !hasBox)
             continue;
-        PhotoImage cached = cache_.find(job.path, job.cacheBox(), job.stamp);
-        if (!cached.isNull() && i < expected.size() && expected[i].isValid() && cached.size() != expected[i])
-            cached = PhotoImage();
-        if (!cached.isNull()) {
-            found[i] = cached;
-            continue;
-        }
+        PhotoImage photo = cached(job);
+        if (!photo.isNull() && i < expected.size() && expected[i].isValid() && photo.size() != expected[i])
+            photo = PhotoImage();
         const QString key = flightKey(job);
         slotOfKey_.insert(key, job.index);
+        // Work already under way for this photo (from an earlier set start, or ahead) is adopted.
+        const bool frameUnderWay = inFlight_.contains(key);
+        if (!photo.isNull()) {
+            found[i] = photo;
+            if (raw && photo.fullImage().isNull() && !frameUnderWay)
+                frames.push_back(std::move(job));
+            continue;
+        }
         slotPending_[static_cast<std::size_t>(job.index - 1)] = true;
         ++pending_;
-        // Work already under way for this photo (from an earlier set start, or ahead) is adopted.
-        if (!inFlight_.contains(key))
+        if (frameUnderWay)
+            continue;
+        if (raw && hasBox) {
+            Job copy = job;
+            copy.kind = Job::Kind::RawDisplay;
+            const QString copyKey = flightKey(copy);
+            slotOfKey_.insert(copyKey, job.index);
+            if (!inFlight_.contains(copyKey))
+                queue.push_back(std::move(copy));
+            frames.push_back(std::move(job));
+        } else {
             queue.push_back(std::move(job));
+        }
     }
     // The first slots go first, then the side previews, then the rest of the set.
     std::vector<Job> jobs;
@@ -256,10 +290,21 @@ std::vector<PhotoImage> PreparationPipeline::startSet(std::uint64_t generation, 
         ++pending_;
     }
     jobs.insert(jobs.end(), queue.begin() + static_cast<std::ptrdiff_t>(urgent), queue.end());
+    jobs.insert(jobs.end(), frames.begin(), frames.end());
     enqueue(std::move(jobs));
     if (pending_ == 0)
         prepareNext();
     return found;
+}
+
+PhotoImage PreparationPipeline::cached(const Job& job)
+{
+    if (job.kind != Job::Kind::RawSlot && job.kind != Job::Kind::RawDisplay)
+        return cache_.find(job.path, job.cacheBox(), job.stamp);
+    PhotoImage frame = cache_.find(job.path, QSize(), job.stamp);
+    if (!frame.isNull() || !job.box.isValid() || job.box.isEmpty())
+        return frame;
+    return cache_.find(job.path, job.box, job.stamp);
 }
 
 void PreparationPipeline::clearSet()
@@ -291,10 +336,13 @@ int PreparationPipeline::pendingSlots() const
 void PreparationPipeline::prepareNext()
 {
     // What fits the cache's budget beside what it holds, in playing order.
-    std::int64_t budget = cache_.budget() - cache_.bytes();
+    std::int64_t budget = cache_.budget() - cache_.unheldBytes();
     std::vector<Job> jobs;
     for (Job& job : next_) {
-        if (inFlight_.contains(flightKey(job)) || !cache_.find(job.path, job.cacheBox(), job.stamp).isNull())
+        // Raw frames ahead as their display copies: the full frames follow when their set starts.
+        if (job.kind == Job::Kind::RawSlot && job.box.isValid() && !job.box.isEmpty())
+            job.kind = Job::Kind::RawDisplay;
+        if (inFlight_.contains(flightKey(job)) || !cached(job).isNull())
             continue;
         const std::int64_t copy =
             std::int64_t{std::max(job.box.width(), 0)} * std::max(job.box.height(), 0) * 4;
@@ -337,7 +385,8 @@ void PreparationPipeline::drainResults()
             continue;
         }
         if (failedToPrepare(job, d.photo)) {
-            if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::RawPreview)
+            if (job.kind == Job::Kind::RawSlot || job.kind == Job::Kind::RawDisplay ||
+                job.kind == Job::Kind::RawPreview)
                 qCDebug(lcPlayer).noquote() << job.path << "not prepared: unreadable or shorter than"
                                             << job.size.width << "x" << job.size.height << "x 3 bytes";
             else
@@ -345,12 +394,18 @@ void PreparationPipeline::drainResults()
         }
         if (job.isSlot()) {
             leaveFlight(job);
-            if (job.kind == Job::Kind::RawSlot || !d.photo.displayImage().isNull())
+            // A display copy never takes the place of the full frame it was made from.
+            const bool copyOfCachedFrame =
+                job.kind == Job::Kind::RawDisplay && !cache_.find(job.path, QSize(), job.stamp).isNull();
+            if ((job.kind == Job::Kind::RawSlot || !d.photo.displayImage().isNull()) && !copyOfCachedFrame)
                 cache_.insert(job.path, job.cacheBox(), job.stamp, d.photo);
             // Whichever set start asked for it: a photo lands in the slot of the current set that waits
             // for this file at this size.
             const auto it = slotOfKey_.constFind(flightKey(job));
-            if (it != slotOfKey_.cend() && slotPending(*it)) {
+            if (it != slotOfKey_.cend() && !slotPending(*it) && job.kind == Job::Kind::RawSlot &&
+                !d.photo.isNull()) {
+                Q_EMIT slotCompleted(*it, d.photo);
+            } else if (it != slotOfKey_.cend() && slotPending(*it)) {
                 const int slot = *it;
                 slotPending_[static_cast<std::size_t>(slot - 1)] = false;
                 const bool last = landed();

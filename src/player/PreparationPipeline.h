@@ -35,7 +35,9 @@ class PreparationPipeline : public QObject {
     Q_OBJECT
 public:
     struct Job {
-        enum class Kind { RawSlot, FileSlot, RawPreview, FilePreview, FileLarger };
+        // A raw slot is prepared in two steps: its display copy (RawDisplay) first for every slot, then
+        // its full frame (RawSlot), which the slot takes over when it lands.
+        enum class Kind { RawSlot, RawDisplay, FileSlot, RawPreview, FilePreview, FileLarger };
         Kind kind = Kind::RawSlot;
         std::uint64_t generation = 0; // of the set start that asked for it
         int index = 0;                // slot (1-based), or view of a preview
@@ -46,9 +48,12 @@ public:
         // Where display copies of JPEG and HEIC photos are kept between runs; none when null.
         std::shared_ptr<PhotoDiskCache> disk;
 
-        bool isSlot() const { return kind == Kind::RawSlot || kind == Kind::FileSlot; }
-        // A raw frame serves every display size (a slot paints from its full frame when its copy does
-        // not fit); a JPEG or HEIC copy only the size it was made for.
+        bool isSlot() const
+        {
+            return kind == Kind::RawSlot || kind == Kind::RawDisplay || kind == Kind::FileSlot;
+        }
+        // A full raw frame serves every display size (a slot paints from its full frame when its copy
+        // does not fit); a display copy only the size it was made for.
         QSize cacheBox() const { return kind == Kind::RawSlot ? QSize() : box; }
     };
 
@@ -100,6 +105,8 @@ public:
 
 Q_SIGNALS:
     void slotReady(int slot, const qr::PhotoImage& photo);
+    // A raw slot that shows its display copy got its full frame (the same copy with it).
+    void slotCompleted(int slot, const qr::PhotoImage& photo);
     void previewReady(int view, const qr::PhotoImage& photo);
     void largerReady(const QString& path, QSize box, const QImage& image);
     void passFinished(const qr::PlaylistResult& result);
@@ -134,6 +141,8 @@ private:
     };
     // Work under way is found again by file and, for JPEG and HEIC copies, the size they are made at.
     static QString flightKey(const Job& job);
+    // A raw slot's full frame from the cache, else its display copy; a JPEG or HEIC slot's copy.
+    PhotoImage cached(const Job& job);
 
     void runOne();
     void enqueue(std::vector<Job> jobs);
@@ -164,6 +173,7 @@ private:
     std::mutex mailbox_;
     std::deque<Job> jobs_;
     bool held_ = false;
+    int framesRunning_ = 0; // full raw frames being converted
     std::condition_variable released_;
     std::optional<Pass> pass_;
     std::vector<Done> done_;

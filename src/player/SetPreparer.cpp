@@ -110,6 +110,26 @@ PhotoImage SetPreparer::prepareRawFrame(const QString& path, FrameSize size, QSi
     return PhotoImage::fromImage(std::move(full), std::move(display));
 }
 
+PhotoImage SetPreparer::prepareRawDisplay(const QString& path, FrameSize size, QSize box)
+{
+    QImage display;
+    QSize natural;
+    {
+        FileBytes rgb;
+        if (!rgb.read(path))
+            return {};
+        const QImage full = convertFrame(rgb.bytes(), size);
+        if (full.isNull())
+            return {};
+        natural = full.size();
+        display = PhotoDecoder::scaledToFit(full, box);
+        // A copy that is the frame itself would keep the pooled buffer.
+        if (display.constBits() == full.constBits())
+            display = full.copy();
+    }
+    return PhotoImage::fromFrameCopy(std::move(display), natural);
+}
+
 PhotoImage SetPreparer::prepareRawPreview(const QString& path, FrameSize fallback, QSize box)
 {
     FileBytes rgb;

@@ -24,6 +24,10 @@ public:
     // cannot be read or is shorter than the frame. Buffers come from FrameBufferPool::shared().
     static PhotoImage prepareRawFrame(const QString& path, FrameSize size, QSize box);
 
+    // A raw frame's display copy alone, fitted into `box`: the full frame is converted into a reused
+    // buffer and given back, so that a set's first play does not wait for fresh memory per frame.
+    static PhotoImage prepareRawDisplay(const QString& path, FrameSize size, QSize box);
+
     // A raw frame for a side preview: only the copy fitted into `box` is kept. The size comes from the
     // file's byte count, or `fallback` when it is not recognised.
     static PhotoImage prepareRawPreview(const QString& path, FrameSize fallback, QSize box);

@@ -272,13 +272,16 @@ QImage PlayerUi::imageForMainDisplay(const PhotoImage& image) const
             PhotoDecoder::fittedSize(natural, QSize(static_cast<int>(std::ceil(iv->width() * dpr)),
                                                     static_cast<int>(std::ceil(iv->height() * dpr))));
         if (needed.width() > shown.width()) {
-            if (image.kind() == PhotoImage::Kind::Bitmap)
-                return image.fullImage();
-            const QImage larger = image.largerImage();
-            if (!larger.isNull() && larger.width() >= needed.width())
+            if (image.kind() == PhotoImage::Kind::Bitmap) {
+                // A raw frame still being converted shows its copy until the frame lands.
+                if (const QImage full = image.fullImage(); !full.isNull())
+                    return full;
+            } else if (const QImage larger = image.largerImage();
+                       !larger.isNull() && larger.width() >= needed.width()) {
                 shown = larger;
-            else if (m_engine)
+            } else if (m_engine) {
                 m_engine->prepareLargerCopy(image, needed);
+            }
         }
     }
     // A copy stands in for the whole photo: it is shown at the photo's own size.

@@ -931,6 +931,17 @@ void TstPlayerUi::zoomedRawFramePaintsFullFrame()
     // Back to no zoom: the copy again.
     f.ui->resetSliders();
     QCOMPARE(iv->image().size(), QSize(588, 784));
+    // A frame known by its copy alone is shown zoomed from the copy, at the frame's size, until the
+    // full frame lands; the paused display then paints from the frame.
+    const PhotoImage copyOnly = PhotoImage::fromFrameCopy(frame.scaled(588, 784), frame.size());
+    f.engine->state()._image[0] = copyOnly;
+    f.ui->showImage(1, copyOnly);
+    f.ui->maxOutTheSliderAndImage(copyOnly);
+    QCOMPARE(iv->image().size(), QSize(588, 784));
+    QCOMPARE(iv->imageRect(), QRectF(0, 0, 1512, 2016));
+    Q_EMIT f.engine->pipeline().slotCompleted(1, photo);
+    QCOMPARE(iv->image().size(), QSize(1512, 2016));
+    QVERIFY(f.engine->state()._image[0].fullImage().cacheKey() == frame.cacheKey());
 }
 
 void TstPlayerUi::titlesByScale_data()
