@@ -1,5 +1,6 @@
 #include "player/PlayerEngine.h"
 
+#include "decode/FrameBufferPool.h"
 #include "platform/FileListing.h"
 #include "platform/LogCategories.h"
 #include "player/PhotoDecoder.h"
@@ -8,6 +9,7 @@
 #include "player/SetPreparer.h"
 
 #include <QMetaObject>
+#include <QThreadPool>
 
 #include <algorithm>
 
@@ -278,6 +280,10 @@ void PlayerEngine::configScheduler(bool laterSet)
         return;
     }
     currentRaw_ = ext == QLatin1String("rgb");
+    // The frame buffers kept for the next raw conversions are given back while photos play (off the
+    // main thread: unmapping half a gigabyte takes tens of milliseconds).
+    if (!currentRaw_ && FrameBufferPool::shared().idleCount() > 0)
+        QThreadPool::globalInstance()->start([] { FrameBufferPool::shared().trim(); });
     setStartNs_ = timer_->nowNs();
     preRollDone_ = false;
     landedSinceStart_ = 0;

@@ -1,6 +1,7 @@
 #include "player/PreparationPipeline.h"
 
 #include "platform/LogCategories.h"
+#include "platform/ThreadPriority.h"
 #include "player/PhotoDecoder.h"
 #include "player/SetPreparer.h"
 
@@ -88,6 +89,7 @@ PreparationPipeline::~PreparationPipeline()
 
 void PreparationPipeline::runOne()
 {
+    ThreadPriority::lowerForBackgroundWork();
     std::optional<Pass> pass;
     std::optional<Job> job;
     {
