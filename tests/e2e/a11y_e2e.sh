@@ -21,22 +21,8 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
 trap cleanup EXIT
 
-launcher=
-for l in /usr/libexec/at-spi-bus-launcher /usr/lib/at-spi2-core/at-spi-bus-launcher; do
-  [ -x "$l" ] && launcher=$l && break
-done
-[ -n "$launcher" ] || { echo "SKIP: no at-spi-bus-launcher"; exit 77; }
-"$launcher" --launch-immediately >"$ART/a11y-bus.log" 2>&1 &
-pids+=($!)
-bus=
-for ((i = 0; i < 50; i++)); do
-  bus=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
-    --method org.a11y.Bus.GetAddress 2>/dev/null || true)
-  [ -n "$bus" ] && break
-  sleep 0.1
-done
-[ -n "$bus" ] || { echo "SKIP: the accessibility bus did not start"; cat "$ART/a11y-bus.log"; exit 77; }
-echo "accessibility bus: $bus"
+start_a11y_bus "$ART/a11y-bus.log" || { echo "SKIP: the accessibility bus did not start"; cat "$ART/a11y-bus.log"; exit 77; }
+pids+=("$A11Y_BUS_PID")
 
 export HOME=$(mktemp -d)
 export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share
