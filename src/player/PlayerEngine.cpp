@@ -69,6 +69,8 @@ PlayerEngine::~PlayerEngine()
     // A pass still running ends at its next file or copy piece, so the pipeline's final wait is short.
     if (passStop_)
         passStop_->store(true);
+    const std::lock_guard lock(progress_->lock);
+    progress_->owner = nullptr;
 }
 
 // Playlist --------------------------------------------------------------------------------------
@@ -85,10 +87,10 @@ void PlayerEngine::deliverProgress()
 {
     std::optional<PlaylistProgress> progress;
     {
-        const std::lock_guard lock(progressLock_);
-        if (progressGeneration_ == passGeneration_)
-            progress.swap(progress_);
-        progress_.reset();
+        const std::lock_guard lock(progress_->lock);
+        if (progress_->generation == passGeneration_)
+            progress.swap(progress_->progress);
+        progress_->progress.reset();
     }
     if (progress && passRunning_)
         Q_EMIT playlistProgress(*progress);
@@ -123,23 +125,21 @@ void PlayerEngine::generatePlaylistButtonAction()
     request.stop = passStop_;
     const std::uint64_t passGeneration = ++passGeneration_;
     {
-        const std::lock_guard lock(progressLock_);
-        progress_.reset();
-        progressGeneration_ = passGeneration;
+        const std::lock_guard lock(progress_->lock);
+        progress_->progress.reset();
+        progress_->generation = passGeneration;
+        progress_->owner = this;
     }
     // Runs on the pass's threads: keeps only the newest report and wakes the main thread once for
     // all reports that arrive before it looks.
-    request.progress = [this, passGeneration](const PlaylistProgress& p) {
-        bool wake = false;
-        {
-            const std::lock_guard lock(progressLock_);
-            if (progressGeneration_ != passGeneration)
-                return;
-            wake = !progress_.has_value();
-            progress_ = p;
-        }
+    request.progress = [box = progress_, passGeneration](const PlaylistProgress& p) {
+        const std::lock_guard lock(box->lock);
+        if (box->generation != passGeneration || !box->owner)
+            return;
+        const bool wake = !box->progress.has_value();
+        box->progress = p;
         if (wake)
-            QMetaObject::invokeMethod(this, "deliverProgress", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(box->owner, "deliverProgress", Qt::QueuedConnection);
     };
     passRunning_ = true;
     pipeline_.startSet(generation_, {}, {}, {});

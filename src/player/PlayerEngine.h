@@ -162,13 +162,18 @@ private:
     std::uint64_t slot1Deferred_ = 0;
     // The pass started last: its stop flag, whether its end is still to come (main thread), and its
     // newest progress, handed over under its own lock since the pass reports far more often than
-    // the main thread looks.
+    // the main thread looks. The pass's thread shares the progress box, which outlives the engine
+    // when the pass is still running at the end.
+    struct ProgressBox {
+        std::mutex lock;
+        std::optional<PlaylistProgress> progress;
+        std::uint64_t generation = 0;
+        PlayerEngine* owner = nullptr; // woken when a report arrives; null once it has ended
+    };
     std::uint64_t passGeneration_ = 0;
     std::shared_ptr<std::atomic<bool>> passStop_;
     bool passRunning_ = false;
-    std::mutex progressLock_;
-    std::optional<PlaylistProgress> progress_;
-    std::uint64_t progressGeneration_ = 0;
+    std::shared_ptr<ProgressBox> progress_ = std::make_shared<ProgressBox>();
     PreparationPipeline pipeline_; // last: its pool stops before the rest goes
 };
 

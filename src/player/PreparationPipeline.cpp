@@ -9,10 +9,13 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 
 namespace qr {
 
 namespace {
+
+std::atomic<int> endedWithWorkRunningCount{0};
 
 // Slots handed to the pool ahead of the side previews; the rest follow them.
 constexpr int kUrgentSlots = 3;
@@ -66,59 +69,78 @@ QString PreparationPipeline::flightKey(const Job& job)
 
 PreparationPipeline::PreparationPipeline(QObject* parent) : QObject(parent)
 {
-    pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    mailbox_->owner = this;
+    mailbox_->pool = pool_.get();
+    mailbox_->runner = runner_.get();
+    pool_->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     // Idle pool threads end soon, and with them their frame-sized scratch buffers.
-    pool_.setExpiryTimeout(2000);
+    pool_->setExpiryTimeout(2000);
 }
 
 PreparationPipeline::~PreparationPipeline()
 {
     {
-        const std::lock_guard lock(mailbox_);
-        jobs_.clear();
-        pass_.reset();
-        held_ = false;
+        const std::lock_guard lock(mailbox_->lock);
+        mailbox_->jobs.clear();
+        mailbox_->pass.reset();
+        mailbox_->held = false;
+        mailbox_->owner = nullptr;
     }
-    released_.notify_all();
-    pool_.clear();
-    pool_.waitForDone();
-    const std::lock_guard lock(mailbox_);
+    mailbox_->released.notify_all();
+    pool_->clear();
+    if (pool_->waitForDone(kEndWaitMs)) {
+        // Orders the workers' last use of the mailbox before it goes, through a lock the project
+        // owns (the pool's own wait is invisible to a race checker).
+        const std::lock_guard lock(mailbox_->lock);
+        return;
+    }
+    // The work still running keeps the pool, the runner and the mailbox; they are never freed.
+    endedWithWorkRunningCount.fetch_add(1);
+    qCDebug(lcPlayer) << "preparation still running at the end:" << pool_->activeThreadCount() << "jobs";
+    (void)pool_.release();
+    (void)runner_.release();
+    (void)mailbox_.release();
+}
+
+int PreparationPipeline::endedWithWorkRunning()
+{
+    return endedWithWorkRunningCount.load();
 }
 
 // Pool side ---------------------------------------------------------------------------------------
 
-void PreparationPipeline::runOne()
+void PreparationPipeline::runOne(Mailbox& m)
 {
     ThreadPriority::lowerForBackgroundWork();
     std::optional<Pass> pass;
     std::optional<Job> job;
     {
-        const std::lock_guard lock(mailbox_);
-        if (pass_) {
-            pass = std::move(pass_);
-            pass_.reset();
+        const std::lock_guard lock(m.lock);
+        if (m.pass) {
+            pass = std::move(m.pass);
+            m.pass.reset();
         } else {
             // Full raw frames are converted one at a time: each faults in fresh memory, and a core
             // stays free for the display copies and for the main thread's ticks.
-            const auto next = std::find_if(jobs_.begin(), jobs_.end(), [this](const Job& queued) {
-                return queued.kind != Job::Kind::RawSlot || framesRunning_ == 0;
+            const auto next = std::find_if(m.jobs.begin(), m.jobs.end(), [&m](const Job& queued) {
+                return queued.kind != Job::Kind::RawSlot || m.framesRunning == 0;
             });
-            if (next != jobs_.end()) {
+            if (next != m.jobs.end()) {
                 job = std::move(*next);
-                jobs_.erase(next);
-                framesRunning_ += job->kind == Job::Kind::RawSlot ? 1 : 0;
+                m.jobs.erase(next);
+                m.framesRunning += job->kind == Job::Kind::RawSlot ? 1 : 0;
             }
         }
     }
     if (job) {
         // A held job counts as running: it is no longer queued when the hold ends.
-        std::unique_lock lock(mailbox_);
-        released_.wait(lock, [this] { return !held_; });
+        std::unique_lock lock(m.lock);
+        m.released.wait(lock, [&m] { return !m.held; });
     }
     if (pass) {
         PassDone done{pass->generation, Playlist::generatePlaylist(std::move(pass->request))};
-        const std::lock_guard lock(mailbox_);
-        passesDone_.push_back(std::move(done));
+        const std::lock_guard lock(m.lock);
+        m.passesDone.push_back(std::move(done));
     } else if (job) {
         Done done;
         switch (job->kind) {
@@ -142,35 +164,35 @@ void PreparationPipeline::runOne()
             break;
         }
         done.job = std::move(*job);
-        const std::lock_guard lock(mailbox_);
+        const std::lock_guard lock(m.lock);
         if (done.job.kind == Job::Kind::RawSlot) {
             // A runner that found only frames queued behind this one left them for this worker.
-            --framesRunning_;
-            if (!jobs_.empty())
-                pool_.start(&runner_);
+            --m.framesRunning;
+            if (!m.jobs.empty())
+                m.pool->start(m.runner);
         }
-        done_.push_back(std::move(done));
+        m.done.push_back(std::move(done));
     } else {
         return; // the work was dropped by a later set start
     }
-    QMetaObject::invokeMethod(this, "drainResults", Qt::QueuedConnection);
-    // Orders this worker's last use of the pipeline before its destruction through a lock the project
-    // owns (the pool's own wait is invisible to a race checker).
-    const std::lock_guard lock(mailbox_);
+    // Under the lock: the pipeline is either not yet ending, so the event reaches it, or has ended.
+    const std::lock_guard lock(m.lock);
+    if (m.owner)
+        QMetaObject::invokeMethod(m.owner, "drainResults", Qt::QueuedConnection);
 }
 
 void PreparationPipeline::waitForPool()
 {
-    pool_.waitForDone();
+    pool_->waitForDone();
 }
 
 void PreparationPipeline::hold(bool held)
 {
     {
-        const std::lock_guard lock(mailbox_);
-        held_ = held;
+        const std::lock_guard lock(mailbox_->lock);
+        mailbox_->held = held;
     }
-    released_.notify_all();
+    mailbox_->released.notify_all();
 }
 
 void PreparationPipeline::runPass(PlaylistRequest request)
@@ -179,10 +201,10 @@ void PreparationPipeline::runPass(PlaylistRequest request)
     pass.generation = ++passGeneration_;
     pass.request = std::move(request);
     {
-        const std::lock_guard lock(mailbox_);
-        pass_ = std::move(pass);
+        const std::lock_guard lock(mailbox_->lock);
+        mailbox_->pass = std::move(pass);
     }
-    pool_.start(&runner_);
+    pool_->start(runner_.get());
 }
 
 void PreparationPipeline::cancelPasses()
@@ -194,13 +216,13 @@ void PreparationPipeline::dropQueuedJobs()
 {
     std::deque<Job> dropped;
     {
-        const std::lock_guard lock(mailbox_);
+        const std::lock_guard lock(mailbox_->lock);
         // Larger copies asked for by the display stay queued: they belong to no set start.
-        for (Job& job : jobs_) {
+        for (Job& job : mailbox_->jobs) {
             if (job.kind != Job::Kind::FileLarger)
                 dropped.push_back(std::move(job));
         }
-        std::erase_if(jobs_, [](const Job& job) { return job.kind != Job::Kind::FileLarger; });
+        std::erase_if(mailbox_->jobs, [](const Job& job) { return job.kind != Job::Kind::FileLarger; });
     }
     for (const Job& job : dropped)
         leaveFlight(job);
@@ -224,12 +246,12 @@ void PreparationPipeline::enqueue(std::vector<Job> jobs)
             job.disk = disk_;
     }
     {
-        const std::lock_guard lock(mailbox_);
+        const std::lock_guard lock(mailbox_->lock);
         for (Job& job : jobs)
-            jobs_.push_back(std::move(job));
+            mailbox_->jobs.push_back(std::move(job));
     }
     for (std::size_t i = 0; i < jobs.size(); ++i)
-        pool_.start(&runner_);
+        pool_->start(runner_.get());
 }
 
 // Main-thread side ------------------------------------------------------------------------------
@@ -369,9 +391,9 @@ void PreparationPipeline::drainResults()
     std::vector<Done> done;
     std::vector<PassDone> passes;
     {
-        const std::lock_guard lock(mailbox_);
-        done.swap(done_);
-        passes.swap(passesDone_);
+        const std::lock_guard lock(mailbox_->lock);
+        done.swap(mailbox_->done);
+        passes.swap(mailbox_->passesDone);
     }
     for (const PassDone& pass : passes) {
         if (pass.generation == passGeneration_)

@@ -61,8 +61,15 @@ public:
     static Job makeJob(Job::Kind kind, int index, const QString& path, QSize box, FrameSize size = {});
 
     explicit PreparationPipeline(QObject* parent = nullptr);
-    // Drops queued work and waits for the work already running.
+    // Drops queued work and waits for the work already running, up to kEndWaitMs: a photo decode
+    // cannot be interrupted. Work still running then is left to finish on its own; it touches
+    // nothing of the pipeline but what it leaves behind with it.
     ~PreparationPipeline() override;
+
+    static constexpr int kEndWaitMs = 250;
+    // How many pipelines ended with work left running, in this process. Such work runs on into the
+    // process's end: the end must not tear down the libraries that work uses.
+    static int endedWithWorkRunning();
 
     // Display copies of JPEG and HEIC slots are looked up in `disk` before they are decoded, and
     // stored there after. Set before the first set start.
@@ -129,22 +136,39 @@ private:
         std::uint64_t generation = 0;
         PlaylistResult result;
     };
+    // Everything the pool threads touch: work goes in and results come out only under `lock`, so
+    // that everything a worker reads or writes is handed over whole. Owned by the pipeline, or by the
+    // work left running at its end.
+    struct Mailbox {
+        std::mutex lock;
+        std::deque<Job> jobs;
+        bool held = false;
+        std::condition_variable released;
+        std::optional<Pass> pass;
+        std::vector<Done> done;
+        std::vector<PassDone> passesDone;
+        PreparationPipeline* owner = nullptr; // told when results arrive; null once it has ended
+        int framesRunning = 0;                // full raw frames being converted
+        // Where a worker hands a runner back when it leaves queued frames to the next one.
+        QThreadPool* pool = nullptr;
+        QRunnable* runner = nullptr;
+    };
     // The one runnable the pool runs, again and again: it takes the next piece of work from the
     // mailbox. Made before any pool thread exists.
     class Runner : public QRunnable {
     public:
-        explicit Runner(PreparationPipeline* pipeline) : pipeline_(pipeline) { setAutoDelete(false); }
-        void run() override { pipeline_->runOne(); }
+        explicit Runner(Mailbox* mailbox) : mailbox_(mailbox) { setAutoDelete(false); }
+        void run() override { runOne(*mailbox_); }
 
     private:
-        PreparationPipeline* pipeline_;
+        Mailbox* mailbox_;
     };
     // Work under way is found again by file and, for JPEG and HEIC copies, the size they are made at.
     static QString flightKey(const Job& job);
     // A raw slot's full frame from the cache, else its display copy; a JPEG or HEIC slot's copy.
     PhotoImage cached(const Job& job);
 
-    void runOne();
+    static void runOne(Mailbox& mailbox);
     void enqueue(std::vector<Job> jobs);
     // Takes the queued, not yet started jobs back out of the mailbox.
     void dropQueuedJobs();
@@ -168,18 +192,9 @@ private:
     // they are in its slots).
     PhotoCache cache_{std::int64_t{512} << 20};
 
-    // The mailbox between the main thread and the pool: work goes in and results come out only under
-    // this mutex, so that everything a worker reads or writes is handed over whole.
-    std::mutex mailbox_;
-    std::deque<Job> jobs_;
-    bool held_ = false;
-    int framesRunning_ = 0; // full raw frames being converted
-    std::condition_variable released_;
-    std::optional<Pass> pass_;
-    std::vector<Done> done_;
-    std::vector<PassDone> passesDone_;
-    Runner runner_{this};
-    QThreadPool pool_; // last: destroyed (and waited for) first
+    std::unique_ptr<Mailbox> mailbox_ = std::make_unique<Mailbox>();
+    std::unique_ptr<Runner> runner_ = std::make_unique<Runner>(mailbox_.get());
+    std::unique_ptr<QThreadPool> pool_ = std::make_unique<QThreadPool>();
 };
 
 } // namespace qr

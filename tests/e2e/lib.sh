@@ -120,3 +120,23 @@ shot_framed() {
   read -r x y w h < <(frame_geometry "$1")
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2"
 }
+
+# Starts an accessibility bus for this D-Bus session (run the test under dbus-run-session) and waits
+# until the session bus hands out its address. Returns 1 when none starts; the launcher's output
+# goes to $1.
+start_a11y_bus() {
+  local log=$1 launcher= bus= l
+  for l in /usr/libexec/at-spi-bus-launcher /usr/lib/at-spi2-core/at-spi-bus-launcher; do
+    [ -x "$l" ] && launcher=$l && break
+  done
+  [ -n "$launcher" ] || { echo "no at-spi-bus-launcher" >"$log"; return 1; }
+  "$launcher" --launch-immediately >"$log" 2>&1 &
+  A11Y_BUS_PID=$!
+  for ((i = 0; i < 50; i++)); do
+    bus=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+      --method org.a11y.Bus.GetAddress 2>/dev/null || true)
+    [ -n "$bus" ] && { echo "accessibility bus: $bus"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}

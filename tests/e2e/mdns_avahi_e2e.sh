@@ -3,7 +3,8 @@
 # test builds itself: its own network and mount namespaces, a veth pair to a second namespace (the
 # "phone" side), later a second pair to a third. An independent mDNS browser on the far side finds
 # the service by multicast with the code's six TXT bytes and the listener's port; avahi's own
-# service stays answered; an interface that comes up after start is answered too.
+# service stays answered; a legacy unicast query is answered from an on-link source and not from an
+# off-link one; an interface that comes up after start is answered too.
 #   mdns_avahi_e2e.sh APP BROWSER       (as root; all traffic stays inside the namespaces made here)
 set -euo pipefail
 APP=$1 BROWSER=$2
@@ -107,6 +108,40 @@ expect "$ART/browse1.txt" "^10.77.0.1 MVC-Server._quintaray-mvc._tcp.local 16 03
 expect "$ART/browse1.txt" " 1 10.77.0.1$" "A record of this side's address"
 browse "$B" 10.77.0.2 _http._tcp.local "$ART/browse-avahi.txt"
 expect "$ART/browse-avahi.txt" "_http._tcp.local 12 avahi-side._http._tcp.local$" "avahi-daemon still answers for its own service"
+
+echo "--- legacy unicast queries to 10.77.0.1 from an on-link and an off-link source"
+# 10.99.0.2 sits on the far side too, but on a subnet of its own: routed to 10.77.0.2 over qr-a0,
+# so its packets arrive on the same interface as the on-link ones. A UDP echo in this namespace
+# shows that they do and that replies find their way back.
+in_ns "$B" ip addr add 10.99.0.2/32 dev qr-b0
+ip route add 10.99.0.0/24 via 10.77.0.2 dev qr-a0
+python3 -c '
+import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("10.77.0.1", 5400))
+while True:
+    p, a = s.recvfrom(64)
+    s.sendto(p, a)' &
+pids+=($!)
+sleep 0.3
+unicast() { # unicast SOURCE OUT
+  in_ns "$B" python3 "$BROWSER" "$1" _quintaray-mvc._tcp.local 2 10.77.0.1 8 5400 >"$2"
+  sed 's/^/  /' "$2"
+}
+unicast 10.77.0.2 "$ART/unicast-onlink.txt"
+expect "$ART/unicast-onlink.txt" "^10.77.0.1 _quintaray-mvc._tcp.local 12 MVC-Server._quintaray-mvc._tcp.local$" "on-link unicast: PTR"
+expect "$ART/unicast-onlink.txt" "^10.77.0.1 MVC-Server._quintaray-mvc._tcp.local 33 $port " "on-link unicast: SRV"
+expect "$ART/unicast-onlink.txt" "^10.77.0.1 MVC-Server._quintaray-mvc._tcp.local 16 030104010509$" "on-link unicast: TXT"
+n=$(grep -c " 16 030104010509$" "$ART/unicast-onlink.txt" || true)
+[ "$n" = 8 ] && echo "ok: all 8 on-link sockets answered" || { echo "FAIL: $n of 8 on-link sockets answered"; fail=1; }
+unicast 10.99.0.2 "$ART/unicast-offlink.txt"
+n=$(grep -c "^10.77.0.1 echo$" "$ART/unicast-offlink.txt" || true)
+[ "$n" = 8 ] && echo "ok: the off-link source's datagrams arrive and are answered (8 echoes)" ||
+  { echo "FAIL: $n of 8 echoes to the off-link source"; fail=1; }
+if grep -qv " echo$" "$ART/unicast-offlink.txt"; then echo "FAIL: the off-link source got an mDNS answer"; fail=1
+else echo "ok: no mDNS answer to the off-link source"; fi
+unicast 10.77.0.2 "$ART/unicast-onlink2.txt"
+expect "$ART/unicast-onlink2.txt" "^10.77.0.1 MVC-Server._quintaray-mvc._tcp.local 16 030104010509$" "on-link unicast answered after the off-link one"
 
 echo "--- an interface that comes up after start: qr-a1 (10.78.0.1) to a third namespace"
 ip link add qr-a1 type veth peer name qr-c1 netns "$C"

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QHash>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace qr::fixtures {
@@ -191,6 +193,9 @@ inline bool makeHeicGrid(const QString& path, const QImage& image, int tile = 51
     if (columns > 256 || rows > 256 || image.width() > 0xFFFF || image.height() > 0xFFFF)
         return false;
     std::vector<Coded> tiles;
+    // A tile equal to one encoded before takes its coded data (a repeating image costs one encode).
+    std::vector<std::pair<QImage, std::size_t>> encoded;
+    QMultiHash<std::size_t, std::size_t> encodedByHash;
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
             // Tiles past the image's edge repeat its last pixels.
@@ -200,9 +205,20 @@ inline bool makeHeicGrid(const QString& path, const QImage& image, int tile = 51
                     part.setPixel(x, y,
                                   image.pixel(std::min(c * tile + x, image.width() - 1),
                                               std::min(r * tile + y, image.height() - 1)));
+            const std::size_t hash = qHash(QByteArrayView(part.constBits(), part.sizeInBytes()));
+            std::optional<std::size_t> same;
+            for (const std::size_t i : encodedByHash.values(hash))
+                if (encoded[i].first == part)
+                    same = encoded[i].second;
+            if (same) {
+                tiles.push_back(tiles[*same]);
+                continue;
+            }
             const auto coded = extract(encode(part, quality));
             if (!coded)
                 return false;
+            encodedByHash.insert(hash, encoded.size());
+            encoded.emplace_back(part, tiles.size());
             tiles.push_back(*coded);
         }
     }

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The real binary under Xvfb and openbox as an assistive technology sees it: a private D-Bus session
+# with its own accessibility bus, the program with its AT-SPI bridge on, and an AT-SPI client
+# (a11y_probe.py) that reads the objects from the bus. Each value label's description is the value
+# it shows on the screen (read back by OCR from the label's own extents): the photo number and the
+# photos-per-second label of a demo set playing at a speed set through the bus; the three
+# frame-rate labels of a Multi View Capture master with three simulated phones at 10, 15 and 20 fps.
+#   a11y_e2e.sh APP DEMO_GEN PHONE_SIM PROBE
+# Run it in a network namespace that holds only loopback (tests/mvc/run-in-netns.sh). Exit code 77
+# (skipped) when no accessibility bus can be started here.
+set -euo pipefail
+APP=$1 DEMO_GEN=$2 SIM=$3 PROBE=$4
+if [ -z "${QR_A11Y_SESSION:-}" ]; then
+  command -v dbus-run-session >/dev/null || { echo "SKIP: no dbus-run-session"; exit 77; }
+  QR_A11Y_SESSION=1 exec dbus-run-session -- bash "$0" "$@"
+fi
+ART=${ARTIFACTS:-$(mktemp -d)}
+source "$(dirname "$0")/lib.sh"
+
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+start_a11y_bus "$ART/a11y-bus.log" || { echo "SKIP: the accessibility bus did not start"; cat "$ART/a11y-bus.log"; exit 77; }
+pids+=("$A11Y_BUS_PID")
+
+export HOME=$(mktemp -d)
+export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+unset QT_QPA_PLATFORM
+mkdir -p "$HOME/Downloads" "$XDG_CONFIG_HOME"
+printf 'XDG_DOWNLOAD_DIR="%s"\n' "$HOME/Downloads" >"$XDG_CONFIG_HOME/user-dirs.dirs"
+"$DEMO_GEN" --no-raw --no-heic "$HOME/Downloads" 2>/dev/null
+start_wm
+probe() { /usr/bin/python3 -W ignore "$PROBE" "$@"; }
+fail=0
+
+# Prints the description and the extents of the label named $2 in program $1: "DESCRIPTION|X Y W H".
+label() {
+  probe dump "$1" | awk -F'\t' -v n="$2" '$1 == "label" && $2 == n { print $3 "|" $4; exit }'
+}
+# Prints what OCR reads in the screen area "X Y W H" ($1), file name $2.
+ocr_area() {
+  local x y w h
+  read -r x y w h <<<"$1"
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$ART/$2.png"
+  convert "$ART/$2.png" -resize 400% -colorspace Gray -normalize -negate "$ART/$2-ocr.png"
+  tesseract "$ART/$2-ocr.png" - --psm 7 2>/dev/null | tr -d '\n' | sed 's/ *$//'
+}
+# Fails unless the label named $2 in program $1 describes itself as what it shows and, when given,
+# as matching the regular expression $3.
+check_label() {
+  local got desc ext shown
+  got=$(label "$1" "$2")
+  desc=${got%%|*} ext=${got#*|}
+  if [ -z "$got" ] || [ -z "$desc" ]; then echo "FAIL: '$2' has no description"; fail=1; return; fi
+  shown=$(ocr_area "$ext" "a11y-${2// /-}")
+  if [ "$shown" = "$desc" ]; then echo "ok: '$2' describes itself as '$desc', the value it shows"
+  else echo "FAIL: '$2' describes itself as '$desc' but shows '$shown'"; fail=1; fi
+  if [ -n "${3:-}" ] && ! grep -qE "$3" <<<"$desc"; then echo "FAIL: '$2': '$desc' is not $3"; fail=1; fi
+}
+
+echo "--- player, a demo set playing"
+"$APP" >"$ART/a11y-player.log" 2>&1 &
+app=$!
+pids+=($app)
+chooser=$(wait_window "^Quintaray TV/Studio$")
+sleep 0.5
+send_keys "$chooser" Tab Tab space # "Burst Photo Set Media Player"
+sleep 1
+welcome=$(wait_window "^Quintaray TV/Studio$")
+send_keys "$welcome" space # "Proceed"
+main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
+sleep 1
+probe press "$app" "Generate Playlist" || { echo "FAIL: no Generate Playlist button on the bus"; fail=1; }
+sleep 3
+first=$(label "$app" "Photo number")
+sleep 2.2
+second=$(label "$app" "Photo number")
+echo "photo number described as '${first%%|*}', 2.2 s later '${second%%|*}'"
+if [ -n "${first%%|*}" ] && [ "${first%%|*}" != "${second%%|*}" ]; then echo "ok: the description follows the photo shown"
+else echo "FAIL: the photo number's description does not follow playback"; fail=1; fi
+# The Speed slider runs over 0 to 10000 on the bus; 8000 is 15 photos per second.
+probe set "$app" "Speed" 8000 || { echo "FAIL: Speed cannot be set through the bus"; fail=1; }
+sleep 1
+probe press "$app" "Pause" || { echo "FAIL: no Pause button on the bus"; fail=1; }
+sleep 0.7
+check_label "$app" "Photo number" '^[0-9]+$'
+check_label "$app" "Photos per second" '^15$'
+send_keys "$main" ctrl+q
+wait_exit "$app" 10
+[ "$EXIT_CODE" = 0 ] || { echo "FAIL: exit code $EXIT_CODE after Ctrl+Q"; fail=1; }
+
+echo "--- Multi View Capture master, three phones"
+"$APP" >"$ART/a11y-mvc.log" 2>&1 &
+app=$!
+pids+=($app)
+chooser=$(wait_window "^Quintaray TV/Studio$")
+sleep 0.5
+send_keys "$chooser" Tab space # "Multi View Capture (Master)"
+sleep 1
+dialog=$(wait_window "^Quintaray TV/Studio$")
+send_keys "$dialog" 3 1 4 1 5 9
+send_keys "$dialog" Return # "Proceed"
+main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
+sleep 0.5
+phones=()
+for phone in "0 10" "1 15" "2 20"; do
+  read -r view fps <<<"$phone"
+  # 4 s of frames, then the phone ends: the label keeps the last figure.
+  "$SIM" --mdns-server 127.0.0.1 --wait 20 --view "$view" --width 640 --height 480 --fps "$fps" \
+    --frames $((fps * 4)) --code 314159 >"$ART/a11y-phone-$view.log" 2>&1 &
+  phones+=($!)
+  pids+=($!)
+  sleep 0.1
+done
+for p in "${phones[@]}"; do wait "$p" || true; done
+sleep 0.5
+for row in "1 10" "2 15" "3 20"; do
+  read -r n fps <<<"$row"
+  check_label "$app" "Frame rate, position $n" "^($((fps - 1))\.[5-9]|$fps\.[0-4]) fps$"
+done
+send_keys "$main" ctrl+q
+wait_exit "$app" 10
+[ "$EXIT_CODE" = 0 ] || { echo "FAIL: exit code $EXIT_CODE after Ctrl+Q"; fail=1; }
+[ $fail = 0 ] && echo PASS
+exit $fail
