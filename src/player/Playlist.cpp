@@ -5,6 +5,7 @@
 #include "platform/RegularFile.h"
 #include "platform/ReplacingFile.h"
 
+#include "decode/FrameBufferPool.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "player/PhotoSignature.h"
 
@@ -58,27 +59,57 @@ constexpr std::size_t kWritePiece = std::size_t{1} << 20;
 // or more cost the kernel about twice the processor time of 256 KiB ones for the same bytes.
 constexpr std::size_t kSyscallPiece = std::size_t{256} << 10;
 
-// Decompresses one `.rgb2` into its `.rgb` beside it and deletes the `.rgb2` once the `.rgb` is in
-// place. `input` and `output` are the caller's buffers, reused from frame to frame (a fresh
-// frame-sized buffer costs more in page faults than the decoding).
 // The `.rgb` a `.rgb2` frame decompresses to.
 QString rgbPathFor(const QString& rgb2Path)
 {
     return rgb2Path.left(rgb2Path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb");
 }
 
-bool decompressOne(const QString& root, const QString& path, std::vector<std::uint8_t>& input,
-                   FrameBuffer& output, const std::function<bool()>& keepGoing,
-                   const std::function<void(double)>& part)
+// A worker's buffer from the shared frame-buffer pool, kept from frame to frame and from pass to
+// pass: a fresh frame-sized buffer costs more in page faults than the decoding, and the player's raw
+// frame reads take the frame-sized ones again.
+class PooledBytes {
+public:
+    PooledBytes() = default;
+    PooledBytes(const PooledBytes&) = delete;
+    PooledBytes& operator=(const PooledBytes&) = delete;
+    ~PooledBytes() { FrameBufferPool::shared().give(data_, capacity_); }
+
+    // At least `bytes` long: the frame size, or the largest `.rgb2` read for more.
+    bool reserve(std::size_t bytes)
+    {
+        if (data_ && capacity_ >= bytes)
+            return true;
+        FrameBufferPool::shared().give(data_, capacity_);
+        capacity_ = bytes <= Lz4FrameDecoder::kDefaultCapacity ? Lz4FrameDecoder::kDefaultCapacity
+                                                               : static_cast<std::size_t>(kMaxRgb2Bytes);
+        data_ = FrameBufferPool::shared().take(capacity_);
+        if (!data_)
+            capacity_ = 0;
+        return data_ != nullptr;
+    }
+    std::span<std::uint8_t> first(std::size_t bytes) { return {data_, bytes}; }
+
+private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t capacity_ = 0;
+};
+
+// Decompresses one `.rgb2` into its `.rgb` beside it; the `.rgb2` stays (see settleDecompressed).
+bool decompressOne(const QString& root, const QString& path, PooledBytes& input, PooledBytes& output,
+                   const std::function<bool()>& keepGoing, const std::function<void(double)>& part)
 {
     const QString source = joined(root, path);
     RegularFile in;
     const bool opened = in.open(source);
     if (opened && in.size() > kMaxRgb2Bytes)
         in.close();
-    if (opened && in.isOpen())
-        input.resize(static_cast<std::size_t>(in.size()));
-    if (!opened || !in.isOpen() || !in.readAt(0, input) || !in.unchanged()) {
+    const auto inputBytes = static_cast<std::size_t>(std::max<std::int64_t>(in.size(), 0));
+    if (opened && in.isOpen() && !input.reserve(inputBytes)) {
+        qCDebug(lcPlaylist) << path << "kept: no memory to read it";
+        return false;
+    }
+    if (!opened || !in.isOpen() || !in.readAt(0, input.first(inputBytes)) || !in.unchanged()) {
         qCDebug(lcPlaylist).noquote()
             << path << "kept: cannot read:"
             << (opened && !in.isOpen() ? QStringLiteral("too large") : in.errorString());
@@ -86,9 +117,7 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
     }
     in.close();
     part(kFrameRead);
-    if (output.isNull())
-        output = FrameBuffer::allocate(Lz4FrameDecoder::kDefaultCapacity);
-    if (output.isNull()) {
+    if (!output.reserve(Lz4FrameDecoder::kDefaultCapacity)) {
         qCDebug(lcPlaylist) << path << "kept: no memory for its frame";
         return false;
     }
@@ -98,7 +127,7 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
     // Not flushed one by one: the pass flushes every frame it wrote once they are all written, and
     // removes their `.rgb2` files only then.
     ReplacingFile file(target, ReplacingFile::Sync::Deferred);
-    const std::span<const std::uint8_t> out = output.span();
+    const std::span<std::uint8_t> out = output.first(Lz4FrameDecoder::kDefaultCapacity);
     std::size_t written = 0;
     const auto writeUpTo = [&](std::size_t end) {
         if ((end - written < kWritePiece && end < out.size()) || !file.ok() || !keepGoing())
@@ -110,7 +139,7 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
         part(kFrameRead + (1.0 - kFrameRead) *
                               std::min(1.0, static_cast<double>(end) / Lz4FrameDecoder::kDefaultCapacity));
     };
-    const std::size_t decoded = Lz4FrameDecoder::decodeInto(input, output.span(), writeUpTo);
+    const std::size_t decoded = Lz4FrameDecoder::decodeInto(input.first(inputBytes), out, writeUpTo);
     // An undecodable frame keeps its `.rgb2`: an empty `.rgb` would only replace it by nothing.
     if (decoded == 0) {
         qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
@@ -129,25 +158,6 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
     }
     qCDebug(lcPlaylist) << path << "decompressed to" << decoded << "bytes";
     return true;
-}
-
-// The `.rgb` of each decompressed frame flushed to disk, then its `.rgb2` removed: a frame's only
-// copy is never in memory alone. Flushing them together lets the system write them back while the
-// pass decodes, instead of waiting for each in turn.
-void removeDecompressedSources(const QString& root, const QStringList& paths)
-{
-    for (const QString& path : paths) {
-        const QString source = joined(root, path);
-        const QByteArray name = QFile::encodeName(joined(root, rgbPathFor(path)));
-        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        const bool flushed = fd >= 0 && ::fsync(fd) == 0;
-        if (fd >= 0)
-            ::close(fd);
-        if (!flushed)
-            qCDebug(lcPlaylist).noquote() << path << "kept: its frame could not be flushed to disk";
-        else if (!QFile::remove(source))
-            qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
-    }
 }
 
 // The reason shared by most runs of candidates that were not played: too short, or one of the
@@ -314,8 +324,31 @@ int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder,
     return valid;
 }
 
+int Playlist::settleDecompressed(const QString& root, const QStringList& rgb2Paths,
+                                 const std::function<bool()>& keepGoing)
+{
+    int removed = 0;
+    for (const QString& path : rgb2Paths) {
+        if (keepGoing && !keepGoing())
+            break;
+        const QString source = joined(root, path);
+        const QByteArray name = QFile::encodeName(joined(root, rgbPathFor(path)));
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        const bool flushed = fd >= 0 && ::fsync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (!flushed)
+            qCDebug(lcPlaylist).noquote() << path << "kept: its frame could not be flushed to disk";
+        else if (!QFile::remove(source))
+            qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
+        else
+            ++removed;
+    }
+    return removed;
+}
+
 int Playlist::decompressFrames(const QString& root, const std::function<bool()>& keepGoing,
-                               const PlaylistProgressFn& progress)
+                               const PlaylistProgressFn& progress, QStringList* unsettled)
 {
     const QStringList frames = withExtension(listRecursively(root), QLatin1String("rgb2"));
     const auto total = static_cast<int>(frames.size());
@@ -337,8 +370,8 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
                       std::min(1.0, (finished + underWay[0] + underWay[1]) / total)});
     };
     const auto work = [&](std::size_t worker) {
-        std::vector<std::uint8_t> input;
-        FrameBuffer output;
+        PooledBytes input;
+        PooledBytes output;
         while (going()) {
             const int i = next.fetch_add(1);
             if (i >= total)
@@ -367,8 +400,12 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
     }
     // A stopped pass does not wait for the disk: its frames stay compressed too, and the next pass
     // decompresses them again.
-    if (going())
-        removeDecompressedSources(root, decompressed);
+    if (!going())
+        return written;
+    if (unsettled)
+        unsettled->append(decompressed);
+    else
+        settleDecompressed(root, decompressed, going);
     return written;
 }
 
@@ -383,7 +420,8 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
     result.symbolicPath = root;
     result.containersUnpacked = unpackContainers(root, request.kroxDecoder, keepGoing, request.progress);
     if (keepGoing())
-        result.framesDecompressed = decompressFrames(root, keepGoing, request.progress);
+        result.framesDecompressed = decompressFrames(root, keepGoing, request.progress,
+                                                     request.settleLater ? &result.unsettled : nullptr);
     if (request.stopped()) {
         result.stopped = true;
         qCDebug(lcPlaylist) << "pass abandoned";
