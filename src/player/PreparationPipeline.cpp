@@ -105,8 +105,18 @@ void PreparationPipeline::runOne()
         std::unique_lock lock(mailbox_);
         released_.wait(lock, [this] { return !held_; });
     }
+    QStringList unsettled;
+    QString root;
+    std::shared_ptr<const std::atomic<bool>> stop;
     if (pass) {
+        // The settling of the pass before may still be removing `.rgb2` files whose frames this
+        // pass would decompress again.
+        settler_.waitUntilIdle();
+        stop = pass->request.stop;
+        pass->request.settleLater = true;
         PassDone done{pass->generation, Playlist::generatePlaylist(std::move(pass->request))};
+        unsettled.swap(done.result.unsettled);
+        root = done.result.symbolicPath;
         const std::lock_guard lock(mailbox_);
         passesDone_.push_back(std::move(done));
     } else if (job) {
@@ -135,6 +145,9 @@ void PreparationPipeline::runOne()
         return; // the work was dropped by a later set start
     }
     QMetaObject::invokeMethod(this, "drainResults", Qt::QueuedConnection);
+    // After the hand-over: playback reads the new frames from the system's cache meanwhile.
+    if (!unsettled.isEmpty())
+        settler_.start(root, unsettled, std::move(stop));
     // Orders this worker's last use of the pipeline before its destruction through a lock the project
     // owns (the pool's own wait is invisible to a race checker).
     const std::lock_guard lock(mailbox_);
@@ -143,6 +156,7 @@ void PreparationPipeline::runOne()
 void PreparationPipeline::waitForPool()
 {
     pool_.waitForDone();
+    settler_.waitUntilIdle();
 }
 
 void PreparationPipeline::hold(bool held)

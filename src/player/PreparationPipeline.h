@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decode/RawFrame.h"
+#include "player/FrameSettler.h"
 #include "player/PhotoCache.h"
 #include "player/PhotoDiskCache.h"
 #include "player/PhotoImage.h"
@@ -63,7 +64,10 @@ public:
     // stored there after. Set before the first set start.
     void setDiskCache(std::shared_ptr<PhotoDiskCache> disk) { disk_ = std::move(disk); }
 
-    // A playlist pass on the pool; passFinished() brings back the result of the last one started.
+    // A playlist pass on the pool; passFinished() brings back the result of the last one started as
+    // soon as every frame is decompressed. The frames are then settled (each `.rgb` flushed to disk,
+    // then its `.rgb2` removed) in the background until the request's stop flag is set; a pass waits
+    // for the settling before it to end before it starts.
     void runPass(PlaylistRequest request);
     // Forgets every pass started so far.
     void cancelPasses();
@@ -91,12 +95,14 @@ public:
     int pending() const { return pending_; }
     // Jobs whose results came back since the pipeline was made.
     int jobsDone() const { return jobsDone_; }
-    // Blocks until the pool has nothing running or queued; for tests and benchmarks only.
+    // Blocks until the pool has nothing running or queued and no settling is under way; for tests and
+    // benchmarks only.
     void waitForPool();
     // While held, the pool takes jobs from the queue but starts none (a pass is not held); for tests
     // that need work under way at a given moment.
     void hold(bool held);
     PhotoCache& cache() { return cache_; }
+    FrameSettler& settler() { return settler_; }
 
 Q_SIGNALS:
     void slotReady(int slot, const qr::PhotoImage& photo);
@@ -169,7 +175,8 @@ private:
     std::vector<Done> done_;
     std::vector<PassDone> passesDone_;
     Runner runner_{this};
-    QThreadPool pool_; // last: destroyed (and waited for) first
+    FrameSettler settler_; // waited for after the pool
+    QThreadPool pool_;     // last: destroyed (and waited for) first
 };
 
 } // namespace qr

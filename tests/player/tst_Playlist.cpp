@@ -162,6 +162,7 @@ private Q_SLOTS:
     void passTypeFilter();
     void rgb2BecomesRgbInSamePass();
     void undecodableRgb2StaysAndWritesNothing();
+    void settlingLaterKeepsBothFilesUntilSettled();
     void containerPhotosJoinPass();
     void heicSetPasses();
     void listingDoesNotFollowFolderLinks();
@@ -354,6 +355,55 @@ void TestPlaylist::rgb2BecomesRgbInSamePass()
         QCOMPARE(readAll(dir.filePath(base + ".rgb")), frames.at(i - 1));
         QVERIFY(!QFile::exists(dir.filePath(base + ".rgb2")));
     }
+}
+
+// A pass that leaves the settling to its caller hands over with every `.rgb` written and every
+// `.rgb2` still there; settling stopped part way leaves the frames not reached with both files; a
+// later pass that finds both decompresses the frame again (its `.rgb` may never have reached the
+// disk), and settling to the end leaves only the `.rgb`.
+void TestPlaylist::settlingLaterKeepsBothFilesUntilSettled()
+{
+    constexpr int kFrames = 6;
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    const PassFolder folder = makePassFolder(dir.path(), 0, kFrames, 0);
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.settleLater = true;
+    const PlaylistResult first = Playlist::generatePlaylist(request);
+    QCOMPARE(first.framesDecompressed, kFrames);
+    QStringList unsettled = first.unsettled;
+    unsettled.sort();
+    QStringList names = folder.encoded.keys();
+    names.sort();
+    QCOMPARE(unsettled, names);
+    for (auto it = folder.frames.cbegin(); it != folder.frames.cend(); ++it) {
+        QCOMPARE(readAll(root.filePath(it.key())), it.value());
+        QCOMPARE(readAll(root.filePath(it.key() + '2')), folder.encoded.value(it.key() + '2'));
+    }
+
+    // Stopped after two frames: those two lose their `.rgb2`, the rest keep both.
+    int asked = 0;
+    QCOMPARE(Playlist::settleDecompressed(dir.path(), unsettled, [&asked] { return ++asked <= 2; }), 2);
+    for (int i = 0; i < kFrames; ++i) {
+        const QString rgb2 = unsettled.at(i);
+        QCOMPARE(QFile::exists(root.filePath(rgb2)), i >= 2);
+        QCOMPARE(readAll(root.filePath(rgb2.chopped(1))), folder.frames.value(rgb2.chopped(1)));
+    }
+
+    // A frame left with both files whose `.rgb` did not survive (zeros of the right length, as a
+    // crash may leave it) is made again from its `.rgb2`.
+    const QString damaged = unsettled.last().chopped(1);
+    writeRaw(root.filePath(damaged), QByteArray(folder.frames.value(damaged).size(), '\0'));
+    request.settleLater = false;
+    const PlaylistResult second = Playlist::generatePlaylist(request);
+    QCOMPARE(second.framesDecompressed, kFrames - 2);
+    QVERIFY(second.unsettled.isEmpty());
+    for (auto it = folder.frames.cbegin(); it != folder.frames.cend(); ++it) {
+        QCOMPARE(readAll(root.filePath(it.key())), it.value());
+        QVERIFY(!QFile::exists(root.filePath(it.key() + '2')));
+    }
+    QCOMPARE(root.entryList({".*.part"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 void TestPlaylist::undecodableRgb2StaysAndWritesNothing()

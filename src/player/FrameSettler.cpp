@@ -1,0 +1,56 @@
+#include "player/FrameSettler.h"
+
+#include "player/Playlist.h"
+
+namespace qr {
+
+FrameSettler::~FrameSettler()
+{
+    hold(false);
+    waitUntilIdle();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void FrameSettler::start(const QString& root, const QStringList& rgb2Paths,
+                         std::shared_ptr<const std::atomic<bool>> stop)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_busy; });
+    // The thread of an earlier settling has done its work and is ending.
+    if (m_thread.joinable())
+        m_thread.join();
+    m_busy = true;
+    m_thread = std::thread([this, root, rgb2Paths, stop = std::move(stop)] { run(root, rgb2Paths, stop); });
+}
+
+void FrameSettler::run(const QString& root, const QStringList& rgb2Paths,
+                       const std::shared_ptr<const std::atomic<bool>>& stop)
+{
+    const auto stopped = [&stop] {
+        return stop && stop->load(std::memory_order_relaxed);
+    };
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_held; });
+    }
+    Playlist::settleDecompressed(root, rgb2Paths, [&stopped] { return !stopped(); });
+    const std::lock_guard lock(m_mutex);
+    m_busy = false;
+    m_changed.notify_all();
+}
+
+void FrameSettler::waitUntilIdle()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_busy; });
+}
+
+void FrameSettler::hold(bool held)
+{
+    const std::lock_guard lock(m_mutex);
+    m_held = held;
+    m_changed.notify_all();
+}
+
+} // namespace qr
