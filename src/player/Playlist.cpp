@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -327,19 +328,41 @@ int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder,
 int Playlist::settleDecompressed(const QString& root, const QStringList& rgb2Paths,
                                  const std::function<bool()>& keepGoing)
 {
+    const auto going = [&keepGoing] {
+        return !keepGoing || keepGoing();
+    };
+    const auto openFrame = [&root](const QString& rgb2Path) {
+        const QByteArray name = QFile::encodeName(joined(root, rgbPathFor(rgb2Path)));
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+        struct stat st {};
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    // Writeback of every frame is started first, so that the disk has them all queued while the
+    // flushes below wait for one after the other.
+    for (const QString& path : rgb2Paths) {
+        if (!going())
+            return 0;
+        const int fd = openFrame(path);
+        if (fd >= 0) {
+            ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            ::close(fd);
+        }
+    }
     int removed = 0;
     for (const QString& path : rgb2Paths) {
-        if (keepGoing && !keepGoing())
+        if (!going())
             break;
-        const QString source = joined(root, path);
-        const QByteArray name = QFile::encodeName(joined(root, rgbPathFor(path)));
-        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        const int fd = openFrame(path);
         const bool flushed = fd >= 0 && ::fsync(fd) == 0;
         if (fd >= 0)
             ::close(fd);
         if (!flushed)
             qCDebug(lcPlaylist).noquote() << path << "kept: its frame could not be flushed to disk";
-        else if (!QFile::remove(source))
+        else if (!QFile::remove(joined(root, path)))
             qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
         else
             ++removed;
