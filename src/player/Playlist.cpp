@@ -53,8 +53,8 @@ void report(const PlaylistProgressFn& progress, PlaylistProgress::Phase phase, i
         progress({phase, done, total, total > 0 ? static_cast<double>(done) / total : 0.0});
 }
 
-// A frame's parts of its item's progress: read, then decoded and written piece by piece.
-constexpr double kFrameRead = 0.1;
+// A frame is read, decoded and written in pieces of about this size.
+constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 constexpr std::size_t kWritePiece = std::size_t{1} << 20;
 // Each piece goes to the kernel in writes of this size: measured here (bench_pass), writes of 1 MiB
 // or more cost the kernel about twice the processor time of 256 KiB ones for the same bytes.
@@ -110,24 +110,34 @@ bool decompressOne(const QString& root, const QString& path, PooledBytes& input,
         qCDebug(lcPlaylist) << path << "kept: no memory to read it";
         return false;
     }
-    if (!opened || !in.isOpen() || !in.readAt(0, input.first(inputBytes)) || !in.unchanged()) {
+    if (!opened || !in.isOpen()) {
         qCDebug(lcPlaylist).noquote()
-            << path << "kept: cannot read:"
-            << (opened && !in.isOpen() ? QStringLiteral("too large") : in.errorString());
+            << path << "kept: cannot read:" << (opened ? QStringLiteral("too large") : in.errorString());
         return false;
     }
-    in.close();
-    part(kFrameRead);
     if (!output.reserve(Lz4FrameDecoder::kDefaultCapacity)) {
         qCDebug(lcPlaylist) << path << "kept: no memory for its frame";
         return false;
     }
-    // Each piece is written as soon as it is decoded, while it is still in the cache; the file is
-    // renamed into place only when the whole stream decoded.
-    const QString target = joined(root, rgbPathFor(path));
-    // Not flushed one by one: the pass flushes every frame it wrote once they are all written, and
-    // removes their `.rgb2` files only then.
-    ReplacingFile file(target, ReplacingFile::Sync::Deferred);
+    // The input is read a piece ahead of the decoder, and each decoded piece written at once: both
+    // are still in the cache when they are used again. The file is renamed into place only when the
+    // whole stream decoded from the `.rgb2` as it was when opened.
+    const std::span<std::uint8_t> bytes = input.first(inputBytes);
+    std::size_t read = 0;
+    bool readFailed = false;
+    const auto available = [&](std::size_t end) {
+        if (end <= read)
+            return true;
+        const std::size_t upTo = std::min(inputBytes, std::max(end, read + kReadPiece));
+        if (!in.readAt(static_cast<std::int64_t>(read), bytes.subspan(read, upTo - read))) {
+            readFailed = true;
+            return false;
+        }
+        read = upTo;
+        return true;
+    };
+    // Not flushed: the caller settles the frames (Playlist::settleDecompressed) once all are written.
+    ReplacingFile file(joined(root, rgbPathFor(path)), ReplacingFile::Sync::Deferred);
     const std::span<std::uint8_t> out = output.first(Lz4FrameDecoder::kDefaultCapacity);
     std::size_t written = 0;
     const auto writeUpTo = [&](std::size_t end) {
@@ -136,11 +146,15 @@ bool decompressOne(const QString& root, const QString& path, PooledBytes& input,
         for (std::size_t at = written; at < end; at += kSyscallPiece)
             file.write(out.subspan(at, std::min(kSyscallPiece, end - at)));
         written = end;
-        // The output's size is known only at the end; the input read so far stands for it.
-        part(kFrameRead + (1.0 - kFrameRead) *
-                              std::min(1.0, static_cast<double>(end) / Lz4FrameDecoder::kDefaultCapacity));
+        // The output's size is known only at the end; the largest frame's size stands for it.
+        part(std::min(1.0, static_cast<double>(end) / Lz4FrameDecoder::kDefaultCapacity));
     };
-    const std::size_t decoded = Lz4FrameDecoder::decodeInto(input.first(inputBytes), out, writeUpTo);
+    const std::size_t decoded = Lz4FrameDecoder::decodeInto(bytes, out, writeUpTo, available);
+    if (readFailed || !in.unchanged()) {
+        qCDebug(lcPlaylist).noquote() << path << "kept: cannot read:" << in.errorString();
+        return false;
+    }
+    in.close();
     // An undecodable frame keeps its `.rgb2`: an empty `.rgb` would only replace it by nothing.
     if (decoded == 0) {
         qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
