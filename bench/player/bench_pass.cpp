@@ -205,7 +205,7 @@ std::pair<Cost, Cost> passSeconds(bool& ok, bool cold = false)
     const double cpu0 = cpuSeconds(RUSAGE_SELF);
     QElapsedTimer clock;
     clock.start();
-    QStringList unsettled;
+    QList<DecompressedFrame> unsettled;
     ok = Playlist::decompressFrames(work, {}, {}, &unsettled) == g_frames && ok;
     const Cost handOver{static_cast<double>(clock.nsecsElapsed()) / 1e9, cpuSeconds(RUSAGE_SELF) - cpu0};
     ok = Playlist::settleDecompressed(work, unsettled) == g_frames && ok;

@@ -1,7 +1,5 @@
 #include "player/FrameSettler.h"
 
-#include "player/Playlist.h"
-
 namespace qr {
 
 FrameSettler::~FrameSettler()
@@ -12,7 +10,7 @@ FrameSettler::~FrameSettler()
         m_thread.join();
 }
 
-void FrameSettler::start(const QString& root, const QStringList& rgb2Paths,
+void FrameSettler::start(const QString& root, const QList<DecompressedFrame>& frames,
                          std::shared_ptr<const std::atomic<bool>> stop)
 {
     std::unique_lock lock(m_mutex);
@@ -21,10 +19,10 @@ void FrameSettler::start(const QString& root, const QStringList& rgb2Paths,
     if (m_thread.joinable())
         m_thread.join();
     m_busy = true;
-    m_thread = std::thread([this, root, rgb2Paths, stop = std::move(stop)] { run(root, rgb2Paths, stop); });
+    m_thread = std::thread([this, root, frames, stop = std::move(stop)] { run(root, frames, stop); });
 }
 
-void FrameSettler::run(const QString& root, const QStringList& rgb2Paths,
+void FrameSettler::run(const QString& root, const QList<DecompressedFrame>& frames,
                        const std::shared_ptr<const std::atomic<bool>>& stop)
 {
     const auto stopped = [&stop] {
@@ -34,7 +32,7 @@ void FrameSettler::run(const QString& root, const QStringList& rgb2Paths,
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return !m_held; });
     }
-    Playlist::settleDecompressed(root, rgb2Paths, [&stopped] { return !stopped(); });
+    Playlist::settleDecompressed(root, frames, [&stopped] { return !stopped(); });
     const std::lock_guard lock(m_mutex);
     m_busy = false;
     m_changed.notify_all();

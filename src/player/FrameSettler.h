@@ -1,7 +1,9 @@
 #pragma once
 
+#include "player/Playlist.h"
+
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <atomic>
 #include <condition_variable>
@@ -24,9 +26,9 @@ public:
     FrameSettler(const FrameSettler&) = delete;
     FrameSettler& operator=(const FrameSettler&) = delete;
 
-    // Settles `rgb2Paths` (relative to `root`) until `stop` is set; the frames not reached then keep
+    // Settles `frames` (relative to `root`) until `stop` is set; the frames not reached then keep
     // both files. Waits for an earlier settling to end first.
-    void start(const QString& root, const QStringList& rgb2Paths,
+    void start(const QString& root, const QList<DecompressedFrame>& frames,
                std::shared_ptr<const std::atomic<bool>> stop);
     // Blocks until no settling is under way.
     void waitUntilIdle();
@@ -35,7 +37,7 @@ public:
     void hold(bool held);
 
 private:
-    void run(const QString& root, const QStringList& rgb2Paths,
+    void run(const QString& root, const QList<DecompressedFrame>& frames,
              const std::shared_ptr<const std::atomic<bool>>& stop);
 
     std::mutex m_mutex;

@@ -97,8 +97,23 @@ private:
 };
 
 // Decompresses one `.rgb2` into its `.rgb` beside it; the `.rgb2` stays (see settleDecompressed).
+// The identity of the file at `path` (links followed, as RegularFile follows them); false when it
+// cannot be found.
+bool identify(const QString& path, DecompressedFrame& frame)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    frame.device = st.st_dev;
+    frame.inode = st.st_ino;
+    frame.size = st.st_size;
+    frame.modifiedNs = std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
 bool decompressOne(const QString& root, const QString& path, PooledBytes& input, PooledBytes& output,
-                   const std::function<bool()>& keepGoing, const std::function<void(double)>& part)
+                   const std::function<bool()>& keepGoing, const std::function<void(double)>& part,
+                   DecompressedFrame& frame)
 {
     const QString source = joined(root, path);
     RegularFile in;
@@ -150,7 +165,8 @@ bool decompressOne(const QString& root, const QString& path, PooledBytes& input,
         part(std::min(1.0, static_cast<double>(end) / Lz4FrameDecoder::kDefaultCapacity));
     };
     const std::size_t decoded = Lz4FrameDecoder::decodeInto(bytes, out, writeUpTo, available);
-    if (readFailed || !in.unchanged()) {
+    frame.rgb2 = path;
+    if (readFailed || !in.unchanged() || !identify(source, frame) || frame.size != in.size()) {
         qCDebug(lcPlaylist).noquote() << path << "kept: cannot read:" << in.errorString();
         return false;
     }
@@ -339,7 +355,7 @@ int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder,
     return valid;
 }
 
-int Playlist::settleDecompressed(const QString& root, const QStringList& rgb2Paths,
+int Playlist::settleDecompressed(const QString& root, const QList<DecompressedFrame>& frames,
                                  const std::function<bool()>& keepGoing)
 {
     const auto going = [&keepGoing] {
@@ -357,25 +373,30 @@ int Playlist::settleDecompressed(const QString& root, const QStringList& rgb2Pat
     };
     // Writeback of every frame is started first, so that the disk has them all queued while the
     // flushes below wait for one after the other.
-    for (const QString& path : rgb2Paths) {
+    for (const DecompressedFrame& frame : frames) {
         if (!going())
             return 0;
-        const int fd = openFrame(path);
+        const int fd = openFrame(frame.rgb2);
         if (fd >= 0) {
             ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
             ::close(fd);
         }
     }
     int removed = 0;
-    for (const QString& path : rgb2Paths) {
+    for (const DecompressedFrame& frame : frames) {
         if (!going())
             break;
+        const QString& path = frame.rgb2;
         const int fd = openFrame(path);
         const bool flushed = fd >= 0 && ::fsync(fd) == 0;
         if (fd >= 0)
             ::close(fd);
+        DecompressedFrame now;
         if (!flushed)
             qCDebug(lcPlaylist).noquote() << path << "kept: its frame could not be flushed to disk";
+        else if (!identify(joined(root, path), now) || now.device != frame.device ||
+                 now.inode != frame.inode || now.size != frame.size || now.modifiedNs != frame.modifiedNs)
+            qCDebug(lcPlaylist).noquote() << path << "kept: it changed after it was decompressed";
         else if (!QFile::remove(joined(root, path)))
             qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
         else
@@ -385,7 +406,7 @@ int Playlist::settleDecompressed(const QString& root, const QStringList& rgb2Pat
 }
 
 int Playlist::decompressFrames(const QString& root, const std::function<bool()>& keepGoing,
-                               const PlaylistProgressFn& progress, QStringList* unsettled)
+                               const PlaylistProgressFn& progress, QList<DecompressedFrame>* unsettled)
 {
     const QStringList frames = withExtension(listRecursively(root), QLatin1String("rgb2"));
     const auto total = static_cast<int>(frames.size());
@@ -399,7 +420,7 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
     std::mutex reporting;
     int finished = 0;
     int written = 0;
-    QStringList decompressed;
+    QList<DecompressedFrame> decompressed;
     std::array<double, 2> underWay{}; // each worker's part of the frame at hand
     const auto tell = [&] {
         if (progress)
@@ -413,17 +434,21 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
             const int i = next.fetch_add(1);
             if (i >= total)
                 return;
-            const bool ok = decompressOne(root, frames.at(i), input, output, going, [&](double part) {
-                const std::lock_guard lock(reporting);
-                underWay[worker] = part;
-                tell();
-            });
+            DecompressedFrame frame;
+            const bool ok = decompressOne(
+                root, frames.at(i), input, output, going,
+                [&](double part) {
+                    const std::lock_guard lock(reporting);
+                    underWay[worker] = part;
+                    tell();
+                },
+                frame);
             if (!going())
                 return; // an abandoned frame is not done
             const std::lock_guard lock(reporting);
             written += ok ? 1 : 0;
             if (ok)
-                decompressed.append(frames.at(i));
+                decompressed.append(frame);
             ++finished;
             underWay[worker] = 0;
             tell();

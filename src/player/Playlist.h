@@ -30,6 +30,16 @@ struct PlaylistProgress {
 // Called on the thread that runs the pass (one call at a time, in order); it must be cheap.
 using PlaylistProgressFn = std::function<void(const PlaylistProgress&)>;
 
+// A frame decompressed and written but not yet settled: its `.rgb2` (relative path) and that file's
+// identity when it was read, so that settling never removes a `.rgb2` put in its place meanwhile.
+struct DecompressedFrame {
+    QString rgb2;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+};
+
 // What a playlist pass needs, taken by value so that the pass can run on any thread.
 struct PlaylistRequest {
     QString downloadsDir;        // `_pathToDownloadsDir`
@@ -60,7 +70,7 @@ struct PlaylistResult {
     bool stopped = false;       // abandoned part way; the lists are empty
     // With `settleLater`: the `.rgb2` frames (relative paths) whose `.rgb` is written but not yet
     // known to be on disk; both files stay until Playlist::settleDecompressed.
-    QStringList unsettled;
+    QList<DecompressedFrame> unsettled;
     // When no set is playable: the reason most runs of candidates were not played, in words.
     QString rejection;
 };
@@ -119,11 +129,13 @@ public:
     // the disk; with `unsettled` null they are settled before returning, otherwise the frames are
     // appended to `unsettled` and their `.rgb2` stay.
     static int decompressFrames(const QString& root, const std::function<bool()>& keepGoing = {},
-                                const PlaylistProgressFn& progress = {}, QStringList* unsettled = nullptr);
-    // For each `.rgb2` (relative to `root`) whose `.rgb` was written: flushes the `.rgb` to disk, then
-    // removes the `.rgb2`, so that a crash never leaves a frame without either. Once `keepGoing` says
-    // no, the frames not reached keep both files. Returns how many `.rgb2` were removed.
-    static int settleDecompressed(const QString& root, const QStringList& rgb2Paths,
+                                const PlaylistProgressFn& progress = {},
+                                QList<DecompressedFrame>* unsettled = nullptr);
+    // For each frame (relative to `root`) whose `.rgb` was written: flushes the `.rgb` to disk, then
+    // removes the `.rgb2`, so that a crash never leaves a frame without either. A `.rgb2` that is no
+    // longer the file that was read stays. Once `keepGoing` says no, the frames not reached keep
+    // both files. Returns how many `.rgb2` were removed.
+    static int settleDecompressed(const QString& root, const QList<DecompressedFrame>& frames,
                                   const std::function<bool()>& keepGoing = {});
 
     // The whole pass. Pure apart from the files it reads and writes; runs on any thread.

@@ -105,7 +105,7 @@ void PreparationPipeline::runOne()
         std::unique_lock lock(mailbox_);
         released_.wait(lock, [this] { return !held_; });
     }
-    QStringList unsettled;
+    QList<DecompressedFrame> unsettled;
     QString root;
     std::shared_ptr<const std::atomic<bool>> stop;
     if (pass) {
