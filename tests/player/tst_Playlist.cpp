@@ -24,6 +24,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -583,9 +584,11 @@ void TestPlaylist::fileVanishingBeforeItIsReadEndsOnlyThatFile()
     writeRaw(dir.filePath("kro_07_001_01.rgb2"), Lz4FrameEncoder::encode(frame, 1024));
     writeRaw(dir.filePath("kro_07_002_01.rgb2"), Lz4FrameEncoder::encode(frame, 1024));
 
-    // Asked before each file: the first time, the first file goes.
+    // Asked before each file (by both frame workers): the first time, the first file goes.
     QString doomed;
-    const auto removeFirst = [&doomed] {
+    std::mutex asking;
+    const auto removeFirst = [&doomed, &asking] {
+        const std::lock_guard lock(asking);
         if (!doomed.isEmpty())
             QFile::remove(std::exchange(doomed, QString()));
         return true;
