@@ -79,6 +79,8 @@ PreparationPipeline::~PreparationPipeline()
         held_ = false;
     }
     released_.notify_all();
+    // A pass may be waiting for a held settling before it.
+    settler_.hold(false);
     pool_.clear();
     pool_.waitForDone();
     const std::lock_guard lock(mailbox_);
