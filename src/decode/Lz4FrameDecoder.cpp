@@ -29,6 +29,16 @@ std::size_t Lz4FrameDecoder::decodeInto(std::span<const std::uint8_t> input, std
 std::size_t Lz4FrameDecoder::decodeInto(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
                                         const std::function<void(std::size_t decoded)>& decoded)
 {
+    return decodeInto(input, output, decoded, {});
+}
+
+std::size_t Lz4FrameDecoder::decodeInto(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                                        const std::function<void(std::size_t decoded)>& decoded,
+                                        const std::function<bool(std::size_t end)>& available)
+{
+    const auto present = [&available](std::size_t end) {
+        return !available || available(end);
+    };
     const std::uint8_t* const in = input.data();
     const std::size_t inSize = input.size();
     std::uint8_t* const out = output.data();
@@ -37,7 +47,7 @@ std::size_t Lz4FrameDecoder::decodeInto(std::span<const std::uint8_t> input, std
     std::size_t outPos = 0;
 
     for (;;) {
-        if (inSize - inPos < 4)
+        if (inSize - inPos < 4 || !present(inPos + 4))
             return 0; // no end marker
         const std::uint8_t* header = in + inPos;
         if (header[0] != 'b' || header[1] != 'v' || header[2] != '4')
@@ -47,12 +57,13 @@ std::size_t Lz4FrameDecoder::decodeInto(std::span<const std::uint8_t> input, std
         case '$':
             return outPos;
         case '1': {
-            if (inSize - inPos < 12)
+            if (inSize - inPos < 12 || !present(inPos + 12))
                 return 0;
             const std::uint32_t decodedSize = readLe32(header + 4);
             const std::uint32_t encodedSize = readLe32(header + 8);
             inPos += 12;
-            if (encodedSize > inSize - inPos || encodedSize > INT_MAX || decodedSize > INT_MAX)
+            if (encodedSize > inSize - inPos || encodedSize > INT_MAX || decodedSize > INT_MAX ||
+                !present(inPos + encodedSize))
                 return 0;
             const auto* src = reinterpret_cast<const char*>(in + inPos);
             auto* dst = reinterpret_cast<char*>(out + outPos);
@@ -80,11 +91,11 @@ std::size_t Lz4FrameDecoder::decodeInto(std::span<const std::uint8_t> input, std
             return capacity;
         }
         case '-': {
-            if (inSize - inPos < 8)
+            if (inSize - inPos < 8 || !present(inPos + 8))
                 return 0;
             const std::uint32_t size = readLe32(header + 4);
             inPos += 8;
-            if (size > inSize - inPos)
+            if (size > inSize - inPos || !present(inPos + size))
                 return 0;
             const std::size_t copied = std::min<std::size_t>(size, room);
             if (copied > 0)

@@ -43,6 +43,13 @@ public:
     // until the end.
     static std::size_t decodeInto(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
                                   const std::function<void(std::size_t decoded)>& decoded);
+    // The same over an input that arrives piece by piece (read from a file while it is decoded, so
+    // that each piece is still in the cache when it is decoded): before it reads input bytes below
+    // `end`, the decoder calls `available(end)`, which must make them present in `input` or return
+    // false (the stream then counts as undecodable). `end` never exceeds `input.size()`.
+    static std::size_t decodeInto(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                                  const std::function<void(std::size_t decoded)>& decoded,
+                                  const std::function<bool(std::size_t end)>& available);
 };
 
 } // namespace qr

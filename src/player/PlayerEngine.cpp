@@ -77,10 +77,12 @@ PlayerEngine::~PlayerEngine()
 
 bool PlayerEngine::stopPlaylistPass()
 {
-    if (!passRunning_ || !passStop_)
+    if (!passStop_)
         return false;
+    // After the hand-over this stops the settling of the pass's frames in the background: those not
+    // reached keep their `.rgb2` beside the `.rgb`, and the next pass decompresses them again.
     passStop_->store(true);
-    return true;
+    return passRunning_;
 }
 
 void PlayerEngine::deliverProgress()

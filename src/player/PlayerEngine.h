@@ -58,7 +58,8 @@ public:
     // A pass has been started and its end has not been handed over yet.
     bool playlistPassRunning() const { return passRunning_; }
     // Asks the running pass to stop at its next file boundary; it then ends with
-    // playlistPassEnded(Stopped) and hands over nothing. False when no pass runs.
+    // playlistPassEnded(Stopped) and hands over nothing. False when no pass runs. After a hand-over it
+    // stops the background settling of the pass's frames (see PreparationPipeline::runPass).
     bool stopPlaylistPass();
     // Installs a finished pass and starts its first set: what the pass hands to the scheduler.
     void takePlaylist(const PlaylistResult& result);

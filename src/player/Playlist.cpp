@@ -5,6 +5,7 @@
 #include "platform/RegularFile.h"
 #include "platform/ReplacingFile.h"
 
+#include "decode/FrameBufferPool.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "player/PhotoSignature.h"
 
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,54 +53,107 @@ void report(const PlaylistProgressFn& progress, PlaylistProgress::Phase phase, i
         progress({phase, done, total, total > 0 ? static_cast<double>(done) / total : 0.0});
 }
 
-// A frame's parts of its item's progress: read, then decoded and written piece by piece.
-constexpr double kFrameRead = 0.1;
+// A frame is read, decoded and written in pieces of about this size.
+constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 constexpr std::size_t kWritePiece = std::size_t{1} << 20;
 // Each piece goes to the kernel in writes of this size: measured here (bench_pass), writes of 1 MiB
 // or more cost the kernel about twice the processor time of 256 KiB ones for the same bytes.
 constexpr std::size_t kSyscallPiece = std::size_t{256} << 10;
 
-// Decompresses one `.rgb2` into its `.rgb` beside it and deletes the `.rgb2` once the `.rgb` is in
-// place. `input` and `output` are the caller's buffers, reused from frame to frame (a fresh
-// frame-sized buffer costs more in page faults than the decoding).
 // The `.rgb` a `.rgb2` frame decompresses to.
 QString rgbPathFor(const QString& rgb2Path)
 {
     return rgb2Path.left(rgb2Path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb");
 }
 
-bool decompressOne(const QString& root, const QString& path, std::vector<std::uint8_t>& input,
-                   FrameBuffer& output, const std::function<bool()>& keepGoing,
-                   const std::function<void(double)>& part)
+// A worker's buffer from the shared frame-buffer pool, kept from frame to frame and from pass to
+// pass: a fresh frame-sized buffer costs more in page faults than the decoding, and the player's raw
+// frame reads take the frame-sized ones again.
+class PooledBytes {
+public:
+    PooledBytes() = default;
+    PooledBytes(const PooledBytes&) = delete;
+    PooledBytes& operator=(const PooledBytes&) = delete;
+    ~PooledBytes() { FrameBufferPool::shared().give(data_, capacity_); }
+
+    // At least `bytes` long: the frame size, or the largest `.rgb2` read for more.
+    bool reserve(std::size_t bytes)
+    {
+        if (data_ && capacity_ >= bytes)
+            return true;
+        FrameBufferPool::shared().give(data_, capacity_);
+        capacity_ = bytes <= Lz4FrameDecoder::kDefaultCapacity ? Lz4FrameDecoder::kDefaultCapacity
+                                                               : static_cast<std::size_t>(kMaxRgb2Bytes);
+        data_ = FrameBufferPool::shared().take(capacity_);
+        if (!data_)
+            capacity_ = 0;
+        return data_ != nullptr;
+    }
+    std::span<std::uint8_t> first(std::size_t bytes) { return {data_, bytes}; }
+
+private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t capacity_ = 0;
+};
+
+// Decompresses one `.rgb2` into its `.rgb` beside it; the `.rgb2` stays (see settleDecompressed).
+// The identity of the file at `path` (links followed, as RegularFile follows them); false when it
+// cannot be found.
+bool identify(const QString& path, DecompressedFrame& frame)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    frame.device = st.st_dev;
+    frame.inode = st.st_ino;
+    frame.size = st.st_size;
+    frame.modifiedNs = std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+bool decompressOne(const QString& root, const QString& path, PooledBytes& input, PooledBytes& output,
+                   const std::function<bool()>& keepGoing, const std::function<void(double)>& part,
+                   DecompressedFrame& frame)
 {
     const QString source = joined(root, path);
     RegularFile in;
     const bool opened = in.open(source);
     if (opened && in.size() > kMaxRgb2Bytes)
         in.close();
-    if (opened && in.isOpen())
-        input.resize(static_cast<std::size_t>(in.size()));
-    if (!opened || !in.isOpen() || !in.readAt(0, input) || !in.unchanged()) {
-        qCDebug(lcPlaylist).noquote()
-            << path << "kept: cannot read:"
-            << (opened && !in.isOpen() ? QStringLiteral("too large") : in.errorString());
+    const auto inputBytes = static_cast<std::size_t>(std::max<std::int64_t>(in.size(), 0));
+    if (opened && in.isOpen() && !input.reserve(inputBytes)) {
+        qCDebug(lcPlaylist) << path << "kept: no memory to read it";
         return false;
     }
-    in.close();
-    part(kFrameRead);
-    if (output.isNull())
-        output = FrameBuffer::allocate(Lz4FrameDecoder::kDefaultCapacity);
-    if (output.isNull()) {
+    if (!opened || !in.isOpen()) {
+        qCDebug(lcPlaylist).noquote()
+            << path << "kept: cannot read:" << (opened ? QStringLiteral("too large") : in.errorString());
+        return false;
+    }
+    if (!output.reserve(Lz4FrameDecoder::kDefaultCapacity)) {
         qCDebug(lcPlaylist) << path << "kept: no memory for its frame";
         return false;
     }
-    // Each piece is written as soon as it is decoded, while it is still in the cache; the file is
-    // renamed into place only when the whole stream decoded.
-    const QString target = joined(root, rgbPathFor(path));
-    // Not flushed one by one: the pass flushes every frame it wrote once they are all written, and
-    // removes their `.rgb2` files only then.
-    ReplacingFile file(target, ReplacingFile::Sync::Deferred);
-    const std::span<const std::uint8_t> out = output.span();
+    // The input is read a piece ahead of the decoder, and each decoded piece written at once: both
+    // are still in the cache when they are used again. The file is renamed into place only when the
+    // whole stream decoded from the `.rgb2` as it was when opened.
+    const std::span<std::uint8_t> bytes = input.first(inputBytes);
+    std::size_t read = 0;
+    bool readFailed = false;
+    const auto available = [&](std::size_t end) {
+        if (end <= read)
+            return true;
+        const std::size_t upTo = std::min(inputBytes, std::max(end, read + kReadPiece));
+        if (!in.readAt(static_cast<std::int64_t>(read), bytes.subspan(read, upTo - read))) {
+            readFailed = true;
+            return false;
+        }
+        read = upTo;
+        return true;
+    };
+    // Not flushed: the caller settles the frames (Playlist::settleDecompressed) once all are written.
+    ReplacingFile file(joined(root, rgbPathFor(path)), ReplacingFile::Sync::Deferred);
+    const std::span<std::uint8_t> out = output.first(Lz4FrameDecoder::kDefaultCapacity);
     std::size_t written = 0;
     const auto writeUpTo = [&](std::size_t end) {
         if ((end - written < kWritePiece && end < out.size()) || !file.ok() || !keepGoing())
@@ -106,11 +161,16 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
         for (std::size_t at = written; at < end; at += kSyscallPiece)
             file.write(out.subspan(at, std::min(kSyscallPiece, end - at)));
         written = end;
-        // The output's size is known only at the end; the input read so far stands for it.
-        part(kFrameRead + (1.0 - kFrameRead) *
-                              std::min(1.0, static_cast<double>(end) / Lz4FrameDecoder::kDefaultCapacity));
+        // The output's size is known only at the end; the largest frame's size stands for it.
+        part(std::min(1.0, static_cast<double>(end) / Lz4FrameDecoder::kDefaultCapacity));
     };
-    const std::size_t decoded = Lz4FrameDecoder::decodeInto(input, output.span(), writeUpTo);
+    const std::size_t decoded = Lz4FrameDecoder::decodeInto(bytes, out, writeUpTo, available);
+    frame.rgb2 = path;
+    if (readFailed || !in.unchanged() || !identify(source, frame) || frame.size != in.size()) {
+        qCDebug(lcPlaylist).noquote() << path << "kept: cannot read:" << in.errorString();
+        return false;
+    }
+    in.close();
     // An undecodable frame keeps its `.rgb2`: an empty `.rgb` would only replace it by nothing.
     if (decoded == 0) {
         qCDebug(lcPlaylist) << path << "kept: not a decodable LZ4 frame";
@@ -129,25 +189,6 @@ bool decompressOne(const QString& root, const QString& path, std::vector<std::ui
     }
     qCDebug(lcPlaylist) << path << "decompressed to" << decoded << "bytes";
     return true;
-}
-
-// The `.rgb` of each decompressed frame flushed to disk, then its `.rgb2` removed: a frame's only
-// copy is never in memory alone. Flushing them together lets the system write them back while the
-// pass decodes, instead of waiting for each in turn.
-void removeDecompressedSources(const QString& root, const QStringList& paths)
-{
-    for (const QString& path : paths) {
-        const QString source = joined(root, path);
-        const QByteArray name = QFile::encodeName(joined(root, rgbPathFor(path)));
-        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        const bool flushed = fd >= 0 && ::fsync(fd) == 0;
-        if (fd >= 0)
-            ::close(fd);
-        if (!flushed)
-            qCDebug(lcPlaylist).noquote() << path << "kept: its frame could not be flushed to disk";
-        else if (!QFile::remove(source))
-            qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
-    }
 }
 
 // The reason shared by most runs of candidates that were not played: too short, or one of the
@@ -314,8 +355,58 @@ int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder,
     return valid;
 }
 
+int Playlist::settleDecompressed(const QString& root, const QList<DecompressedFrame>& frames,
+                                 const std::function<bool()>& keepGoing)
+{
+    const auto going = [&keepGoing] {
+        return !keepGoing || keepGoing();
+    };
+    const auto openFrame = [&root](const QString& rgb2Path) {
+        const QByteArray name = QFile::encodeName(joined(root, rgbPathFor(rgb2Path)));
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+        struct stat st {};
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    // Writeback of every frame is started first, so that the disk has them all queued while the
+    // flushes below wait for one after the other.
+    for (const DecompressedFrame& frame : frames) {
+        if (!going())
+            return 0;
+        const int fd = openFrame(frame.rgb2);
+        if (fd >= 0) {
+            ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            ::close(fd);
+        }
+    }
+    int removed = 0;
+    for (const DecompressedFrame& frame : frames) {
+        if (!going())
+            break;
+        const QString& path = frame.rgb2;
+        const int fd = openFrame(path);
+        const bool flushed = fd >= 0 && ::fsync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        DecompressedFrame now;
+        if (!flushed)
+            qCDebug(lcPlaylist).noquote() << path << "kept: its frame could not be flushed to disk";
+        else if (!identify(joined(root, path), now) || now.device != frame.device ||
+                 now.inode != frame.inode || now.size != frame.size || now.modifiedNs != frame.modifiedNs)
+            qCDebug(lcPlaylist).noquote() << path << "kept: it changed after it was decompressed";
+        else if (!QFile::remove(joined(root, path)))
+            qCDebug(lcPlaylist).noquote() << path << "decompressed, but cannot be removed";
+        else
+            ++removed;
+    }
+    return removed;
+}
+
 int Playlist::decompressFrames(const QString& root, const std::function<bool()>& keepGoing,
-                               const PlaylistProgressFn& progress)
+                               const PlaylistProgressFn& progress, QList<DecompressedFrame>* unsettled)
 {
     const QStringList frames = withExtension(listRecursively(root), QLatin1String("rgb2"));
     const auto total = static_cast<int>(frames.size());
@@ -329,7 +420,7 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
     std::mutex reporting;
     int finished = 0;
     int written = 0;
-    QStringList decompressed;
+    QList<DecompressedFrame> decompressed;
     std::array<double, 2> underWay{}; // each worker's part of the frame at hand
     const auto tell = [&] {
         if (progress)
@@ -337,23 +428,27 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
                       std::min(1.0, (finished + underWay[0] + underWay[1]) / total)});
     };
     const auto work = [&](std::size_t worker) {
-        std::vector<std::uint8_t> input;
-        FrameBuffer output;
+        PooledBytes input;
+        PooledBytes output;
         while (going()) {
             const int i = next.fetch_add(1);
             if (i >= total)
                 return;
-            const bool ok = decompressOne(root, frames.at(i), input, output, going, [&](double part) {
-                const std::lock_guard lock(reporting);
-                underWay[worker] = part;
-                tell();
-            });
+            DecompressedFrame frame;
+            const bool ok = decompressOne(
+                root, frames.at(i), input, output, going,
+                [&](double part) {
+                    const std::lock_guard lock(reporting);
+                    underWay[worker] = part;
+                    tell();
+                },
+                frame);
             if (!going())
                 return; // an abandoned frame is not done
             const std::lock_guard lock(reporting);
             written += ok ? 1 : 0;
             if (ok)
-                decompressed.append(frames.at(i));
+                decompressed.append(frame);
             ++finished;
             underWay[worker] = 0;
             tell();
@@ -367,8 +462,12 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
     }
     // A stopped pass does not wait for the disk: its frames stay compressed too, and the next pass
     // decompresses them again.
-    if (going())
-        removeDecompressedSources(root, decompressed);
+    if (!going())
+        return written;
+    if (unsettled)
+        unsettled->append(decompressed);
+    else
+        settleDecompressed(root, decompressed, going);
     return written;
 }
 
@@ -383,7 +482,8 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
     result.symbolicPath = root;
     result.containersUnpacked = unpackContainers(root, request.kroxDecoder, keepGoing, request.progress);
     if (keepGoing())
-        result.framesDecompressed = decompressFrames(root, keepGoing, request.progress);
+        result.framesDecompressed = decompressFrames(root, keepGoing, request.progress,
+                                                     request.settleLater ? &result.unsettled : nullptr);
     if (request.stopped()) {
         result.stopped = true;
         qCDebug(lcPlaylist) << "pass abandoned";

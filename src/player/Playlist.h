@@ -30,6 +30,16 @@ struct PlaylistProgress {
 // Called on the thread that runs the pass (one call at a time, in order); it must be cheap.
 using PlaylistProgressFn = std::function<void(const PlaylistProgress&)>;
 
+// A frame decompressed and written but not yet settled: its `.rgb2` (relative path) and that file's
+// identity when it was read, so that settling never removes a `.rgb2` put in its place meanwhile.
+struct DecompressedFrame {
+    QString rgb2;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+};
+
 // What a playlist pass needs, taken by value so that the pass can run on any thread.
 struct PlaylistRequest {
     QString downloadsDir;        // `_pathToDownloadsDir`
@@ -41,6 +51,11 @@ struct PlaylistRequest {
     // dropped whole. Null: never.
     std::shared_ptr<const std::atomic<bool>> stop;
     PlaylistProgressFn progress;
+    // False: the pass flushes the frames it decompressed to disk and removes their `.rgb2` before it
+    // returns. True: it returns as soon as every `.rgb` is written (playback reads them from the
+    // system's cache) and lists the frames in `PlaylistResult::unsettled`, for the caller to hand to
+    // Playlist::settleDecompressed.
+    bool settleLater = false;
 
     bool stopped() const { return stop && stop->load(std::memory_order_relaxed); }
 };
@@ -53,6 +68,9 @@ struct PlaylistResult {
     int containersUnpacked = 0;
     int framesDecompressed = 0; // `.rgb2` files turned into `.rgb`
     bool stopped = false;       // abandoned part way; the lists are empty
+    // With `settleLater`: the `.rgb2` frames (relative paths) whose `.rgb` is written but not yet
+    // known to be on disk; both files stay until Playlist::settleDecompressed.
+    QList<DecompressedFrame> unsettled;
     // When no set is playable: the reason most runs of candidates were not played, in words.
     QString rejection;
 };
@@ -106,8 +124,19 @@ public:
     // `.rgb` cannot be written (a full or read-only disk) stays where it is, no `.rgb` is left for it,
     // and a diagnostic says why. Returns how many frames were decompressed. Two frames are
     // decompressed at a time; once `keepGoing` says no, the frames under way are dropped whole.
+    // A frame found with both files (a pass that ended before its settling) is decompressed again:
+    // its `.rgb` may never have reached the disk. The `.rgb` files are written without waiting for
+    // the disk; with `unsettled` null they are settled before returning, otherwise the frames are
+    // appended to `unsettled` and their `.rgb2` stay.
     static int decompressFrames(const QString& root, const std::function<bool()>& keepGoing = {},
-                                const PlaylistProgressFn& progress = {});
+                                const PlaylistProgressFn& progress = {},
+                                QList<DecompressedFrame>* unsettled = nullptr);
+    // For each frame (relative to `root`) whose `.rgb` was written: flushes the `.rgb` to disk, then
+    // removes the `.rgb2`, so that a crash never leaves a frame without either. A `.rgb2` that is no
+    // longer the file that was read stays. Once `keepGoing` says no, the frames not reached keep
+    // both files. Returns how many `.rgb2` were removed.
+    static int settleDecompressed(const QString& root, const QList<DecompressedFrame>& frames,
+                                  const std::function<bool()>& keepGoing = {});
 
     // The whole pass. Pure apart from the files it reads and writes; runs on any thread.
     static PlaylistResult generatePlaylist(PlaylistRequest request);

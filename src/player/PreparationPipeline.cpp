@@ -87,6 +87,8 @@ PreparationPipeline::~PreparationPipeline()
         mailbox_->owner = nullptr;
     }
     mailbox_->released.notify_all();
+    // A pass may be waiting for a held settling before it.
+    mailbox_->settler.hold(false);
     pool_->clear();
     if (pool_->waitForDone(kEndWaitMs)) {
         // Orders the workers' last use of the mailbox before it goes, through a lock the project
@@ -137,8 +139,18 @@ void PreparationPipeline::runOne(Mailbox& m)
         std::unique_lock lock(m.lock);
         m.released.wait(lock, [&m] { return !m.held; });
     }
+    QList<DecompressedFrame> unsettled;
+    QString root;
+    std::shared_ptr<const std::atomic<bool>> stop;
     if (pass) {
+        // The settling of the pass before may still be removing `.rgb2` files whose frames this
+        // pass would decompress again.
+        m.settler.waitUntilIdle();
+        stop = pass->request.stop;
+        pass->request.settleLater = true;
         PassDone done{pass->generation, Playlist::generatePlaylist(std::move(pass->request))};
+        unsettled.swap(done.result.unsettled);
+        root = done.result.symbolicPath;
         const std::lock_guard lock(m.lock);
         m.passesDone.push_back(std::move(done));
     } else if (job) {
@@ -176,14 +188,23 @@ void PreparationPipeline::runOne(Mailbox& m)
         return; // the work was dropped by a later set start
     }
     // Under the lock: the pipeline is either not yet ending, so the event reaches it, or has ended.
-    const std::lock_guard lock(m.lock);
-    if (m.owner)
-        QMetaObject::invokeMethod(m.owner, "drainResults", Qt::QueuedConnection);
+    bool ending = false;
+    {
+        const std::lock_guard lock(m.lock);
+        ending = m.owner == nullptr;
+        if (!ending)
+            QMetaObject::invokeMethod(m.owner, "drainResults", Qt::QueuedConnection);
+    }
+    // After the hand-over: playback reads the new frames from the system's cache meanwhile. A pipeline
+    // that has ended settles nothing: both files of each frame stay.
+    if (!unsettled.isEmpty() && !ending)
+        m.settler.start(root, unsettled, std::move(stop));
 }
 
 void PreparationPipeline::waitForPool()
 {
     pool_->waitForDone();
+    mailbox_->settler.waitUntilIdle();
 }
 
 void PreparationPipeline::hold(bool held)

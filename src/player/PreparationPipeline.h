@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decode/RawFrame.h"
+#include "player/FrameSettler.h"
 #include "player/PhotoCache.h"
 #include "player/PhotoDiskCache.h"
 #include "player/PhotoImage.h"
@@ -75,7 +76,10 @@ public:
     // stored there after. Set before the first set start.
     void setDiskCache(std::shared_ptr<PhotoDiskCache> disk) { disk_ = std::move(disk); }
 
-    // A playlist pass on the pool; passFinished() brings back the result of the last one started.
+    // A playlist pass on the pool; passFinished() brings back the result of the last one started as
+    // soon as every frame is decompressed. The frames are then settled (each `.rgb` flushed to disk,
+    // then its `.rgb2` removed) in the background until the request's stop flag is set; a pass waits
+    // for the settling before it to end before it starts.
     void runPass(PlaylistRequest request);
     // Forgets every pass started so far.
     void cancelPasses();
@@ -103,12 +107,14 @@ public:
     int pending() const { return pending_; }
     // Jobs whose results came back since the pipeline was made.
     int jobsDone() const { return jobsDone_; }
-    // Blocks until the pool has nothing running or queued; for tests and benchmarks only.
+    // Blocks until the pool has nothing running or queued and no settling is under way; for tests and
+    // benchmarks only.
     void waitForPool();
     // While held, the pool takes jobs from the queue but starts none (a pass is not held); for tests
     // that need work under way at a given moment.
     void hold(bool held);
     PhotoCache& cache() { return cache_; }
+    FrameSettler& settler() { return mailbox_->settler; }
 
 Q_SIGNALS:
     void slotReady(int slot, const qr::PhotoImage& photo);
@@ -149,6 +155,8 @@ private:
         std::vector<PassDone> passesDone;
         PreparationPipeline* owner = nullptr; // told when results arrive; null once it has ended
         int framesRunning = 0;                // full raw frames being converted
+        // Settles the frames of the passes run here; waited for (destroyed) after the pool.
+        FrameSettler settler;
         // Where a worker hands a runner back when it leaves queued frames to the next one.
         QThreadPool* pool = nullptr;
         QRunnable* runner = nullptr;

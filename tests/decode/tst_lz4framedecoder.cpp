@@ -6,6 +6,8 @@
 
 #include <QtEndian>
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 using qr::Lz4FrameDecoder;
 using qr::fixtures::appendLe32;
@@ -22,6 +24,27 @@ QByteArray decode(const QByteArray& in, std::size_t capacity = Lz4FrameDecoder::
     if (out.isNull())
         return QByteArray("<null>");
     return QByteArray(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(out.size()));
+}
+
+// The same decoding over an input that arrives only as the decoder asks for it: the bytes not yet
+// asked for are zeros, so a read ahead of its request gives another result. A request past
+// `refuseFrom` is refused. `beyond` tells whether the decoder asked past the end of the input.
+QByteArray decodeOnDemand(const QByteArray& in, std::size_t capacity = Lz4FrameDecoder::kDefaultCapacity,
+                          std::size_t refuseFrom = SIZE_MAX, bool* beyond = nullptr)
+{
+    std::vector<std::uint8_t> arrived(static_cast<std::size_t>(in.size()), 0);
+    std::vector<std::uint8_t> out(capacity);
+    std::size_t present = 0;
+    const std::size_t n = Lz4FrameDecoder::decodeInto(arrived, out, {}, [&](std::size_t end) {
+        if (end > arrived.size() && beyond)
+            *beyond = true;
+        if (end > refuseFrom || end > arrived.size())
+            return false;
+        for (; present < end; ++present)
+            arrived[present] = static_cast<std::uint8_t>(in.at(static_cast<qsizetype>(present)));
+        return true;
+    });
+    return QByteArray(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(n));
 }
 
 // A compressed block header with sizes of the caller's choosing (damaged streams) followed by the
@@ -84,6 +107,15 @@ void TestLz4FrameDecoder::roundTrip()
     QCOMPARE(decode(lz4Stream(data, blockSize, kinds)), data);
     // Bytes after the end marker are not read.
     QCOMPARE(decode(lz4Stream(data, blockSize, kinds) + "trailing"), data);
+    // Input asked for piece by piece: every byte is asked for before it is read, never past the
+    // end; a refused piece makes the stream undecodable.
+    const QByteArray stream = lz4Stream(data, blockSize, kinds);
+    bool beyond = false;
+    QCOMPARE(decodeOnDemand(stream, Lz4FrameDecoder::kDefaultCapacity, SIZE_MAX, &beyond), data);
+    QVERIFY(!beyond);
+    QCOMPARE(decodeOnDemand(stream, Lz4FrameDecoder::kDefaultCapacity,
+                            static_cast<std::size_t>(stream.size()) - 1),
+             QByteArray());
 }
 
 void TestLz4FrameDecoder::matchReachesIntoPreviousBlock()
@@ -157,6 +189,9 @@ void TestLz4FrameDecoder::undecodable()
 {
     QFETCH(QByteArray, input);
     QCOMPARE(decode(input), QByteArray());
+    bool beyond = false;
+    QCOMPARE(decodeOnDemand(input, Lz4FrameDecoder::kDefaultCapacity, SIZE_MAX, &beyond), QByteArray());
+    QVERIFY(!beyond);
 }
 
 void TestLz4FrameDecoder::capacityCutsOutput()

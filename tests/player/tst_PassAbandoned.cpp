@@ -1,14 +1,17 @@
 // Quitting, closing the window or asking for a new playlist while a pass runs: the running pass is
 // abandoned at its next file or copy piece, the engine goes away without waiting for the pass to
-// finish, and nothing half-written is left behind.
+// finish, and nothing half-written is left behind. The same for the settling of decompressed
+// frames that goes on after the playlist is handed over.
 #include "player/PlayerEngine.h"
 
 #include "../decode/DecodeFixtures.h"
 #include "FakeDisplay.h"
 #include "PlayerFixtures.h"
+#include "decode/Lz4FrameEncoder.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,6 +77,8 @@ class TestPassAbandoned : public QObject {
 private Q_SLOTS:
     void engineGoesAwayDuringPass();
     void newPassAbandonsRunningOne();
+    void settlingStopsWithBothFilesWhole_data();
+    void settlingStopsWithBothFilesWhole();
 };
 
 void TestPassAbandoned::engineGoesAwayDuringPass()
@@ -114,6 +119,56 @@ void TestPassAbandoned::newPassAbandonsRunningOne()
     QCOMPARE(entries(dir.path(), "krox_*").size(), kPhotos);
     QCOMPARE(entries(dir.path(), ".*.part"), QStringList());
     QCOMPARE(display.passesFinished, 1);
+}
+
+void TestPassAbandoned::settlingStopsWithBothFilesWhole_data()
+{
+    QTest::addColumn<bool>("quit");
+    QTest::newRow("quit") << true;
+    QTest::newRow("escape") << false;
+}
+
+void TestPassAbandoned::settlingStopsWithBothFilesWhole()
+{
+    QFETCH(bool, quit);
+    constexpr int kFrames = 8;
+    QTemporaryDir dir;
+    QHash<QString, QByteArray> frames; // "<name>.rgb" -> decoded bytes
+    QHash<QString, QByteArray> encoded;
+    for (int i = 1; i <= kFrames; ++i) {
+        const QString rgb = QStringLiteral("kro_07_%1_01.rgb").arg(i, 3, 10, QLatin1Char('0'));
+        frames.insert(rgb, fixtures::pattern(300'000 + i, static_cast<std::uint32_t>(i)));
+        encoded.insert(rgb, Lz4FrameEncoder::encode(frames.value(rgb), 4096));
+        QVERIFY(fixtures::writeFile(dir.filePath(rgb + '2'), encoded.value(rgb)));
+    }
+    const auto bothWhole = [&] {
+        for (auto it = frames.cbegin(); it != frames.cend(); ++it) {
+            QCOMPARE(readAll(dir.filePath(it.key())), it.value());
+            QCOMPARE(readAll(dir.filePath(it.key() + '2')), encoded.value(it.key()));
+        }
+        QCOMPARE(entries(dir.path(), ".*.part"), QStringList());
+    };
+    fixtures::FakeDisplay display;
+    auto engine = std::make_unique<PlayerEngine>(&display, std::make_unique<fixtures::ManualTimer>());
+    display.engine = engine.get();
+    display.state = &engine->state();
+    engine->state()._pathToDownloadsDir = dir.path();
+    engine->pipeline().settler().hold(true);
+    engine->generatePlaylistButtonAction();
+    // Handed over while the settling waits: every frame written, every source still there.
+    QTRY_COMPARE_WITH_TIMEOUT(display.passesFinished, 1, 60000);
+    bothWhole();
+    if (QTest::currentTestFailed())
+        return;
+    if (quit) {
+        engine.reset();
+    } else {
+        // No pass runs any more, so Escape reports nothing to stop; the settling stops all the same.
+        QVERIFY(!engine->stopPlaylistPass());
+        engine->pipeline().settler().hold(false);
+        engine->waitForPool();
+    }
+    bothWhole();
 }
 
 QTEST_MAIN(TestPassAbandoned)

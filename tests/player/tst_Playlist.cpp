@@ -24,6 +24,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -162,6 +163,7 @@ private Q_SLOTS:
     void passTypeFilter();
     void rgb2BecomesRgbInSamePass();
     void undecodableRgb2StaysAndWritesNothing();
+    void settlingLaterKeepsBothFilesUntilSettled();
     void containerPhotosJoinPass();
     void heicSetPasses();
     void listingDoesNotFollowFolderLinks();
@@ -356,6 +358,78 @@ void TestPlaylist::rgb2BecomesRgbInSamePass()
     }
 }
 
+// A pass that leaves the settling to its caller hands over with every `.rgb` written and every
+// `.rgb2` still there; settling stopped part way leaves the frames not reached with both files, and
+// never removes a `.rgb2` put in place of the one decompressed; a later pass that finds both
+// decompresses the frame again (its `.rgb` may never have reached the disk), and settling to the
+// end leaves only the `.rgb`.
+void TestPlaylist::settlingLaterKeepsBothFilesUntilSettled()
+{
+    constexpr int kFrames = 6;
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    PassFolder folder = makePassFolder(dir.path(), 0, kFrames, 0);
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.settleLater = true;
+    const PlaylistResult first = Playlist::generatePlaylist(request);
+    QCOMPARE(first.framesDecompressed, kFrames);
+    QList<DecompressedFrame> unsettled = first.unsettled;
+    std::sort(unsettled.begin(), unsettled.end(),
+              [](const DecompressedFrame& a, const DecompressedFrame& b) { return a.rgb2 < b.rgb2; });
+    QStringList rgb2s;
+    for (const DecompressedFrame& frame : unsettled)
+        rgb2s.append(frame.rgb2);
+    QStringList names = folder.encoded.keys();
+    names.sort();
+    QCOMPARE(rgb2s, names);
+    for (auto it = folder.frames.cbegin(); it != folder.frames.cend(); ++it) {
+        QCOMPARE(readAll(root.filePath(it.key())), it.value());
+        QCOMPARE(readAll(root.filePath(it.key() + '2')), folder.encoded.value(it.key() + '2'));
+    }
+    const auto settled = [&] {
+        return std::count_if(rgb2s.cbegin(), rgb2s.cend(),
+                             [&](const QString& rgb2) { return !QFile::exists(root.filePath(rgb2)); });
+    };
+    const auto settle = [&](qsizetype from, qsizetype until) {
+        return Playlist::settleDecompressed(dir.path(), unsettled.mid(from),
+                                            [&] { return settled() < until; });
+    };
+
+    // Stopped once two frames are settled: those two lose their `.rgb2`, the rest keep both.
+    QCOMPARE(settle(0, 2), 2);
+    for (int i = 0; i < kFrames; ++i) {
+        QCOMPARE(QFile::exists(root.filePath(rgb2s.at(i))), i >= 2);
+        QCOMPARE(readAll(root.filePath(rgb2s.at(i).chopped(1))), folder.frames.value(rgb2s.at(i).chopped(1)));
+    }
+
+    // A `.rgb2` replaced by another frame after the pass read it stays; settling goes on with the
+    // next frames.
+    const QString replaced = rgb2s.at(2);
+    folder.frames[replaced.chopped(1)] = fixtures::pattern(150'000, 77);
+    folder.encoded[replaced] = Lz4FrameEncoder::encode(folder.frames.value(replaced.chopped(1)), 4096);
+    QFile::remove(root.filePath(replaced));
+    writeRaw(root.filePath(replaced), folder.encoded.value(replaced));
+    QCOMPARE(settle(2, 4), 2);
+    QCOMPARE(readAll(root.filePath(replaced)), folder.encoded.value(replaced));
+    for (int i = 3; i < kFrames; ++i)
+        QCOMPARE(QFile::exists(root.filePath(rgb2s.at(i))), i == kFrames - 1);
+
+    // A frame left with both files whose `.rgb` did not survive (zeros of the right length, as a
+    // crash may leave it) is made again from its `.rgb2`, as is the replaced one.
+    const QString damaged = rgb2s.last().chopped(1);
+    writeRaw(root.filePath(damaged), QByteArray(folder.frames.value(damaged).size(), '\0'));
+    request.settleLater = false;
+    const PlaylistResult second = Playlist::generatePlaylist(request);
+    QCOMPARE(second.framesDecompressed, 2);
+    QVERIFY(second.unsettled.isEmpty());
+    for (auto it = folder.frames.cbegin(); it != folder.frames.cend(); ++it) {
+        QCOMPARE(readAll(root.filePath(it.key())), it.value());
+        QVERIFY(!QFile::exists(root.filePath(it.key() + '2')));
+    }
+    QCOMPARE(root.entryList({".*.part"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
 void TestPlaylist::undecodableRgb2StaysAndWritesNothing()
 {
     QTemporaryDir dir;
@@ -510,9 +584,11 @@ void TestPlaylist::fileVanishingBeforeItIsReadEndsOnlyThatFile()
     writeRaw(dir.filePath("kro_07_001_01.rgb2"), Lz4FrameEncoder::encode(frame, 1024));
     writeRaw(dir.filePath("kro_07_002_01.rgb2"), Lz4FrameEncoder::encode(frame, 1024));
 
-    // Asked before each file: the first time, the first file goes.
+    // Asked before each file (by both frame workers): the first time, the first file goes.
     QString doomed;
-    const auto removeFirst = [&doomed] {
+    std::mutex asking;
+    const auto removeFirst = [&doomed, &asking] {
+        const std::lock_guard lock(asking);
         if (!doomed.isEmpty())
             QFile::remove(std::exchange(doomed, QString()));
         return true;
