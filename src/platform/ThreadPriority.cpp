@@ -19,11 +19,14 @@ void ThreadPriority::lowerForBackgroundWork()
     if (lowered)
         return;
     lowered = true;
-    const auto tid = static_cast<id_t>(gettid());
+    // Relative to the main thread (whose id is the process's): a thread started by a lowered one
+    // starts lowered already.
     errno = 0;
-    const int nice = getpriority(PRIO_PROCESS, tid);
-    if (errno == 0)
-        setpriority(PRIO_PROCESS, tid, nice + kSteps);
+    const int main = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+    const auto tid = static_cast<id_t>(gettid());
+    const int own = getpriority(PRIO_PROCESS, tid);
+    if (errno == 0 && own < main + kSteps)
+        setpriority(PRIO_PROCESS, tid, main + kSteps);
 #endif
 }
 
