@@ -64,6 +64,10 @@ public:
     // The pixel size (device pixels) at which view `view` paints a photo; the engine prepares
     // display copies to fit it. An empty size asks for no display copies.
     virtual QSize preparedPixelSize(int view) const = 0;
+    // The size of a raw frame's display copy for view 1. Zoomed past it, the view paints from the
+    // frame itself, which every raw slot gets soon after its copy; so a display whose prepared size
+    // covers a zoom range may ask for less here.
+    virtual QSize rawCopyPixelSize() const { return preparedPixelSize(1); }
 
     // End of a playlist pass, after the first set start: `toolsButtonAction:` with no sender, the
     // Tools button added to render view 4, and `maxOutTheSliderAndImage:` with `first` (`_image1`).

@@ -199,7 +199,7 @@ void PlayerEngine::clearMainDisplayFor(std::int32_t pair)
 std::vector<PlayerEngine::Job> PlayerEngine::slotJobs(const QStringList& list, bool raw,
                                                       std::vector<QSize>* expected)
 {
-    const QSize box = display_->preparedPixelSize(1);
+    const QSize box = raw ? display_->rawCopyPixelSize() : display_->preparedPixelSize(1);
     const QStringList paths = slotPaths(s_._symbolicPath, list);
     std::vector<FrameSize> sizes(static_cast<std::size_t>(paths.size()));
     if (raw) {

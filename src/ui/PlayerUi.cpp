@@ -375,6 +375,15 @@ QSize PlayerUi::preparedPixelSize(int view) const
     return {};
 }
 
+QSize PlayerUi::rawCopyPixelSize() const
+{
+    // The main display unzoomed: 45 copies at twice its size would cost a third of a gigabyte beside
+    // the frames.
+    const double dpr = devicePixelRatio();
+    return QSize(static_cast<int>(std::ceil(m_metrics->outWidth * dpr)),
+                 static_cast<int>(std::ceil(m_metrics->outHeight * dpr)));
+}
+
 void PlayerUi::playlistPassFinished(const PhotoImage&)
 {
     m_controls.toolsButtonAction();

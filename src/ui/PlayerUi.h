@@ -96,6 +96,7 @@ public:
     void showFavouriteButtons() override;
     float outWidth() const override;
     QSize preparedPixelSize(int view) const override;
+    QSize rawCopyPixelSize() const override;
     void playlistPassFinished(const PhotoImage& first) override;
 
 protected:
