@@ -520,9 +520,11 @@ int main(int argc, char** argv)
         const PlaybackFigures cold = playback(kind, false);
         PlaybackFigures warm;
         QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(),
                     {QStringLiteral("--warm-child"), QStringLiteral("--kinds=") + kind,
-                     QStringLiteral("--fixtures=") + g_dir, QStringLiteral("--benchmark_filter=^$")});
+                     QStringLiteral("--fixtures=") + g_dir, QStringLiteral("--benchmark_filter=^$"),
+                     g_listLate ? QStringLiteral("--late") : QStringLiteral("--passes=1")});
         child.waitForFinished(300000);
         for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
             if (line.startsWith("warm ")) {
