@@ -1,8 +1,11 @@
 #include "ui/ImageView.h"
 
+#include "player/PhotoDecoder.h"
+
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace qr {
 
@@ -14,6 +17,7 @@ ImageView::ImageView(QWidget* parent) : QWidget(parent)
 void ImageView::setImage(const QImage& image)
 {
     m_image = image;
+    m_scaled = QImage();
     update();
 }
 
@@ -36,7 +40,25 @@ void ImageView::paintEvent(QPaintEvent*)
         return;
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawImage(target, m_image);
+    const qreal dpr = devicePixelRatioF();
+    const QSize box(static_cast<int>(std::lround(target.width() * dpr)),
+                    static_cast<int>(std::lround(target.height() * dpr)));
+    // Enlarged, or with transparency (the box filter works on opaque pixels), the painter scales.
+    if (m_image.width() <= box.width() || m_image.height() <= box.height() || box.isEmpty() ||
+        m_image.hasAlphaChannel()) {
+        p.drawImage(target, m_image);
+        return;
+    }
+    if (m_scaled.isNull() || m_scaledBox != box) {
+        m_scaled = PhotoDecoder::scaledToFit(m_image, box);
+        m_scaled.setDevicePixelRatio(dpr);
+        m_scaledBox = box;
+    }
+    if (m_scaled.isNull()) {
+        p.drawImage(target, m_image);
+        return;
+    }
+    p.drawImage(target.topLeft(), m_scaled);
 }
 
 } // namespace qr

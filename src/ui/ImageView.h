@@ -6,7 +6,9 @@
 namespace qr {
 
 // Shows one image, scaled proportionally down to fit and centred, never enlarged; a null image shows
-// nothing. The image it is handed is the one it shows.
+// nothing. The image it is handed is the one it shows. A downscale is made once per image and size,
+// on this thread alone: the painter's smooth scaling waits for the global pool, whose threads share
+// the cores with photo preparation, and a tick would wait with it.
 class ImageView : public QWidget {
     Q_OBJECT
 public:
@@ -23,6 +25,9 @@ protected:
 
 private:
     QImage m_image;
+    // m_image scaled to m_scaledBox device pixels.
+    QImage m_scaled;
+    QSize m_scaledBox;
 };
 
 } // namespace qr
