@@ -64,14 +64,7 @@ echo "--- player, a demo set playing"
 "$APP" >"$ART/a11y-player.log" 2>&1 &
 app=$!
 pids+=($app)
-chooser=$(wait_window "^Quintaray TV/Studio$")
-sleep 0.5
-send_keys "$chooser" Tab Tab space # "Burst Photo Set Media Player"
-sleep 1
-welcome=$(wait_window "^Quintaray TV/Studio$")
-send_keys "$welcome" space # "Proceed"
-main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
-sleep 1
+main=$(enter_player_mode)
 probe press "$app" "Generate Playlist" || { echo "FAIL: no Generate Playlist button on the bus"; fail=1; }
 sleep 3
 first=$(label "$app" "Photo number")

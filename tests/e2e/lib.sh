@@ -28,6 +28,21 @@ ocr_window() {
   tesseract "$out-ocr.png" - 2>/dev/null
 }
 
+# Picks "Burst Photo Set Media Player" in the start dialog, presses "Proceed" on the welcome page,
+# and prints the main window's id once it shows.
+enter_player_mode() {
+  local chooser welcome main
+  chooser=$(wait_window "^Quintaray TV/Studio$") || return 1
+  sleep 0.5
+  send_keys "$chooser" Tab Tab space >&2
+  sleep 1
+  welcome=$(wait_window "^Quintaray TV/Studio$") || return 1
+  send_keys "$welcome" space >&2
+  main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$") || return 1
+  sleep 1
+  echo "$main"
+}
+
 # Waits up to $2 seconds for process $1, a child of this shell, to end; sets EXIT_CODE to its exit
 # code, or to "timeout". Call it directly, not in $(...): only the shell that started a process can
 # reap it.

@@ -43,14 +43,7 @@ for ((run = 1; run <= RUNS; run++)); do
   "$APP" >"$ART/quit-decode-$run.log" 2>&1 &
   app=$!
   pids+=($app)
-  chooser=$(wait_window "^Quintaray TV/Studio$")
-  sleep 0.5
-  send_keys "$chooser" Tab Tab space # "Burst Photo Set Media Player"
-  sleep 1
-  welcome=$(wait_window "^Quintaray TV/Studio$")
-  send_keys "$welcome" space # "Proceed"
-  main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
-  sleep 1
+  main=$(enter_player_mode)
   /usr/bin/python3 -W ignore "$PROBE" press "$app" "Generate Playlist" ||
     { echo "FAIL: run $run: no Generate Playlist button on the bus"; fail=1; }
   # Quit as soon as a debugger finds threads inside the HEVC decoder (each look stops the program

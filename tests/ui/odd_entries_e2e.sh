@@ -28,14 +28,7 @@ row() {
   local tag=${kind}-${name//\//_}
   "$APP" &
   local pid=$!
-  chooser=$(wait_window "^Quintaray TV/Studio$")
-  sleep 0.5
-  send_keys "$chooser" Tab Tab space # "Burst Photo Set Media Player"
-  sleep 1
-  welcome=$(wait_window "^Quintaray TV/Studio$")
-  send_keys "$welcome" space # "Proceed"
-  main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
-  sleep 1
+  main=$(enter_player_mode)
   eval "$(xdotool getwindowgeometry --shell "$main")"
   import -window "$main" "$ART/odd-$tag-layout.png"
   # The main display's accent border gives its left edge (at W/2) and its bottom edge.

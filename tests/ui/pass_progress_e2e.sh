@@ -22,14 +22,7 @@ LOG="$ART/pass-progress.log"
 QT_LOGGING_RULES="quintaray.playlist.debug=true" QT_MESSAGE_PATTERN="%{time process} %{message}" \
   "$APP" 2>"$LOG" &
 pid=$!
-chooser=$(wait_window "^Quintaray TV/Studio$")
-sleep 0.5
-send_keys "$chooser" Tab Tab space # "Burst Photo Set Media Player"
-sleep 1
-welcome=$(wait_window "^Quintaray TV/Studio$")
-send_keys "$welcome" space # "Proceed"
-main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
-sleep 1
+main=$(enter_player_mode)
 
 eval "$(xdotool getwindowgeometry --shell "$main")"
 # The layout read off the window as in player_e2e.sh: the main display's accent border.

@@ -24,14 +24,7 @@ LW=$((SW / SCALE)) LH=$((SH / SCALE)) # the screen in points
 "$APP" &
 pid=$!
 trap 'kill $pid 2>/dev/null || true' EXIT
-chooser=$(wait_window "^Quintaray TV/Studio$")
-sleep 0.5
-send_keys "$chooser" Tab Tab space # "Burst Photo Set Media Player"
-sleep 1
-welcome=$(wait_window "^Quintaray TV/Studio$")
-send_keys "$welcome" space # "Proceed"
-main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
-sleep 1
+main=$(enter_player_mode)
 # The frame, title bar included, covers the work area. At scale 2 the client area moves in steps of
 # two device pixels, so odd decoration widths leave up to two pixels of the area uncovered.
 check_frame "$main" "$(work_area)" $((2 * (SCALE - 1))) || exit 1
