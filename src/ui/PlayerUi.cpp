@@ -361,14 +361,21 @@ float PlayerUi::outWidth() const
     return m_metrics->outWidth;
 }
 
+QSize PlayerUi::mainCopyPixelSize(QSizeF points, double dpr)
+{
+    // At a pixel ratio of 2 or more the display's own pixels already hold the photo at twice its
+    // size in points; zooming past that asks for a larger copy (see imageForMainDisplay). 45 copies
+    // at twice the device size would take 1.3 GB on a screen at ratio 2.
+    const double factor = std::max(2.0, dpr);
+    return QSize(static_cast<int>(std::ceil(factor * points.width())),
+                 static_cast<int>(std::ceil(factor * points.height())));
+}
+
 QSize PlayerUi::preparedPixelSize(int view) const
 {
     const double dpr = devicePixelRatio();
-    if (view == 1) {
-        // The largest the main display gets without a raised zoom range: twice its natural size.
-        return QSize(static_cast<int>(std::ceil(2.0 * m_metrics->outWidth * dpr)),
-                     static_cast<int>(std::ceil(2.0 * m_metrics->outHeight * dpr)));
-    }
+    if (view == 1)
+        return mainCopyPixelSize(QSizeF(m_metrics->outWidth, m_metrics->outHeight), dpr);
     if (view == 2 || view == 3)
         return QSize(static_cast<int>(std::ceil(m_frames.widthOfTheRightColumn * dpr)),
                      static_cast<int>(std::ceil(m_frames.container.height / 3.0 * dpr)));

@@ -96,6 +96,11 @@ public:
     void showFavouriteButtons() override;
     float outWidth() const override;
     QSize preparedPixelSize(int view) const override;
+    // The device pixels of the main display's prepared copies for a display of `points` at pixel
+    // ratio `dpr`: twice the display in points (room for zooming to twice the natural size), or the
+    // display's own pixels where there are more, so a high-density screen does not make each copy
+    // four times as large.
+    static QSize mainCopyPixelSize(QSizeF points, double dpr);
     QSize rawCopyPixelSize() const override;
     void playlistPassFinished(const PhotoImage& first) override;
 

@@ -176,6 +176,8 @@ private Q_SLOTS:
     void mainDisplayShowsPreparedCopies();
     void progressText_data();
     void progressText();
+    void mainCopySize_data();
+    void mainCopySize();
     void runningPassStops_data();
     void runningPassStops();
     void passFindingNothingSaysWhy();
@@ -1055,6 +1057,28 @@ void TstPlayerUi::panMovesPhoto()
     c.ySliderAction();
     QCOMPARE(f.ui->panels().imageView(1)->pos(), position);
     QCOMPARE(f.ui->panels().imageView(1)->size(), QSize(588, 784));
+}
+
+void TstPlayerUi::mainCopySize_data()
+{
+    QTest::addColumn<QSizeF>("points");
+    QTest::addColumn<double>("dpr");
+    QTest::addColumn<QSize>("pixels");
+    QTest::newRow("ratio 1: twice the display") << QSizeF(588, 784) << 1.0 << QSize(1176, 1568);
+    QTest::newRow("ratio 1.5: still twice") << QSizeF(588, 784) << 1.5 << QSize(1176, 1568);
+    QTest::newRow("ratio 2: the display's own pixels") << QSizeF(588, 784) << 2.0 << QSize(1176, 1568);
+    QTest::newRow("ratio 3: the display's own pixels") << QSizeF(588, 784) << 3.0 << QSize(1764, 2352);
+    QTest::newRow("fractions round up") << QSizeF(588.25, 784.5) << 1.0 << QSize(1177, 1569);
+}
+
+// A screen at ratio 2 gets copies of the display's size in pixels, not twice that: 45 copies of a
+// 4032 x 3024 set were 1.3 GB there.
+void TstPlayerUi::mainCopySize()
+{
+    QFETCH(QSizeF, points);
+    QFETCH(double, dpr);
+    QFETCH(QSize, pixels);
+    QCOMPARE(PlayerUi::mainCopyPixelSize(points, dpr), pixels);
 }
 
 QTEST_MAIN(TstPlayerUi)
