@@ -1,5 +1,6 @@
 #include "mvc/MvcFrameDecoder.h"
 
+#include "decode/FrameBufferPool.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "decode/RawFrame.h"
 #include "mvc/MvcMessageAssembler.h"
@@ -35,21 +36,26 @@ QImage MvcFrameDecoder::decode(const MvcMsgHeader& header, QByteArrayView payloa
         return {};
     const std::size_t bgraBytes = rgbBytes / 3 * 4;
     const auto rgb = std::span<const std::uint8_t>(m_rgb.data(), rgbBytes);
+    // Into a pooled buffer: a reused buffer does not fault its pages in again at every frame, and it
+    // starts on a page, as the turn's streamed stores need.
+    auto& pool = FrameBufferPool::shared();
+    std::uint8_t* out = pool.take(bgraBytes);
+    if (!out)
+        return {};
+    const auto bgra = std::span(out, bgraBytes);
     if (header.deviceOrientation() != 0) {
-        BgraFrame out{size.width, size.height, FrameBuffer::allocate(bgraBytes)};
-        if (out.isNull() || out.buffer.size() < bgraBytes ||
-            !RawFrame::rgbToBgraInto(rgb, size, out.buffer.span()))
+        if (!RawFrame::rgbToBgraInto(rgb, size, bgra)) {
+            pool.give(out, bgraBytes);
             return {};
-        return RawFrame::toImage(std::move(out));
+        }
+        return pool.wrap(out, bgraBytes, size.width, size.height);
     }
-    if (!ensure(m_bgra, bgraBytes) || !RawFrame::rgbToBgraInto(rgb, size, m_bgra.span().first(bgraBytes)))
+    // Converted and turned a quarter clockwise in one pass.
+    if (!RawFrame::rgbToBgraTurnedInto(rgb, size, bgra)) {
+        pool.give(out, bgraBytes);
         return {};
-    BgraFrame turned{size.height, size.width, FrameBuffer::allocate(bgraBytes)};
-    if (turned.isNull() || turned.buffer.size() < bgraBytes ||
-        !RawFrame::rotateBufferToPortInto(std::span<const std::uint8_t>(m_bgra.data(), bgraBytes), size,
-                                          turned.buffer.span()))
-        return {};
-    return RawFrame::toImage(std::move(turned));
+    }
+    return pool.wrap(out, bgraBytes, size.height, size.width);
 }
 
 } // namespace qr
