@@ -88,14 +88,7 @@ echo "--- Multi View Capture master, three phones"
 "$APP" >"$ART/a11y-mvc.log" 2>&1 &
 app=$!
 pids+=($app)
-chooser=$(wait_window "^Quintaray TV/Studio$")
-sleep 0.5
-send_keys "$chooser" Tab space # "Multi View Capture (Master)"
-sleep 1
-dialog=$(wait_window "^Quintaray TV/Studio$")
-send_keys "$dialog" 3 1 4 1 5 9
-send_keys "$dialog" Return # "Proceed"
-main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
+main=$(enter_mvc_master 314159)
 sleep 0.5
 phones=()
 for phone in "0 10" "1 15" "2 20"; do

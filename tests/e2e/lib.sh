@@ -43,6 +43,23 @@ enter_player_mode() {
   echo "$main"
 }
 
+# Picks "Multi View Capture (Master)" in the start dialog, types the 6-digit code $1 into the code
+# field (which has the focus), keeps a shot of the dialog in $2 when given, presses "Proceed", and
+# prints the main window's id once it shows.
+enter_mvc_master() {
+  local code=$1 shot=${2:-} chooser dialog main
+  chooser=$(wait_window "^Quintaray TV/Studio$") || return 1
+  sleep 0.5
+  send_keys "$chooser" Tab space >&2
+  sleep 1
+  dialog=$(wait_window "^Quintaray TV/Studio$") || return 1
+  send_keys "$dialog" $(echo "$code" | sed 's/./& /g') >&2
+  [ -z "$shot" ] || shot_framed "$dialog" "$shot"
+  send_keys "$dialog" Return >&2
+  main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$") || return 1
+  echo "$main"
+}
+
 # Waits up to $2 seconds for process $1, a child of this shell, to end; sets EXIT_CODE to its exit
 # code, or to "timeout". Call it directly, not in $(...): only the shell that started a process can
 # reap it.

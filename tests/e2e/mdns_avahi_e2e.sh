@@ -75,10 +75,7 @@ xvfb-run -a -n 93 -s "-screen 0 1280x800x24" bash -c '
   source "$0"
   "$1" & app=$!
   echo $app >"$2"
-  chooser=$(wait_window "^Quintaray TV/Studio$"); sleep 0.5
-  send_keys "$chooser" Tab space; sleep 1
-  dialog=$(wait_window "^Quintaray TV/Studio$")
-  send_keys "$dialog" 3 1 4 1 5 9; send_keys "$dialog" Return
+  enter_mvc_master 314159 >/dev/null
   wait $app' "$(dirname "$0")/lib.sh" "$APP" "$work/app.pid" >"$ART/mdns-app.log" 2>&1 &
 pids+=($!)
 port=""

@@ -21,15 +21,7 @@ trap cleanup EXIT
 "$APP" &
 app=$!
 pids+=($app)
-chooser=$(wait_window "^Quintaray TV/Studio$")
-sleep 0.5
-send_keys "$chooser" Tab space # "Multi View Capture (Master)"
-sleep 1
-dialog=$(wait_window "^Quintaray TV/Studio$")
-send_keys "$dialog" 3 1 4 1 5 9 # into the code field, which has the focus
-shot_framed "$dialog" "$ART/mvc-dialog.png"
-send_keys "$dialog" Return # "Proceed"
-main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
+main=$(enter_mvc_master 314159 "$ART/mvc-dialog.png")
 sleep 0.5
 fail=0
 check_frame "$main" "$(work_area)" || fail=1
