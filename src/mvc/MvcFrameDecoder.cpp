@@ -1,7 +1,7 @@
 #include "mvc/MvcFrameDecoder.h"
 
-#include "decode/FrameBufferPool.h"
 #include "decode/Lz4FrameDecoder.h"
+#include "decode/PooledBuffer.h"
 #include "decode/RawFrame.h"
 #include "mvc/MvcMessageAssembler.h"
 
@@ -38,24 +38,15 @@ QImage MvcFrameDecoder::decode(const MvcMsgHeader& header, QByteArrayView payloa
     const auto rgb = std::span<const std::uint8_t>(m_rgb.data(), rgbBytes);
     // Into a pooled buffer: a reused buffer does not fault its pages in again at every frame, and it
     // starts on a page, as the turn's streamed stores need.
-    auto& pool = FrameBufferPool::shared();
-    std::uint8_t* out = pool.take(bgraBytes);
-    if (!out)
+    PooledBuffer out;
+    if (!out.take(bgraBytes))
         return {};
-    const auto bgra = std::span(out, bgraBytes);
-    if (header.deviceOrientation() != 0) {
-        if (!RawFrame::rgbToBgraInto(rgb, size, bgra)) {
-            pool.give(out, bgraBytes);
-            return {};
-        }
-        return pool.wrap(out, bgraBytes, size.width, size.height);
-    }
+    if (header.deviceOrientation() != 0)
+        return RawFrame::rgbToBgraInto(rgb, size, out.span()) ? out.toImage(size.width, size.height)
+                                                              : QImage();
     // Converted and turned a quarter clockwise in one pass.
-    if (!RawFrame::rgbToBgraTurnedInto(rgb, size, bgra)) {
-        pool.give(out, bgraBytes);
-        return {};
-    }
-    return pool.wrap(out, bgraBytes, size.height, size.width);
+    return RawFrame::rgbToBgraTurnedInto(rgb, size, out.span()) ? out.toImage(size.height, size.width)
+                                                                : QImage();
 }
 
 } // namespace qr

@@ -1,6 +1,6 @@
 #include "player/PhotoDiskCache.h"
 
-#include "decode/FrameBufferPool.h"
+#include "decode/PooledBuffer.h"
 #include "platform/ReplacingFile.h"
 
 #include <QColorSpace>
@@ -209,16 +209,14 @@ QImage PhotoDiskCache::load(const Key& key) const
     if (!headerOk)
         return damaged();
     // Read into a pooled buffer: a fresh one would cost its page faults on every load.
-    auto& pool = FrameBufferPool::shared();
+    PooledBuffer pixels;
     const auto bytes = std::size_t(h.payload);
-    std::uint8_t* pixels = pool.take(bytes);
-    if (!pixels)
+    if (!pixels.take(bytes))
         return {};
-    if (!readAll(file.fd, pixels, bytes, sizeof(Header)) || checksum(pixels, bytes) != h.checksum) {
-        pool.give(pixels, bytes);
+    if (!readAll(file.fd, pixels.data(), bytes, sizeof(Header)) ||
+        checksum(pixels.data(), bytes) != h.checksum)
         return damaged();
-    }
-    QImage image = pool.wrap(pixels, bytes, h.width, h.height, h.colourSpace == 1);
+    QImage image = pixels.toImage(h.width, h.height, h.colourSpace == 1);
     if (image.isNull())
         return {};
 

@@ -5,8 +5,8 @@
 #include "platform/RegularFile.h"
 #include "platform/ReplacingFile.h"
 
-#include "decode/FrameBufferPool.h"
 #include "decode/Lz4FrameDecoder.h"
+#include "decode/PooledBuffer.h"
 #include "player/PhotoSignature.h"
 
 #include <QFile>
@@ -66,35 +66,16 @@ QString rgbPathFor(const QString& rgb2Path)
     return rgb2Path.left(rgb2Path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb");
 }
 
-// A worker's buffer from the shared frame-buffer pool, kept from frame to frame and from pass to
-// pass: a fresh frame-sized buffer costs more in page faults than the decoding, and the player's raw
-// frame reads take the frame-sized ones again.
-class PooledBytes {
-public:
-    PooledBytes() = default;
-    PooledBytes(const PooledBytes&) = delete;
-    PooledBytes& operator=(const PooledBytes&) = delete;
-    ~PooledBytes() { FrameBufferPool::shared().give(data_, capacity_); }
-
-    // At least `bytes` long: the frame size, or the largest `.rgb2` read for more.
-    bool reserve(std::size_t bytes)
-    {
-        if (data_ && capacity_ >= bytes)
-            return true;
-        FrameBufferPool::shared().give(data_, capacity_);
-        capacity_ = bytes <= Lz4FrameDecoder::kDefaultCapacity ? Lz4FrameDecoder::kDefaultCapacity
-                                                               : static_cast<std::size_t>(kMaxRgb2Bytes);
-        data_ = FrameBufferPool::shared().take(capacity_);
-        if (!data_)
-            capacity_ = 0;
-        return data_ != nullptr;
-    }
-    std::span<std::uint8_t> first(std::size_t bytes) { return {data_, bytes}; }
-
-private:
-    std::uint8_t* data_ = nullptr;
-    std::size_t capacity_ = 0;
-};
+// A worker's buffers come from the shared frame-buffer pool and are kept from frame to frame and
+// from pass to pass: a fresh frame-sized buffer costs more in page faults than the decoding, and the
+// player's raw frame reads take the frame-sized ones again. Sizes are the frame size, or the largest
+// `.rgb2` read for more, so that the pool finds them again.
+bool reserveFor(PooledBuffer& buffer, std::size_t bytes)
+{
+    return buffer.reserve(bytes <= Lz4FrameDecoder::kDefaultCapacity
+                              ? Lz4FrameDecoder::kDefaultCapacity
+                              : static_cast<std::size_t>(kMaxRgb2Bytes));
+}
 
 // Decompresses one `.rgb2` into its `.rgb` beside it; the `.rgb2` stays (see settleDecompressed).
 // The identity of the file at `path` (links followed, as RegularFile follows them); false when it
@@ -111,7 +92,7 @@ bool identify(const QString& path, DecompressedFrame& frame)
     return true;
 }
 
-bool decompressOne(const QString& root, const QString& path, PooledBytes& input, PooledBytes& output,
+bool decompressOne(const QString& root, const QString& path, PooledBuffer& input, PooledBuffer& output,
                    const std::function<bool()>& keepGoing, const std::function<void(double)>& part,
                    DecompressedFrame& frame)
 {
@@ -121,7 +102,7 @@ bool decompressOne(const QString& root, const QString& path, PooledBytes& input,
     if (opened && in.size() > kMaxRgb2Bytes)
         in.close();
     const auto inputBytes = static_cast<std::size_t>(std::max<std::int64_t>(in.size(), 0));
-    if (opened && in.isOpen() && !input.reserve(inputBytes)) {
+    if (opened && in.isOpen() && !reserveFor(input, inputBytes)) {
         qCDebug(lcPlaylist) << path << "kept: no memory to read it";
         return false;
     }
@@ -130,14 +111,14 @@ bool decompressOne(const QString& root, const QString& path, PooledBytes& input,
             << path << "kept: cannot read:" << (opened ? QStringLiteral("too large") : in.errorString());
         return false;
     }
-    if (!output.reserve(Lz4FrameDecoder::kDefaultCapacity)) {
+    if (!reserveFor(output, Lz4FrameDecoder::kDefaultCapacity)) {
         qCDebug(lcPlaylist) << path << "kept: no memory for its frame";
         return false;
     }
     // The input is read a piece ahead of the decoder, and each decoded piece written at once: both
     // are still in the cache when they are used again. The file is renamed into place only when the
     // whole stream decoded from the `.rgb2` as it was when opened.
-    const std::span<std::uint8_t> bytes = input.first(inputBytes);
+    const std::span<std::uint8_t> bytes = input.span().first(inputBytes);
     std::size_t read = 0;
     bool readFailed = false;
     const auto available = [&](std::size_t end) {
@@ -153,7 +134,7 @@ bool decompressOne(const QString& root, const QString& path, PooledBytes& input,
     };
     // Not flushed: the caller settles the frames (Playlist::settleDecompressed) once all are written.
     ReplacingFile file(joined(root, rgbPathFor(path)), ReplacingFile::Sync::Deferred);
-    const std::span<std::uint8_t> out = output.first(Lz4FrameDecoder::kDefaultCapacity);
+    const std::span<std::uint8_t> out = output.span().first(Lz4FrameDecoder::kDefaultCapacity);
     std::size_t written = 0;
     const auto writeUpTo = [&](std::size_t end) {
         if ((end - written < kWritePiece && end < out.size()) || !file.ok() || !keepGoing())
@@ -428,8 +409,8 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
                       std::min(1.0, (finished + underWay[0] + underWay[1]) / total)});
     };
     const auto work = [&](std::size_t worker) {
-        PooledBytes input;
-        PooledBytes output;
+        PooledBuffer input;
+        PooledBuffer output;
         while (going()) {
             const int i = next.fetch_add(1);
             if (i >= total)

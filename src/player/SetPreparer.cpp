@@ -1,6 +1,6 @@
 #include "player/SetPreparer.h"
 
-#include "decode/FrameBufferPool.h"
+#include "decode/PooledBuffer.h"
 #include "player/PhotoDecoder.h"
 
 #include <QColorSpace>
@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -16,45 +17,28 @@ namespace qr {
 
 namespace {
 
-// A file's bytes in a pooled buffer, given back when this goes: the raw frames are read into the
-// same already mapped memory each time instead of faulting in 36 MB anew.
-class FileBytes {
-public:
-    FileBytes() = default;
-    FileBytes(const FileBytes&) = delete;
-    FileBytes& operator=(const FileBytes&) = delete;
-    ~FileBytes() { FrameBufferPool::shared().give(data_, capacity_); }
-
-    // Reads the whole file; false when it cannot be read completely.
-    bool read(const QString& path)
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            return false;
-        const qint64 size = file.size();
-        if (size <= 0)
-            return size == 0;
-        capacity_ = static_cast<std::size_t>(size);
-        data_ = FrameBufferPool::shared().take(capacity_);
-        if (!data_)
-            return false;
-        qint64 done = 0;
-        while (done < size) {
-            const qint64 n = file.read(reinterpret_cast<char*>(data_) + done, size - done);
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        size_ = static_cast<std::size_t>(done);
-        return done == size;
+// Reads the whole file into a pooled buffer: the raw frames are read into the same already mapped
+// memory each time instead of faulting in 36 MB anew. The bytes read, or nothing when the file cannot
+// be read completely (an empty file gives an empty span).
+std::optional<std::span<const std::uint8_t>> readFile(const QString& path, PooledBuffer& buffer)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return std::nullopt;
+    const qint64 size = file.size();
+    if (size <= 0)
+        return size == 0 ? std::optional(std::span<const std::uint8_t>()) : std::nullopt;
+    if (!buffer.take(static_cast<std::size_t>(size)))
+        return std::nullopt;
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 n = file.read(reinterpret_cast<char*>(buffer.data()) + done, size - done);
+        if (n <= 0)
+            return std::nullopt;
+        done += n;
     }
-    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
-
-private:
-    std::uint8_t* data_ = nullptr;
-    std::size_t capacity_ = 0;
-    std::size_t size_ = 0;
-};
+    return std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(size));
+}
 
 // Converts (and turns) the frame in `rgb` into a new image over a pooled buffer; null when it cannot.
 QImage convertFrame(std::span<const std::uint8_t> rgb, FrameSize size)
@@ -64,24 +48,14 @@ QImage convertFrame(std::span<const std::uint8_t> rgb, FrameSize size)
     const std::int64_t bytes = std::int64_t{size.width} * size.height * 4;
     if (static_cast<std::int64_t>(rgb.size()) < std::int64_t{size.width} * size.height * 3)
         return {};
-    const auto byteCount = static_cast<std::size_t>(bytes);
-    auto& pool = FrameBufferPool::shared();
-    std::uint8_t* out = pool.take(byteCount);
-    if (!out)
+    PooledBuffer out;
+    if (!out.take(static_cast<std::size_t>(bytes)))
         return {};
-    const std::span<std::uint8_t> target(out, byteCount);
-    if (RawFrame::staysLandscape(bytes)) {
-        if (!RawFrame::rgbToBgraInto(rgb, size, target)) {
-            pool.give(out, byteCount);
-            return {};
-        }
-        return pool.wrap(out, byteCount, size.width, size.height);
-    }
-    if (!RawFrame::rgbToBgraTurnedInto(rgb, size, target)) {
-        pool.give(out, byteCount);
-        return {};
-    }
-    return pool.wrap(out, byteCount, size.height, size.width);
+    if (RawFrame::staysLandscape(bytes))
+        return RawFrame::rgbToBgraInto(rgb, size, out.span()) ? out.toImage(size.width, size.height)
+                                                              : QImage();
+    return RawFrame::rgbToBgraTurnedInto(rgb, size, out.span()) ? out.toImage(size.height, size.width)
+                                                                : QImage();
 }
 
 } // namespace
@@ -100,10 +74,11 @@ std::vector<FrameSize> SetPreparer::recogniseSizes(const QStringList& paths, Fra
 
 PhotoImage SetPreparer::prepareRawFrame(const QString& path, FrameSize size, QSize box)
 {
-    FileBytes rgb;
-    if (!rgb.read(path))
+    PooledBuffer buffer;
+    const auto rgb = readFile(path, buffer);
+    if (!rgb)
         return {};
-    QImage full = convertFrame(rgb.bytes(), size);
+    QImage full = convertFrame(*rgb, size);
     if (full.isNull())
         return {};
     QImage display = box.isValid() ? PhotoDecoder::scaledToFit(full, box) : QImage();
@@ -115,10 +90,11 @@ PhotoImage SetPreparer::prepareRawDisplay(const QString& path, FrameSize size, Q
     QImage display;
     QSize natural;
     {
-        FileBytes rgb;
-        if (!rgb.read(path))
+        PooledBuffer buffer;
+        const auto rgb = readFile(path, buffer);
+        if (!rgb)
             return {};
-        const QImage full = convertFrame(rgb.bytes(), size);
+        const QImage full = convertFrame(*rgb, size);
         if (full.isNull())
             return {};
         natural = full.size();
@@ -132,11 +108,12 @@ PhotoImage SetPreparer::prepareRawDisplay(const QString& path, FrameSize size, Q
 
 PhotoImage SetPreparer::prepareRawPreview(const QString& path, FrameSize fallback, QSize box)
 {
-    FileBytes rgb;
-    if (!rgb.read(path))
+    PooledBuffer buffer;
+    const auto rgb = readFile(path, buffer);
+    if (!rgb)
         return {};
-    const FrameSize size = RawFrame::recognise(static_cast<std::int64_t>(rgb.bytes().size()), fallback);
-    const QImage full = convertFrame(rgb.bytes(), size);
+    const FrameSize size = RawFrame::recognise(static_cast<std::int64_t>(rgb->size()), fallback);
+    const QImage full = convertFrame(*rgb, size);
     if (full.isNull())
         return {};
     QImage small = PhotoDecoder::scaledToFit(full, box);
