@@ -1,7 +1,6 @@
 #include "mvc/MvcFrameDecoder.h"
 
 #include "decode/Lz4FrameDecoder.h"
-#include "decode/PooledBuffer.h"
 #include "decode/RawFrame.h"
 #include "mvc/MvcMessageAssembler.h"
 
@@ -36,17 +35,21 @@ QImage MvcFrameDecoder::decode(const MvcMsgHeader& header, QByteArrayView payloa
         return {};
     const std::size_t bgraBytes = rgbBytes / 3 * 4;
     const auto rgb = std::span<const std::uint8_t>(m_rgb.data(), rgbBytes);
-    // Into a pooled buffer: a reused buffer does not fault its pages in again at every frame, and it
-    // starts on a page, as the turn's streamed stores need.
-    PooledBuffer out;
-    if (!out.take(bgraBytes))
+    if (header.deviceOrientation() != 0) {
+        BgraFrame out{size.width, size.height, FrameBuffer::allocate(bgraBytes)};
+        if (out.isNull() || out.buffer.size() < bgraBytes ||
+            !RawFrame::rgbToBgraInto(rgb, size, out.buffer.span()))
+            return {};
+        return RawFrame::toImage(std::move(out));
+    }
+    if (!ensure(m_bgra, bgraBytes) || !RawFrame::rgbToBgraInto(rgb, size, m_bgra.span().first(bgraBytes)))
         return {};
-    if (header.deviceOrientation() != 0)
-        return RawFrame::rgbToBgraInto(rgb, size, out.span()) ? out.toImage(size.width, size.height)
-                                                              : QImage();
-    // Converted and turned a quarter clockwise in one pass.
-    return RawFrame::rgbToBgraTurnedInto(rgb, size, out.span()) ? out.toImage(size.height, size.width)
-                                                                : QImage();
+    BgraFrame turned{size.height, size.width, FrameBuffer::allocate(bgraBytes)};
+    if (turned.isNull() || turned.buffer.size() < bgraBytes ||
+        !RawFrame::rotateBufferToPortInto(std::span<const std::uint8_t>(m_bgra.data(), bgraBytes), size,
+                                          turned.buffer.span()))
+        return {};
+    return RawFrame::toImage(std::move(turned));
 }
 
 } // namespace qr

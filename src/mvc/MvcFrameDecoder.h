@@ -12,14 +12,14 @@ namespace qr {
 // width x height -> BGRA -> a quarter turn clockwise when the device orientation is 0. A payload
 // that does not decode to exactly width x height x 3 bytes, or a frame larger than the largest
 // camera frame, gives a null image. Not thread-safe per instance: one decoder per connection slot;
-// its scratch buffer is reused from frame to frame, and images take their buffers from the shared
-// frame pool.
+// its scratch buffers are reused from frame to frame.
 class MvcFrameDecoder {
 public:
     QImage decode(const MvcMsgHeader& header, QByteArrayView payload);
 
 private:
     FrameBuffer m_rgb;
+    FrameBuffer m_bgra;
 };
 
 } // namespace qr
