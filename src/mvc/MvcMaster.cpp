@@ -24,6 +24,10 @@ constexpr qint64 kReadPiece = 1024 * 1024;
 // in the kernel's backlog meanwhile.
 constexpr int kAcceptRetryMs = 200;
 
+// How often the stale marks are brought up to date: a stopped stream is marked at most this long
+// after it became stale, and its count of seconds moves on time.
+constexpr int kStaleCheckMs = 250;
+
 std::int64_t steadyNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -91,6 +95,10 @@ bool MvcMaster::setupMvcMaster()
     if (!ok)
         return false;
     connect(m_listener, &QTcpServer::newConnection, this, &MvcMaster::newConnectionsPending);
+    auto* staleTimer = new QTimer(this);
+    staleTimer->setInterval(kStaleCheckMs);
+    connect(staleTimer, &QTimer::timeout, this, &MvcMaster::checkStaleStreams);
+    staleTimer->start();
     connect(m_listener, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
         qCDebug(lcMvc).noquote() << "accept failed:" << m_listener->errorString() << "- retrying in"
                                  << kAcceptRetryMs << "ms";
@@ -172,7 +180,7 @@ void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::
     rx.peer = peer;
     // Bytes an earlier connection left behind would corrupt the new stream's framing.
     rx.assembler.reset();
-    rx.fps.reset();
+    rx.fps.reset(acceptedNs.value_or(now()));
     rx.pending.reset();
     auto* conn = new TcpConnection(socket, this);
     rx.conn = conn;
@@ -313,14 +321,45 @@ void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::
     if (generation == rx.generation && !image.isNull()) {
         m_livePreviewImage[std::size_t(slot)] = image;
         Q_EMIT frameDecoded(slot, viewIndex, lastByteNs);
-        if (viewIndex < MvcSlotTable::kSlots)
+        if (viewIndex < MvcSlotTable::kSlots) {
+            m_lastShownNs[std::size_t(viewIndex)] = now();
+            setStaleSeconds(viewIndex, 0);
             Q_EMIT showImage(viewIndex, image);
+        }
     }
     if (rx.pending) {
         Job next = std::move(*rx.pending);
         rx.pending.reset();
         submit(slot, std::move(next));
     }
+}
+
+void MvcMaster::checkStaleStreams()
+{
+    const std::int64_t t = now();
+    for (int view = 0; view < MvcSlotTable::kSlots; ++view) {
+        // The phone that last asked for the position still holds a ready connection, yet the
+        // picture there has not changed: it is stale. A connection that is not ready shows that by
+        // its indicator.
+        const int k = m_rxConnForView[std::size_t(view)];
+        const auto& last = m_lastShownNs[std::size_t(view)];
+        int seconds = 0;
+        if (last && k >= 1 && k <= MvcSlotTable::kSlots && m_table.slot(k - 1).ready &&
+            t - *last >= kStaleAfterNs)
+            seconds = int((t - *last) / 1'000'000'000);
+        setStaleSeconds(view, seconds);
+    }
+}
+
+void MvcMaster::setStaleSeconds(int view, int seconds)
+{
+    int& shown = m_staleSeconds[std::size_t(view)];
+    if (shown == seconds)
+        return;
+    if (seconds > 0 && shown == 0)
+        qCDebug(lcMvc) << "position" << view + 1 << "stale: no frame for" << seconds << "s";
+    shown = seconds;
+    Q_EMIT streamStale(view, seconds);
 }
 
 bool MvcMaster::remoteShutterButtonAction(int view)

@@ -64,6 +64,16 @@ public:
     // if its connection is ready. True when a command was sent.
     bool remoteShutterButtonAction(int view);
 
+    // A position whose phone is connected and ready but has shown no frame there for this long is
+    // marked stale.
+    static constexpr std::int64_t kStaleAfterNs = 2'000'000'000;
+    // Whole seconds without a frame at position `view` (0 to 2) while it is marked stale; 0 when
+    // it is not.
+    int staleSeconds(int view) const { return m_staleSeconds.at(std::size_t(view)); }
+    // Brings the stale marks up to the clock's time; runs several times a second once the master
+    // has started.
+    void checkStaleStreams();
+
     const MvcSlotTable& slotTable() const { return m_table; }
     // Slot (1 to 3) whose phone last asked for position N (0 to 2); 0 = none yet.
     int rxConnForView(int view) const { return m_rxConnForView.at(std::size_t(view)); }
@@ -88,6 +98,9 @@ Q_SIGNALS:
     void indicatorChanged(int view, qr::MvcIndicatorColour colour);
     // Set the fps label of display position `view` (0 to 2).
     void fpsTextChanged(int view, const QString& text);
+    // Position `view` (0 to 2) has shown no frame for `seconds` whole seconds while its phone is
+    // ready (counted up each second); 0 when a frame arrives or the connection is no longer ready.
+    void streamStale(int view, int seconds);
     // A complete message was taken off slot `slot` (0 to 2), shown or not.
     void messageProcessed(int slot, int viewIndex, bool closeRequest);
     // A decoded frame of slot `slot` became its last image (also when shown nowhere); emitted just
@@ -132,6 +145,10 @@ private:
     std::array<RxState, MvcSlotTable::kSlots> m_rx;
     std::array<int, MvcSlotTable::kSlots> m_rxConnForView{};
     std::array<QImage, MvcSlotTable::kSlots> m_livePreviewImage;
+    // Per position: when a frame was last shown there, and the stale seconds last reported.
+    std::array<std::optional<std::int64_t>, MvcSlotTable::kSlots> m_lastShownNs;
+    std::array<int, MvcSlotTable::kSlots> m_staleSeconds{};
+    void setStaleSeconds(int view, int seconds);
     QTcpServer* m_listener = nullptr;
     MdnsResponder* m_responder = nullptr;
     bool m_started = false;

@@ -139,6 +139,8 @@ private Q_SLOTS:
     void shownByViewIndex_data();
     void shownByViewIndex();
     void fpsIsAverageSinceFirstMessage();
+    void fpsFromFirstWholeMessage();
+    void stoppedStreamIsMarkedStale();
     void closeRequestFreesSlot();
     void shutterReachesOwnerOfPosition();
     void badPayloadKeepsPreviousImage();
@@ -267,6 +269,74 @@ void TestMvcMaster::fpsIsAverageSinceFirstMessage()
     QCOMPARE(fps.last()[0].toInt(), 1);
     QCOMPARE(fps.last()[1].toString(), QStringLiteral("15.0 fps"));
     QCOMPARE(m_master->slotTable().slot(0).cntr, 30);
+}
+
+void TestMvcMaster::fpsFromFirstWholeMessage()
+{
+    // The connection is accepted at the clock's time; its first message arrives whole 1/30 s later.
+    auto client = connectClient();
+    QVERIFY(client);
+    QSignalSpy processed(m_master.get(), &MvcMaster::messageProcessed);
+    QSignalSpy fps(m_master.get(), &MvcMaster::fpsTextChanged);
+    m_clock.ns->fetch_add(1'000'000'000 / 30);
+    client->write(frameMessage(0x11, 64, 48));
+    QTRY_COMPARE_WITH_TIMEOUT(processed.size(), 1, 5000);
+    QCOMPARE(fps.size(), 1);
+    QCOMPARE(fps[0][0].toInt(), 1);
+    QCOMPARE(fps[0][1].toString(), QStringLiteral("30.0 fps"));
+    // The next ones count from the same start: 2 messages in 2/30 s.
+    m_clock.ns->fetch_add(1'000'000'000 / 30);
+    client->write(frameMessage(0x11, 64, 48));
+    QTRY_COMPARE_WITH_TIMEOUT(processed.size(), 2, 5000);
+    QCOMPARE(fps.last()[1].toString(), QStringLiteral("30.0 fps"));
+}
+
+void TestMvcMaster::stoppedStreamIsMarkedStale()
+{
+    auto client = connectClient();
+    QVERIFY(client);
+    QSignalSpy decoded(m_master.get(), &MvcMaster::frameDecoded);
+    QSignalSpy stale(m_master.get(), &MvcMaster::streamStale);
+    QSignalSpy colours(m_master.get(), &MvcMaster::indicatorChanged);
+    client->write(frameMessage(0x21, 64, 48));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 1, 5000);
+    const int paintedBefore = int(colours.size());
+    const std::int64_t shownAt = m_clock.ns->load();
+    auto at = [&](std::int64_t sinceShownNs) {
+        m_clock.ns->store(shownAt + sinceShownNs);
+        m_master->checkStaleStreams();
+    };
+
+    at(1'999'000'000);
+    QCOMPARE(stale.size(), 0);
+    QCOMPARE(m_master->staleSeconds(2), 0);
+    at(2'000'000'000);
+    QCOMPARE(stale.size(), 1);
+    QCOMPARE(stale[0][0].toInt(), 2); // the phone's position, not its slot
+    QCOMPARE(stale[0][1].toInt(), 2);
+    at(2'600'000'000);
+    QCOMPARE(stale.size(), 1); // counted in whole seconds
+    at(5'100'000'000);
+    QCOMPARE(stale.last()[1].toInt(), 5);
+    QCOMPARE(m_master->staleSeconds(2), 5);
+    for (int v : {0, 1})
+        QCOMPARE(m_master->staleSeconds(v), 0); // nobody asked for them
+    QCOMPARE(colours.size(), paintedBefore);    // the indicator keeps its state colour
+
+    // The next frame ends the mark at once.
+    client->write(frameMessage(0x21, 64, 48, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 2, 5000);
+    QCOMPARE(stale.last()[0].toInt(), 2);
+    QCOMPARE(stale.last()[1].toInt(), 0);
+    QCOMPARE(m_master->staleSeconds(2), 0);
+
+    // A connection that is no longer ready is not marked: its indicator says what happened.
+    const std::int64_t lastFrame = m_clock.ns->load();
+    client->abort();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_master->slotTable().slot(0).ready, 5000);
+    m_clock.ns->store(lastFrame + 10'000'000'000);
+    m_master->checkStaleStreams();
+    QCOMPARE(m_master->staleSeconds(2), 0);
 }
 
 void TestMvcMaster::closeRequestFreesSlot()

@@ -16,6 +16,8 @@ private Q_SLOTS:
     void parseRoundTrip();
     void fpsText_data();
     void fpsText();
+    void fpsFromConnectionStart_data();
+    void fpsFromConnectionStart();
 };
 
 void TestMvcShutterCmd::codeAndCommand_data()
@@ -89,6 +91,45 @@ void TestMvcShutterCmd::fpsText()
     m.chunkArrived(t0 + 400'000'000); // later chunks do not move the start
     const auto got = m.text(messages, t0 + std::int64_t(seconds * 1e9));
     QCOMPARE(got.value_or(QString()), text);
+}
+
+void TestMvcShutterCmd::fpsFromConnectionStart_data()
+{
+    QTest::addColumn<double>("acceptedAt");    // seconds
+    QTest::addColumn<QList<double>>("chunks"); // seconds a chunk arrived
+    QTest::addColumn<QList<double>>("ends");   // seconds message 1, 2, ... completed
+    QTest::addColumn<QStringList>("texts");
+    // A first message in one chunk is timed from the connection's start.
+    QTest::newRow("first message whole")
+        << 0.0 << QList<double>{0.1, 0.2} << QList<double>{0.1, 0.2} << QStringList{"10.0 fps", "10.0 fps"};
+    QTest::newRow("two messages in the first chunk")
+        << 0.0 << QList<double>{0.5, 1.0} << QList<double>{0.5, 0.5, 1.0}
+        << QStringList{"2.0 fps", "4.0 fps", "3.0 fps"};
+    // A first message in pieces is timed from its first piece.
+    QTest::newRow("first message in pieces") << 0.0 << QList<double>{0.5, 0.75, 1.0}
+                                             << QList<double>{0.75, 1.0} << QStringList{"4.0 fps", "4.0 fps"};
+    // Bytes waiting when the connection was taken: no time has passed for the first message.
+    QTest::newRow("bytes waiting at the start")
+        << 0.5 << QList<double>{0.5, 1.0} << QList<double>{0.5, 1.0} << QStringList{"", "4.0 fps"};
+}
+
+void TestMvcShutterCmd::fpsFromConnectionStart()
+{
+    QFETCH(double, acceptedAt);
+    QFETCH(QList<double>, chunks);
+    QFETCH(QList<double>, ends);
+    QFETCH(QStringList, texts);
+    const auto ns = [](double s) {
+        return std::int64_t(s * 1e9) + 7'000'000'000;
+    };
+    MvcFpsMeter m;
+    m.reset(ns(acceptedAt));
+    qsizetype c = 0;
+    for (qsizetype i = 0; i < ends.size(); ++i) {
+        while (c < chunks.size() && chunks[c] <= ends[i])
+            m.chunkArrived(ns(chunks[c++]));
+        QCOMPARE(m.text(std::int32_t(i + 1), ns(ends[i])).value_or(QString()), texts[i]);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMvcShutterCmd)
