@@ -189,6 +189,7 @@ void ContainerVC::setupMvcMaster()
         if (_mvc._strip)
             _mvc._strip->setSpeedText(view, text);
     });
+    QObject::connect(master, &MvcMaster::streamStale, this, &ContainerVC::showStreamStale);
     master->setupMvcMaster();
 }
 
@@ -209,6 +210,20 @@ void ContainerVC::configMvcControlStrip()
     _mvc._strip->configMvcIndicatorViews(rv4, f.width, f.height, scale);
     _mvc._strip->configMvcSpeedLabels(rv4, f.width, f.height, scale);
     _mvc._strip->configRemoteShutterButtons(rv4, f.width, f.height, scale);
+    // The panels were built anew: a stream that stopped stays marked.
+    if (_mvc._master) {
+        for (int view = 0; view < 3; ++view)
+            showStreamStale(view, _mvc._master->staleSeconds(view));
+    }
+}
+
+void ContainerVC::showStreamStale(int view, int seconds)
+{
+    const QString text = seconds > 0 ? tr("no frames for %1 s").arg(seconds) : QString();
+    if (ImageView* iv = _playerUi->panels().imageView(view + 1))
+        iv->setStaleText(text);
+    if (LayerView* panel = _playerUi->panels().renderView(view + 1))
+        panel->setAccessibleDescription(text);
 }
 
 void ContainerVC::displayInitImages()

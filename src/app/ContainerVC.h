@@ -82,6 +82,8 @@ public:
     void configMvcControlStrip();
     void displayInitImages();
     void setMvcPresentationMode(int32_t n); // n = 1 to 4
+    // Position `view` (0 to 2) shows that its picture is `seconds` old (0: a live picture).
+    void showStreamStale(int view, int seconds);
 
     // The window's resize hook: the size the window takes for a proposed size.
     QSize windowWillResize(QSize proposed);

@@ -2,12 +2,19 @@
 
 #include "player/PhotoDecoder.h"
 
+#include <QColor>
+#include <QFont>
 #include <QPainter>
 
 #include <algorithm>
 #include <cmath>
 
 namespace qr {
+
+namespace {
+// How much of a stale picture is darkened: it stays recognisable under its text.
+constexpr int kStaleDimAlpha = 150;
+} // namespace
 
 ImageView::ImageView(QWidget* parent) : QWidget(parent)
 {
@@ -33,12 +40,34 @@ QRectF ImageView::imageRect() const
                   shown.height());
 }
 
+void ImageView::setStaleText(const QString& text)
+{
+    if (text == m_staleText)
+        return;
+    m_staleText = text;
+    update();
+}
+
 void ImageView::paintEvent(QPaintEvent*)
 {
     const QRectF target = imageRect();
     if (target.isEmpty())
         return;
     QPainter p(this);
+    paintImage(p, target);
+    if (m_staleText.isEmpty())
+        return;
+    p.fillRect(target, QColor(0, 0, 0, kStaleDimAlpha));
+    QFont font = p.font();
+    font.setBold(true);
+    font.setPixelSize(std::clamp(static_cast<int>(target.width() / 14), 12, 28));
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(target, Qt::AlignCenter | Qt::TextWordWrap, m_staleText);
+}
+
+void ImageView::paintImage(QPainter& p, const QRectF& target)
+{
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const qreal dpr = devicePixelRatioF();
     const QSize box(static_cast<int>(std::lround(target.width() * dpr)),

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QWidget>
 
+class QPainter;
+
 namespace qr {
 
 // Shows one image, scaled proportionally down to fit and centred, never enlarged; a null image shows
@@ -17,6 +19,11 @@ public:
     void setImage(const QImage& image);
     const QImage& image() const { return m_image; }
 
+    // A picture that no longer changes (a stream that stopped): the image is shown dimmed with
+    // `text` over it. An empty text shows the image as it is.
+    void setStaleText(const QString& text);
+    const QString& staleText() const { return m_staleText; }
+
     // Where the image is painted, in this view's coordinates (empty without an image).
     QRectF imageRect() const;
 
@@ -24,7 +31,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void paintImage(QPainter& p, const QRectF& target);
+
     QImage m_image;
+    QString m_staleText;
     // m_image scaled to m_scaledBox device pixels.
     QImage m_scaled;
     QSize m_scaledBox;

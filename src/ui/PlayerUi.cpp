@@ -199,6 +199,11 @@ QSize PlayerUi::windowWillResize(QSize proposed, float screenScaleFactor, double
     m.verticalOffset = r.verticalOffset;
     m.screenWidth = r.screenWidth;
 
+    if (mode().mvcModeEn) {
+        rebuildCaptureLayout();
+        return QSize(static_cast<int>(std::lround(r.width)), static_cast<int>(std::lround(r.height)));
+    }
+
     // The photos on show survive the rebuild; the side previews are fitted again from their source.
     const std::array<PhotoImage, 3> shown = m_shown;
     const QImage shownImage1 = m_panels.imageView(1) ? m_panels.imageView(1)->image() : QImage();
@@ -241,6 +246,28 @@ QSize PlayerUi::windowWillResize(QSize proposed, float screenScaleFactor, double
 
     m_controls.maxOutTheSliderAndImage();
     return QSize(static_cast<int>(std::lround(r.width)), static_cast<int>(std::lround(r.height)));
+}
+
+void PlayerUi::rebuildCaptureLayout()
+{
+    // Capture mode rebuilds its panels and control strip for the new size and nothing of the
+    // player's: the player's controls would lie over the shutter buttons and the frame-rate labels
+    // and do nothing in this mode. Each position keeps the frame it shows, as it is (a capture frame
+    // is fitted by its view, not cropped like a side preview).
+    std::array<QImage, 3> shown;
+    for (int view = 1; view <= 3; ++view) {
+        if (const ImageView* iv = m_panels.imageView(view))
+            shown[static_cast<size_t>(view - 1)] = iv->image();
+    }
+    m_panels.removeAll();
+    configRenderView1();
+    configRenderView2();
+    configRenderView3();
+    configRenderView4();
+    for (int view = 1; view <= 3; ++view) {
+        if (ImageView* iv = m_panels.imageView(view))
+            iv->setImage(shown[static_cast<size_t>(view - 1)]);
+    }
 }
 
 QImage PlayerUi::resizeImage(const QImage& image) const

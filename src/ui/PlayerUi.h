@@ -69,7 +69,8 @@ public:
     QLabel* repeatSetLabel() const { return m_repeatSetLabel; }
 
     // The window-resize hook: rebuilds the layout for the proposed window size and answers the size
-    // the window takes. `menuBarHeight` as reported by the window.
+    // the window takes. `menuBarHeight` as reported by the window. In capture mode only the panels
+    // and the capture strip are rebuilt, each position keeping its frame.
     QSize windowWillResize(QSize proposed, float screenScaleFactor, double menuBarHeight);
 
     // Fits an image into a right-column panel.
@@ -111,6 +112,7 @@ private:
     LayoutMode mode() const;
     PanelFrames currentFrames() const;
     void placeControllerBar();
+    void rebuildCaptureLayout();
     QImage imageForMainDisplay(const PhotoImage& image) const;
     double devicePixelRatio() const;
 
