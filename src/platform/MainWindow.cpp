@@ -146,7 +146,11 @@ void MainWindow::applyPlacement(const QMargins& margins)
     if (size() != content) {
         // The window system may report this size later: that report is the placement, not the user.
         m_placedSize = content;
-        resize(content);
+        // On a shown X11 window Qt's resize also sends a position, computed from decorations it may
+        // not have learnt again since the last configure: the window manager then puts the frame
+        // where the client area should be, the title bar's height lower.
+        if (!isVisible() || !X11WindowHints::requestClientSize(this, content))
+            resize(content);
     }
     if (canPlaceWindows() && pos() != m_targetFrame.topLeft())
         move(m_targetFrame.topLeft());
@@ -155,6 +159,8 @@ void MainWindow::applyPlacement(const QMargins& margins)
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    if (!m_layoutSize.isValid())
+        m_layoutSize = size();
     if (m_placing && !m_placementTimer.isActive()) {
         // Where the window system knows the decorations at once, the frame is right from here on.
         checkPlacement();
@@ -184,11 +190,16 @@ void MainWindow::checkPlacement()
         m_placementTimer.stop();
         m_placing = false;
         m_placedSize = QSize();
-        // The compositor chose the size: the layout follows it, the window keeps it.
-        if (m_maximizedByPlacement && m_resizeDelegate && m_resizable) {
+        // The compositor chose the size, or the decorations turned out other than the first layout
+        // assumed (a window manager that does not tell them before mapping): the layout follows the
+        // client area, the window keeps it.
+        if ((m_maximizedByPlacement || size() != m_layoutSize) && m_resizeDelegate && m_resizable) {
+            qCDebug(lcWindow) << "layout for the placed client area" << size() << "instead of"
+                              << m_layoutSize;
             m_inResize = true;
             m_resizeDelegate(size());
             m_inResize = false;
+            m_layoutSize = size();
         }
     }
 }
@@ -257,6 +268,7 @@ void MainWindow::resizeEnded()
 void MainWindow::askDelegate(QSize proposal)
 {
     m_inResize = true;
+    m_layoutSize = proposal;
     const QSize answer = m_resizeDelegate(proposal).boundedTo(m_maximum);
     qCDebug(lcWindow) << "resize: proposed" << proposal << "answer" << answer;
     const bool rounding = m_aspectHint && std::abs(answer.width() - proposal.width()) <= kAspectRounding &&

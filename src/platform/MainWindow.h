@@ -15,9 +15,9 @@ namespace qr {
 // window manager's decorations included. Decoration sizes are asked for before the window is
 // mapped (X11: _NET_REQUEST_FRAME_EXTENTS); once the window is shown the frame is checked against
 // the rectangle for a short while and corrected when the decorations turn out different (for example
-// when a resize handle appears). Where a client cannot position its windows (Wayland) only the size
-// is applied, and a frame covering the whole available area becomes a maximised window (the
-// compositor knows its panels; the client does not).
+// when a resize handle appears); a client area that the correction changed is laid out again. Where a client
+// cannot position its windows (Wayland) only the size is applied, and a frame covering the whole available
+// area becomes a maximised window (the compositor knows its panels; the client does not).
 //
 // User resizes keep the client area at 16:9: on X11 the window's WM_NORMAL_HINTS carry the aspect
 // ratio from the first user resize on (earlier it would bend the placement), so the window manager
@@ -70,6 +70,7 @@ private:
     bool m_miniaturizable = false;
     bool m_inResize = false;
     QSize m_placedSize; // size set by a placement, not yet reported back
+    QSize m_layoutSize; // the client size the delegate last laid the content out for
     QSize m_maximum{QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
     QSize m_maximumFrame{QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
     ResizeDelegate m_resizeDelegate;

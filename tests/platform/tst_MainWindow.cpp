@@ -11,6 +11,7 @@ private Q_SLOTS:
     void lockedToAspect();
     void frameCoversTheRectangle_data();
     void frameCoversTheRectangle();
+    void correctedPlacementIsLaidOut();
 };
 
 void TestMainWindow::lockedToAspect_data()
@@ -65,6 +66,30 @@ void TestMainWindow::frameCoversTheRectangle()
         w.resize(w.size() * 2);
         QCOMPARE(w.frameGeometry().size(), maximumFrame);
     }
+}
+
+// Decorations learnt only once the window shows (the offscreen platform does not tell them before,
+// as some window managers do not): the placement shrinks the client area to keep the frame on the
+// rectangle, and the content is laid out again for the client area it got, which the window keeps.
+void TestMainWindow::correctedPlacementIsLaidOut()
+{
+    MainWindow w(QSize(960, 540));
+    QList<QSize> asked;
+    w.setResizeDelegate([&asked](QSize proposed) {
+        asked.append(proposed);
+        return QSize(1600, 900); // a minimum larger than the rectangle: not applied here
+    });
+    w.setResizable(true);
+    const QRect frame(0, 0, 800, 600);
+    w.setFrame(frame);
+    const QSize firstLayout = w.size();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_VERIFY(!w.isPlacing());
+    QVERIFY(w.size() != firstLayout); // the decorations took their share
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.last(), w.size());
+    QCOMPARE(w.frameGeometry(), frame);
 }
 
 QTEST_MAIN(TestMainWindow)
