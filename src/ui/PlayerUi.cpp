@@ -200,6 +200,9 @@ QSize PlayerUi::windowWillResize(QSize proposed, float screenScaleFactor, double
     m.screenWidth = r.screenWidth;
 
     if (mode().mvcModeEn) {
+        // The capture tiling fills the area below the menu bar, as at start; the height kept from
+        // the first layout would put the panels' tops out of a smaller window.
+        m.screenHeight = static_cast<int32_t>(proposed.height() - menuBarHeight);
         rebuildCaptureLayout();
         return QSize(static_cast<int>(std::lround(r.width)), static_cast<int>(std::lround(r.height)));
     }

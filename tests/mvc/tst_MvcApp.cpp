@@ -278,8 +278,19 @@ void TestMvcApp::resizeRebuildsCaptureStrip()
     const float scale = vc->_screen.screenScaleFactor;
     const auto strip = MvcControlStripLayout::compute(rv4->width(), rv4->height(), scale);
     MvcControlStrip* s = vc->_mvc._strip.get();
-    // Render view 4 lies inside the container, in the tiling's place.
-    QVERIFY(container->rect().contains(rv4->geometry()));
+    // The four panels fill the area below the menu bar, render view 4 in the tiling's place.
+    QRect tiled;
+    for (int n = 1; n <= 4; ++n)
+        tiled |= panels.renderView(n)->geometry();
+    QVERIFY2(qAbs(tiled.top()) <= 2 && qAbs(tiled.bottom() - container->rect().bottom()) <= 2 &&
+                 tiled.left() == 0 && qAbs(tiled.right() - container->rect().right()) <= 1,
+             qPrintable(QStringLiteral("panels (%1, %2) to (%3, %4) in a container of %5 x %6")
+                            .arg(tiled.left())
+                            .arg(tiled.top())
+                            .arg(tiled.right())
+                            .arg(tiled.bottom())
+                            .arg(container->width())
+                            .arg(container->height())));
     const int cw = vc->_screen.screenWidth;
     // Modes 1 and 4 end in a quarter-width column, 2 and 3 in a half-width quadrant.
     const bool column = menuMode == 1 || menuMode == 4;

@@ -130,7 +130,8 @@ void PhoneSim::sendNext()
     if (!isConnected() || m_finished)
         return;
     if (m_o.frames >= 0 && m_sent >= m_o.frames) {
-        finish();
+        if (!m_o.stayAfterLast)
+            finish();
         return;
     }
     const QByteArray& payload = m_payloads[m_sent % m_payloads.size()];

@@ -39,7 +39,8 @@ public:
         quint32 seed = 1;
         int patternCycle = 8; // distinct frames made in advance and sent in turn
         bool closeAtEnd = true;
-        bool noisy = false; // sensor-like noise, which LZ4 barely compresses
+        bool stayAfterLast = false; // after the last frame: connected and silent, as a stalled phone
+        bool noisy = false;         // sensor-like noise, which LZ4 barely compresses
     };
 
     struct Discovered {

@@ -62,8 +62,10 @@ int main(int argc, char** argv)
                                   QStringLiteral("digits"));
     const QCommandLineOption wait({QStringLiteral("wait")}, QStringLiteral("Seconds to look for the master."),
                                   QStringLiteral("s"), QStringLiteral("10"));
-    p.addOptions(
-        {host, port, mdnsServer, wait, width, height, fps, frames, view, orientation, chunks, glue, code});
+    const QCommandLineOption stay({QStringLiteral("stay")},
+                                  QStringLiteral("After the last frame, stay connected and send nothing."));
+    p.addOptions({host, port, mdnsServer, wait, width, height, fps, frames, view, orientation, chunks, glue,
+                  code, stay});
     p.process(app);
 
     QTextStream out(stdout);
@@ -75,6 +77,7 @@ int main(int argc, char** argv)
     o.view = p.value(view).toInt();
     o.orientation = p.value(orientation).toInt();
     o.glue = p.value(glue).toInt();
+    o.stayAfterLast = p.isSet(stay);
     const QString mode = p.value(chunks);
     o.chunking = mode == QLatin1String("random") ? PhoneSim::Chunking::Random
                  : mode == QLatin1String("glue") ? PhoneSim::Chunking::Glue
