@@ -4,10 +4,12 @@
 # the frame's corner rebuilds the capture strip for the new size, each position keeps its picture,
 # and a click on each shutter button, in its upper half, reaches the phone of its position. A phone
 # that falls silent is marked after two seconds. Screenshots go to $ARTIFACTS.
-#   mvc_resize_e2e.sh APP PHONE_SIM
-# Run it in a network namespace that holds only loopback (tests/mvc/run-in-netns.sh).
+#   mvc_resize_e2e.sh APP PHONE_SIM [no-extents-request]
+# With no-extents-request the window manager does not offer _NET_REQUEST_FRAME_EXTENTS, so the
+# first layout cannot know the decorations: the layout made once they are known shows the panels'
+# tops as well. Run it in a network namespace that holds only loopback (tests/mvc/run-in-netns.sh).
 set -euo pipefail
-APP=$1 SIM=$2
+APP=$1 SIM=$2 VARIANT=${3:-}
 ART=${ARTIFACTS:-$(mktemp -d)}
 source "$(dirname "$0")/lib.sh"
 
@@ -15,6 +17,10 @@ export HOME=$(mktemp -d)
 export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share
 unset QT_QPA_PLATFORM
 start_wm
+if [ "$VARIANT" = no-extents-request ]; then
+  supported=$(xprop -root _NET_SUPPORTED | sed 's/^[^=]*= //; s/, /\n/g' | grep -vx _NET_REQUEST_FRAME_EXTENTS | paste -sd, -)
+  xprop -root -f _NET_SUPPORTED 32a -set _NET_SUPPORTED "$supported"
+fi
 
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
@@ -49,6 +55,17 @@ pids+=($app)
 main=$(enter_mvc_master 271828)
 fail=0
 frame_holds 4 cover || { echo "FAIL: frame left the work area after start"; fail=1; }
+# The panels start right below the menu bar: their top border (accent-coloured) is on screen.
+panels_top() {
+  local w h
+  read -r _ _ w h < <(client_geometry "$main")
+  import -window "$main" "$ART/resize-start$VARIANT.png"
+  convert "$ART/resize-start$VARIANT.png" -crop "1x${h}+$((w / 8))+0" txt:- |
+    awk -F'[,: ]+' '!found && /#D24D57/ { print $2; found = 1 }'
+}
+top=$(panels_top)
+echo "panels from row ${top:-none} after start"
+[ -n "$top" ] && [ "$top" -le 24 ] || { echo "FAIL: the panels' tops are hidden"; fail=1; }
 
 # Phone n shows in position n (view index n - 1); the third falls silent after 60 frames.
 for phone in "0 -1" "1 -1" "2 60"; do
