@@ -162,6 +162,7 @@ void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::
         // The slot's earlier connection is released without a further state report.
         rx.conn->disconnect(this);
         rx.conn->deleteLater();
+        Q_EMIT streamEnded(k);
     }
     if (rx.conn)
         qCDebug(lcMvc).noquote() << "slot" << k + 1 << "taken by" << peer
@@ -202,6 +203,8 @@ void MvcMaster::rxConnChangedState(int slot, int state)
                              << connectionStateName(state);
     if (const auto paint = m_table.connectionStateChanged(slot, state))
         Q_EMIT indicatorChanged(paint->view, paint->colour);
+    if (state == int(ConnectionState::Failed) || state == int(ConnectionState::Cancelled))
+        Q_EMIT streamEnded(slot);
 }
 
 void MvcMaster::readAvailable(int slot)
@@ -313,8 +316,10 @@ void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::
     if (generation == rx.generation && !image.isNull()) {
         m_livePreviewImage[std::size_t(slot)] = image;
         Q_EMIT frameDecoded(slot, viewIndex, lastByteNs);
-        if (viewIndex < MvcSlotTable::kSlots)
+        if (viewIndex < MvcSlotTable::kSlots) {
+            Q_EMIT frameShown(slot, viewIndex, image, lastByteNs);
             Q_EMIT showImage(viewIndex, image);
+        }
     }
     if (rx.pending) {
         Job next = std::move(*rx.pending);
