@@ -162,6 +162,9 @@ void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::
         // The slot's earlier connection is released without a further state report.
         rx.conn->disconnect(this);
         rx.conn->deleteLater();
+    }
+    if (rx.conn || rx.endPending) {
+        rx.endPending = false;
         Q_EMIT streamEnded(k);
     }
     if (rx.conn)
@@ -203,8 +206,13 @@ void MvcMaster::rxConnChangedState(int slot, int state)
                              << connectionStateName(state);
     if (const auto paint = m_table.connectionStateChanged(slot, state))
         Q_EMIT indicatorChanged(paint->view, paint->colour);
-    if (state == int(ConnectionState::Failed) || state == int(ConnectionState::Cancelled))
-        Q_EMIT streamEnded(slot);
+    if (state == int(ConnectionState::Failed) || state == int(ConnectionState::Cancelled)) {
+        RxState& rx = m_rx[std::size_t(slot)];
+        if (rx.busy)
+            rx.endPending = true; // the frames it sent are shown first
+        else
+            Q_EMIT streamEnded(slot);
+    }
 }
 
 void MvcMaster::readAvailable(int slot)
@@ -325,6 +333,10 @@ void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::
         Job next = std::move(*rx.pending);
         rx.pending.reset();
         submit(slot, std::move(next));
+    }
+    if (rx.endPending && !rx.busy && generation == rx.generation) {
+        rx.endPending = false;
+        Q_EMIT streamEnded(slot);
     }
 }
 

@@ -115,6 +115,8 @@ private:
         // Decoding: one job in flight; a newer frame replaces one still waiting.
         bool busy = false;
         std::optional<Job> pending;
+        // The connection ended while its frames were still being decoded: streamEnded follows them.
+        bool endPending = false;
         std::shared_ptr<MvcFrameDecoder> decoder = std::make_shared<MvcFrameDecoder>();
     };
 

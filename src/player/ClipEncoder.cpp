@@ -190,8 +190,10 @@ bool ClipEncoder::setUp(const QString& targetPath, QSize frameSize, int fps, boo
     if (rc < 0)
         return fail(QStringLiteral("H.264 encoder: %1").arg(avError(rc)));
     m_av->stream->time_base = c->time_base;
-    m_av->stream->avg_frame_rate = c->framerate;
-    m_av->stream->r_frame_rate = c->framerate;
+    if (!live) { // a live clip's rate is that of its frames' times
+        m_av->stream->avg_frame_rate = c->framerate;
+        m_av->stream->r_frame_rate = c->framerate;
+    }
 
     rc = avio_open(&m_av->format->pb, tempName.constData(), AVIO_FLAG_WRITE);
     if (rc < 0)
