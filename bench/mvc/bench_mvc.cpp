@@ -4,15 +4,21 @@
 // painted, and the longest stretch the main thread was busy.
 // The baseline, measured in the same run, is the time one frame takes to decode on one core:
 // latency and busy time are given as multiples of it, frames shown as a fraction of frames sent.
+// With `record`, the three positions are recorded to clips meanwhile: the frames in the clips are
+// given as a fraction of the frames received, and the time one frame takes to encode on one core
+// (a live clip's encoder, measured in the same run) as a second baseline.
 
 #include "PhoneSim.h"
 #include "decode/Lz4FrameEncoder.h"
 #include "mvc/MvcFrameDecoder.h"
 #include "mvc/MvcMaster.h"
+#include "mvc/MvcRecorder.h"
+#include "player/ClipEncoder.h"
 #include "ui/ImageView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -21,6 +27,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <optional>
 #include <vector>
 
 using qr::MvcMaster;
@@ -83,15 +90,44 @@ double decodeBaselineMs(int w, int h, bool noisy)
     return percentile(ms, 0.5);
 }
 
+// The median time a live clip's encoder takes for one frame of that size, as the master shows it.
+double encodeBaselineMs(int w, int h, bool noisy)
+{
+    const QByteArray payload = qr::Lz4FrameEncoder::encode(PhoneSim::testPatternRgb(w, h, 1, noisy));
+    qr::MvcMsgHeader hd;
+    hd.width = std::uint16_t(w);
+    hd.height = std::uint16_t(h);
+    hd.posOrient = 0x01;
+    hd.mvcLen = std::uint32_t(payload.size());
+    qr::MvcFrameDecoder decoder;
+    const QImage frame = decoder.decode(hd, payload);
+    QTemporaryDir dir;
+    qr::ClipEncoder encoder;
+    if (!encoder.openLive(dir.filePath(QStringLiteral("base.mp4")), frame.size(), 30, true))
+        return 0;
+    std::vector<double> ms;
+    for (int i = 0; i < 30; ++i) {
+        QElapsedTimer t;
+        t.start();
+        encoder.addFrameAt(frame, i * 33333);
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    encoder.abort();
+    return percentile(ms, 0.5);
+}
+
 struct Result {
     double shownPerSecond[3] = {0, 0, 0};
     double sentPerSecond = 0;
     double latencyMedianMs = 0;
     double latencyP99Ms = 0;
     double busyMaxMs = 0;
+    int received = 0; // while recording
+    int inClips = 0;
+    int dropped = 0;
 };
 
-Result runScenario(int w, int h, int threads, bool noisy, double seconds)
+Result runScenario(int w, int h, int threads, bool noisy, bool record, double seconds)
 {
     MvcMaster master;
     MvcMaster::Options o;
@@ -120,13 +156,23 @@ Result runScenario(int w, int h, int threads, bool noisy, double seconds)
                 po.fps = 30;
                 po.noisy = noisy;
                 po.patternCycle = 4;
-                auto* p = new PhoneSim(po);
-                // Phones connect one after another, never within the same millisecond.
-                QTimer::singleShot(20 * v, p, &PhoneSim::start);
-                phones.push_back(p);
+                phones.push_back(new PhoneSim(po));
             }
         },
         Qt::BlockingQueuedConnection);
+    // Phones connect one after another: the next starts once the master has taken the one before.
+    // Two connections the master handles within one millisecond are one phone's connection race
+    // to it, and a busy main thread handles two that came 20 ms apart at once.
+    for (int v = 0; v < 3; ++v) {
+        QMetaObject::invokeMethod(phones[std::size_t(v)], &PhoneSim::start, Qt::QueuedConnection);
+        QElapsedTimer wait;
+        wait.start();
+        while (master.liveSocketCount() < v + 1 && wait.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const qint64 taken = wait.elapsed();
+        while (wait.elapsed() < taken + 20)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
 
     bool measuring = false;
     int shown[3] = {0, 0, 0};
@@ -166,6 +212,21 @@ Result runScenario(int w, int h, int threads, bool noisy, double seconds)
     });
     probe.start();
 
+    QTemporaryDir videos;
+    qr::MvcRecorder::Options ro;
+    ro.folder = videos.path();
+    qr::MvcRecorder recorder(ro);
+    QObject::connect(&master, &MvcMaster::frameShown, &recorder, &qr::MvcRecorder::frameShown);
+    QObject::connect(&master, &MvcMaster::streamEnded, &recorder, &qr::MvcRecorder::streamEnded);
+    int received = 0;
+    QObject::connect(&master, &MvcMaster::messageProcessed, [&](int, int view, bool close) {
+        if (recorder.isRecording() && !close && view >= 0 && view < 3)
+            ++received;
+    });
+    std::optional<qr::MvcRecorder::Summary> summary;
+    QObject::connect(&recorder, &qr::MvcRecorder::finished,
+                     [&](const qr::MvcRecorder::Summary& s) { summary = s; });
+
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 700) // warm-up: connections, first frames
@@ -176,8 +237,11 @@ Result runScenario(int w, int h, int threads, bool noisy, double seconds)
     measuring = true;
     clock.restart();
     lastTick = 0;
+    if (record)
+        recorder.start(master.now());
     while (clock.elapsed() < qint64(seconds * 1000))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    recorder.stop();
     measuring = false;
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
     int sentAfter = 0;
@@ -193,8 +257,15 @@ Result runScenario(int w, int h, int threads, bool noisy, double seconds)
         Qt::BlockingQueuedConnection);
     phoneThread.quit();
     phoneThread.wait();
+    while (record && !summary)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 
     Result r;
+    if (summary) {
+        r.received = received;
+        r.inClips = summary->framesInClips;
+        r.dropped = summary->dropped;
+    }
     for (int v = 0; v < 3; ++v)
         r.shownPerSecond[v] = shown[v] / elapsed;
     r.sentPerSecond = (sentAfter - sentBefore) / elapsed;
@@ -210,10 +281,19 @@ void BM_ThreePhones(benchmark::State& state)
     const int h = int(state.range(1));
     const int threads = int(state.range(2));
     const bool noisy = state.range(3) != 0;
+    const bool record = state.range(4) != 0;
     const double baseMs = decodeBaselineMs(w, h, noisy);
     Result r;
     for (auto _ : state)
-        r = runScenario(w, h, threads, noisy, 3.0);
+        r = runScenario(w, h, threads, noisy, record, record ? 10.0 : 3.0);
+    if (record) {
+        const double encodeMs = encodeBaselineMs(w, h, noisy);
+        state.counters["base_encode_ms"] = encodeMs;
+        state.counters["received"] = r.received;
+        state.counters["in_clips"] = r.inClips;
+        state.counters["dropped"] = r.dropped;
+        state.counters["in_clips_per_received"] = r.received > 0 ? double(r.inClips) / r.received : 0;
+    }
     state.counters["base_decode_ms"] = baseMs;
     state.counters["shown_pos1"] = r.shownPerSecond[0];
     state.counters["shown_pos2"] = r.shownPerSecond[1];
@@ -230,18 +310,20 @@ void BM_ThreePhones(benchmark::State& state)
     state.counters["busy_max_x_base"] = r.busyMaxMs / baseMs;
 }
 
-// Arguments: width, height, decoding threads (0: on the main thread), noisy frames.
+// Arguments: width, height, decoding threads (0: on the main thread), noisy frames, recording.
 BENCHMARK(BM_ThreePhones)
-    ->ArgNames({"w", "h", "threads", "noisy"})
-    ->Args({1280, 960, 0, 0})
-    ->Args({1280, 960, 1, 0})
-    ->Args({1280, 960, 2, 0})
-    ->Args({1920, 1440, 0, 0})
-    ->Args({1920, 1440, 1, 0})
-    ->Args({1920, 1440, 2, 0})
-    ->Args({1920, 1440, 0, 1})
-    ->Args({1920, 1440, 1, 1})
-    ->Args({1920, 1440, 2, 1})
+    ->ArgNames({"w", "h", "threads", "noisy", "record"})
+    ->Args({1280, 960, 0, 0, 0})
+    ->Args({1280, 960, 1, 0, 0})
+    ->Args({1280, 960, 2, 0, 0})
+    ->Args({1920, 1440, 0, 0, 0})
+    ->Args({1920, 1440, 1, 0, 0})
+    ->Args({1920, 1440, 2, 0, 0})
+    ->Args({1920, 1440, 0, 1, 0})
+    ->Args({1920, 1440, 1, 1, 0})
+    ->Args({1920, 1440, 2, 1, 0})
+    ->Args({1280, 960, 1, 0, 1})
+    ->Args({1920, 1440, 1, 0, 1})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -71,6 +71,12 @@ void AppDelegate::configMainMenu()
     a.menuToggleColors = [vc] {
         vc->menuToggleColors();
     };
+    a.menuToggleRecording = [vc] {
+        vc->menuToggleRecording();
+    };
+    a.isRecording = [vc] {
+        return vc->isRecording();
+    };
     a.menuToggleRepeatSet = [vc] {
         vc->menuToggleRepeatSet();
     };

@@ -20,6 +20,7 @@
 #include "ui/ImageView.h"
 #include "ui/LayerView.h"
 #include "ui/MvcControlStrip.h"
+#include "ui/MvcRecordingUi.h"
 #include "ui/PlayerUi.h"
 #include "ui/RenderPanels.h"
 
@@ -190,6 +191,11 @@ void ContainerVC::setupMvcMaster()
             _mvc._strip->setSpeedText(view, text);
     });
     QObject::connect(master, &MvcMaster::streamStale, this, &ContainerVC::showStreamStale);
+    _mvc._recording = std::make_unique<MvcRecordingUi>(master, StandardFolders::movies());
+    if (LayerView* rv4 = _playerUi->panels().renderView(4)) {
+        const PointRect& f = _playerUi->panels().frame(4);
+        _mvc._recording->configIndicator(rv4, f.width, f.height);
+    }
     master->setupMvcMaster();
 }
 
@@ -210,6 +216,8 @@ void ContainerVC::configMvcControlStrip()
     _mvc._strip->configMvcIndicatorViews(rv4, f.width, f.height, scale);
     _mvc._strip->configMvcSpeedLabels(rv4, f.width, f.height, scale);
     _mvc._strip->configRemoteShutterButtons(rv4, f.width, f.height, scale);
+    if (_mvc._recording)
+        _mvc._recording->configIndicator(rv4, f.width, f.height);
     // The panels were built anew: a stream that stopped stays marked.
     if (_mvc._master) {
         for (int view = 0; view < 3; ++view)
@@ -403,6 +411,18 @@ void ContainerVC::menuExportSetAsVideo()
     if (!_clipExport)
         _clipExport = std::make_unique<ClipExportUi>(_playerEngine.get(), &_playerUi->controls(), m_window);
     _clipExport->menuExportSetAsVideo();
+}
+
+void ContainerVC::menuToggleRecording()
+{
+    if (_modes._mediaPlayerModeEn || !_mvc._recording)
+        return;
+    _mvc._recording->menuToggleRecording();
+}
+
+bool ContainerVC::isRecording() const
+{
+    return _mvc._recording && _mvc._recording->isRecording();
 }
 
 QSize ContainerVC::windowWillResize(QSize proposed)

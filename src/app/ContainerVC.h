@@ -23,6 +23,7 @@ class KroxDecoder;
 class MainWindow;
 class MvcControlStrip;
 class MvcMaster;
+class MvcRecordingUi;
 class PlayerEngine;
 class PlayerUi;
 
@@ -76,6 +77,8 @@ public:
     void menuToggleColors();
     void menuToggleRepeatSet();
     void menuExportSetAsVideo();
+    void menuToggleRecording();
+    bool isRecording() const;
 
     // Multi View Capture: starts the master once; the strip is rebuilt with render view 4.
     void setupMvcMaster();
@@ -126,6 +129,8 @@ public:
         // The listener, its slots and their frames (widget-free); the strip inside render view 4.
         std::unique_ptr<MvcMaster> _master;
         std::unique_ptr<MvcControlStrip> _strip;
+        // Recording what the master shows; goes before the master, finishing its clips.
+        std::unique_ptr<MvcRecordingUi> _recording;
     } _mvc;
 
     // --- Companion ---

@@ -9,7 +9,7 @@ namespace qr {
 namespace {
 const QString kMenuTitle = QStringLiteral("Quintaray TV/Studio");
 
-void addItem(QMenu* menu, const QString& title, QChar key, const std::function<void()>& action)
+QAction* addItem(QMenu* menu, const QString& title, QChar key, const std::function<void()>& action)
 {
     QAction* item = menu->addAction(title);
     // Ctrl here; QKeySequence maps it to the command key on macOS.
@@ -19,6 +19,13 @@ void addItem(QMenu* menu, const QString& title, QChar key, const std::function<v
         if (action)
             action();
     });
+    return item;
+}
+
+QString recordingTitle(const std::function<bool()>& isRecording)
+{
+    return isRecording && isRecording() ? QStringLiteral("Stop Recording")
+                                        : QStringLiteral("Start Recording");
 }
 } // namespace
 
@@ -33,6 +40,15 @@ QMenu* MainMenu::configMainMenu(QMenuBar* menuBar, const ModeFlags& flags, const
             addItem(menu, QStringLiteral("MVC Mode #%1").arg(i + 1), QChar(u'1' + i),
                     actions.menuPresentationMode[i]);
         addItem(menu, QStringLiteral("MVC Toggle Colors"), QLatin1Char('c'), actions.menuToggleColors);
+        // The title follows the state: set again after each use and whenever the menu opens.
+        QAction* record = addItem(menu, recordingTitle(actions.isRecording), QLatin1Char('r'), {});
+        QObject::connect(record, &QAction::triggered, menu, [record, actions] {
+            if (actions.menuToggleRecording)
+                actions.menuToggleRecording();
+            record->setText(recordingTitle(actions.isRecording));
+        });
+        QObject::connect(menu, &QMenu::aboutToShow, record,
+                         [record, actions] { record->setText(recordingTitle(actions.isRecording)); });
     } else {
         addItem(menu, QStringLiteral("Player Toggle Repeat"), QLatin1Char('r'), actions.menuToggleRepeatSet);
         if (flags._mediaPlayerModeEn)

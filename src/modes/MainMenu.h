@@ -17,6 +17,9 @@ public:
         std::function<void()> menuRefresh;
         std::array<std::function<void()>, 4> menuPresentationMode; // "MVC Mode #1" ... "#4"
         std::function<void()> menuToggleColors;
+        // "Start Recording" / "Stop Recording" (capture master): the command and whether it records.
+        std::function<void()> menuToggleRecording;
+        std::function<bool()> isRecording;
         std::function<void()> menuToggleRepeatSet;
         std::function<void()> menuExportSetAsVideo; // the media player, once confirmed
         std::function<void()> quit;

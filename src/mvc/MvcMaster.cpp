@@ -171,6 +171,10 @@ void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::
         rx.conn->disconnect(this);
         rx.conn->deleteLater();
     }
+    if (rx.conn || rx.endPending) {
+        rx.endPending = false;
+        Q_EMIT streamEnded(k);
+    }
     if (rx.conn)
         qCDebug(lcMvc).noquote() << "slot" << k + 1 << "taken by" << peer
                                  << "(its earlier connection released)";
@@ -210,6 +214,13 @@ void MvcMaster::rxConnChangedState(int slot, int state)
                              << connectionStateName(state);
     if (const auto paint = m_table.connectionStateChanged(slot, state))
         Q_EMIT indicatorChanged(paint->view, paint->colour);
+    if (state == int(ConnectionState::Failed) || state == int(ConnectionState::Cancelled)) {
+        RxState& rx = m_rx[std::size_t(slot)];
+        if (rx.busy)
+            rx.endPending = true; // the frames it sent are shown first
+        else
+            Q_EMIT streamEnded(slot);
+    }
 }
 
 void MvcMaster::readAvailable(int slot)
@@ -324,6 +335,7 @@ void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::
         if (viewIndex < MvcSlotTable::kSlots) {
             m_lastShownNs[std::size_t(viewIndex)] = now();
             setStaleSeconds(viewIndex, 0);
+            Q_EMIT frameShown(slot, viewIndex, image, lastByteNs);
             Q_EMIT showImage(viewIndex, image);
         }
     }
@@ -331,6 +343,10 @@ void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::
         Job next = std::move(*rx.pending);
         rx.pending.reset();
         submit(slot, std::move(next));
+    }
+    if (rx.endPending && !rx.busy && generation == rx.generation) {
+        rx.endPending = false;
+        Q_EMIT streamEnded(slot);
     }
 }
 

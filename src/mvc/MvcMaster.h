@@ -106,6 +106,11 @@ Q_SIGNALS:
     // A decoded frame of slot `slot` became its last image (also when shown nowhere); emitted just
     // before its showImage. For measurement.
     void frameDecoded(int slot, int viewIndex, std::int64_t lastByteNs);
+    // A decoded frame of slot `slot` is shown at position `view` (0 to 2); emitted with its showImage.
+    // `lastByteNs` is when its last byte arrived, on this master's clock.
+    void frameShown(int slot, int view, const QImage& image, std::int64_t lastByteNs);
+    // Slot `slot`'s connection ended (failed, cancelled or replaced by a newer one).
+    void streamEnded(int slot);
 
 private:
     struct Job {
@@ -123,6 +128,8 @@ private:
         // Decoding: one job in flight; a newer frame replaces one still waiting.
         bool busy = false;
         std::optional<Job> pending;
+        // The connection ended while its frames were still being decoded: streamEnded follows them.
+        bool endPending = false;
         std::shared_ptr<MvcFrameDecoder> decoder = std::make_shared<MvcFrameDecoder>();
     };
 
@@ -136,8 +143,12 @@ private:
     void decoded(int slot, std::uint64_t generation, int viewIndex, std::int64_t lastByteNs, QImage image);
     void listenerAdvertisedEndpointChanged(const QString& name, const QString& type, const QString& domain,
                                            bool added);
+
+public:
+    // Now on this master's clock (monotonic nanoseconds, or the clock a test set).
     std::int64_t now() const { return m_clock(); }
 
+private:
     Options m_options;
     std::function<std::int64_t()> m_clock;
     MvcSecretCode m_code;

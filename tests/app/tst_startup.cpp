@@ -107,7 +107,8 @@ private Q_SLOTS:
         const QStringList confirmedPlayerMenu{"Player Toggle Repeat|Ctrl+R",
                                               "Export Set as Video\u2026|Ctrl+E", "Quit|Ctrl+Q"};
         const QStringList mvcMenu{"MVC Mode #1|Ctrl+1", "MVC Mode #2|Ctrl+2",       "MVC Mode #3|Ctrl+3",
-                                  "MVC Mode #4|Ctrl+4", "MVC Toggle Colors|Ctrl+C", "Quit|Ctrl+Q"};
+                                  "MVC Mode #4|Ctrl+4", "MVC Toggle Colors|Ctrl+C", "Start Recording|Ctrl+R",
+                                  "Quit|Ctrl+Q"};
         const QStringList companionMenu{"Refresh|Ctrl+R", "Quit|Ctrl+Q"};
 
         QTest::newRow("cancel") << false << QList<int>{1003} << 1 << false << false << false << playerMenu;

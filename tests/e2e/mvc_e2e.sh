@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real binary under Xvfb and openbox in Multi View Capture mode with three simulated phones on
 # loopback: the phones find the master by DNS-SD and their streams show in three positions; the
-# frame covers the work area, and a drag of its corner ends at 16:9.
+# frame covers the work area, and a drag of its corner ends at 16:9. Ctrl+R records the three
+# positions; Ctrl+Q while recording ends the program with three finished clips that ffmpeg decodes.
 #   mvc_e2e.sh APP PHONE_SIM
 # Run it in a network namespace that holds only loopback (tests/mvc/run-in-netns.sh).
 set -euo pipefail
@@ -54,11 +55,33 @@ for area in "position 1:$((q / 8)) $((HEIGHT / 4)) $((q * 3 / 4)) $((HEIGHT / 3)
   if awk -v v="$s" 'BEGIN { exit !(v > 0.05) }'; then echo "ok: stream in $name ($s)"; else echo "FAIL: no stream in $name ($s)"; fail=1; fi
 done
 
+send_keys "$main" ctrl+r
+sleep 3
+import -window "$main" "$ART/mvc-recording.png"
+echo "recording; screenshot $ART/mvc-recording.png"
+
 drag_corner "$main" -300 -100
 check_16x9 "$main" || fail=1
 
 send_keys "$main" ctrl+q
+quit_at=$(date +%s.%N)
 wait_exit "$app" 10
 [ "$EXIT_CODE" = 0 ] || { echo "FAIL: exit code $EXIT_CODE after Ctrl+Q"; fail=1; }
+echo "exit $(awk -v a="$quit_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }') s after Ctrl+Q (recording)"
+
+# Quit finished the clips: one per position under its own name, no temporary file, each decodes.
+clips=("$HOME"/Videos/"MVC "*" position "[123].mp4)
+ls -la "$HOME/Videos"
+if [ "${#clips[@]}" != 3 ] || [ ! -e "${clips[0]}" ]; then echo "FAIL: ${#clips[@]} clips"; fail=1; fi
+if ls -A "$HOME/Videos" | grep -q '^\.'; then echo "FAIL: a temporary file was left"; fail=1; fi
+for clip in "${clips[@]}"; do
+  [ -e "$clip" ] || continue
+  frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets,width,height \
+    -of csv=p=0 "$clip")
+  errors=$(ffmpeg -v error -i "$clip" -fps_mode passthrough -enc_time_base -1 -f null - 2>&1 || echo "ffmpeg failed")
+  echo "clip $(basename "$clip"): width,height,frames $frames"
+  [ -z "$errors" ] || { echo "FAIL: $clip: $errors"; fail=1; }
+  cp "$clip" "$ART/" 2>/dev/null || true
+done
 [ $fail = 0 ] && echo PASS
 exit $fail
