@@ -4,6 +4,7 @@
 #include "platform/LogCategories.h"
 #include "platform/TcpConnection.h"
 
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -83,7 +84,7 @@ bool MvcMaster::setupMvcMaster()
     if (m_started)
         return isListening();
     m_started = true;
-    m_pool.setMaxThreadCount(std::max(1, m_options.decodeThreads));
+    startDecodingThreads();
     m_listener = new QTcpServer(this);
     bool ok = m_listener->listen(m_options.listenAddress, m_options.listenPort);
     if (!ok && m_options.listenAddress == QHostAddress(QHostAddress::Any))
@@ -113,6 +114,29 @@ bool MvcMaster::setupMvcMaster()
         m_responder->start(service);
     }
     return true;
+}
+
+void MvcMaster::startDecodingThreads()
+{
+    // Every Qt thread opens a descriptor for its event loop's wake-up as it starts, and the process
+    // ends when it cannot: a pool thread made on demand, at a frame that arrives while descriptors
+    // have run out, would end the program. So the threads are made now and kept for the whole run.
+    const int threads = std::max(1, m_options.decodeThreads);
+    m_pool.setMaxThreadCount(threads);
+    m_pool.setExpiryTimeout(-1);
+    if (m_options.decodeThreads <= 0)
+        return;
+    // Each job holds its thread until all have started, so that each gets a thread of its own.
+    auto started = std::make_shared<QSemaphore>();
+    auto go = std::make_shared<QSemaphore>();
+    for (int i = 0; i < threads; ++i) {
+        m_pool.start([started, go] {
+            started->release();
+            go->acquire();
+        });
+    }
+    started->acquire(threads);
+    go->release(threads);
 }
 
 void MvcMaster::listenerAdvertisedEndpointChanged(const QString& name, const QString& type,

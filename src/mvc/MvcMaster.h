@@ -113,6 +113,7 @@ private:
         std::shared_ptr<MvcFrameDecoder> decoder = std::make_shared<MvcFrameDecoder>();
     };
 
+    void startDecodingThreads();
     void newConnectionsPending();
     void rxConnChangedState(int slot, int state);
     void readAvailable(int slot);

@@ -149,6 +149,7 @@ private Q_SLOTS:
     void duplicateRule_data();
     void duplicateRule();
     void acceptResumesAfterDescriptorsRunOut();
+    void survivesDescriptorsRunningOutWhileStreaming();
     void diagnosticsOnlyWhenEnabled();
 
 private:
@@ -496,6 +497,56 @@ void TestMvcMaster::acceptResumesAfterDescriptorsRunOut()
     filler.clear();
     QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).filled, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).ready, 5000);
+}
+
+void TestMvcMaster::survivesDescriptorsRunningOutWhileStreaming()
+{
+    // Three phones connect while the process has a single free descriptor: the first is accepted
+    // and streams, the others wait in the backlog until descriptors come back. Nothing the master
+    // does for a connection or a frame may need a descriptor of its own (a new thread's event loop
+    // needs one: without it the process ends).
+    std::vector<std::unique_ptr<QTcpSocket>> phones;
+    for (int i = 0; i < 3; ++i) {
+        phones.push_back(std::make_unique<QTcpSocket>());
+        phones.back()->connectToHost(QHostAddress::LocalHost, m_master->serverPort());
+        QVERIFY(phones.back()->waitForConnected(5000)); // in the backlog; the master has not run
+    }
+    rlimit original{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    const int next = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    QVERIFY(next >= 0);
+    ::close(next);
+    rlimit low = original;
+    low.rlim_cur = rlim_t(next + 32);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> filler;
+    const auto restore = qScopeGuard([&] {
+        for (int fd : filler)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &original);
+    });
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        filler.push_back(fd);
+    QCOMPARE(errno, EMFILE);
+    ::close(filler.back());
+    filler.pop_back();
+    QSignalSpy decoded(m_master.get(), &MvcMaster::frameDecoded);
+    m_clock.ns->fetch_add(10'000'000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).ready, 5000);
+    QVERIFY(!m_master->slotTable().slot(1).filled);
+    for (int n = 0; n < 3; ++n)
+        phones[0]->write(frameMessage(0x01, 64, 48, n));
+    QTRY_VERIFY_WITH_TIMEOUT(decoded.size() >= 1, 5000);
+    // Descriptors come back: a waiting phone is served too, and its frames decoded. (The two accepted
+    // together are one connection race by the clock; only the first of them is kept.)
+    m_clock.ns->fetch_add(10'000'000);
+    for (int fd : filler)
+        ::close(fd);
+    filler.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(1).filled, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(1).ready, 5000);
+    phones[1]->write(frameMessage(0x11, 64, 48, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(decoded.size() >= 2, 5000);
 }
 
 void TestMvcMaster::diagnosticsOnlyWhenEnabled()
