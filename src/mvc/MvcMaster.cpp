@@ -92,6 +92,9 @@ bool MvcMaster::setupMvcMaster()
     if (!ok)
         return false;
     connect(m_listener, &QTcpServer::newConnection, this, &MvcMaster::newConnectionsPending);
+    m_timeoutTimer = new QTimer(this);
+    connect(m_timeoutTimer, &QTimer::timeout, this, &MvcMaster::checkTimeouts);
+    m_timeoutTimer->start(kTimeoutCheckMs);
     connect(m_listener, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
         qCDebug(lcMvc).noquote() << "accept failed:" << m_listener->errorString() << "- retrying in"
                                  << kAcceptRetryMs << "ms";
@@ -194,6 +197,9 @@ void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::
         qCDebug(lcMvc).noquote() << "slot" << k + 1 << "taken by" << peer;
     ++rx.generation;
     rx.peer = peer;
+    rx.acceptedNs = acceptedNs.value_or(now());
+    rx.lastBytesNs = rx.acceptedNs;
+    rx.headerSeen = false;
     // Bytes an earlier connection left behind would corrupt the new stream's framing.
     rx.assembler.reset();
     rx.fps.reset();
@@ -249,12 +255,15 @@ void MvcMaster::processChunk(int slot, QByteArrayView chunk)
     MvcRxSlot& s = m_table.slot(slot);
     const std::int64_t t = now();
     rx.fps.chunkArrived(t);
+    rx.lastBytesNs = t;
     rx.assembler.append(chunk);
     MvcMessageAssembler::Message m;
     for (;;) {
         const auto result = rx.assembler.next(m);
-        if (result == MvcMessageAssembler::Result::NeedMore)
+        if (result == MvcMessageAssembler::Result::NeedMore) {
+            rx.headerSeen = rx.headerSeen || rx.assembler.hasHeader();
             return;
+        }
         if (result == MvcMessageAssembler::Result::Cancel) {
             const MvcMsgHeader& h = rx.assembler.rejectedHeader();
             if (h.width == 0 || h.height == 0)
@@ -270,14 +279,14 @@ void MvcMaster::processChunk(int slot, QByteArrayView chunk)
         }
         const bool close = m.header.isCloseRequest();
         if (!close) {
+            rx.headerSeen = true;
             if (const auto paint = m_table.viewIndexChanged(slot, m.header.viewIndex()))
                 Q_EMIT indicatorChanged(paint->view, paint->colour);
-            if (s.viewIndex < MvcSlotTable::kSlots)
-                m_rxConnForView[std::size_t(s.viewIndex)] = slot + 1;
             submit(slot, Job{m.header, std::move(m.payload), t, rx.generation});
         }
         ++s.cntr;
-        if (s.viewIndex >= 0 && s.viewIndex < MvcSlotTable::kSlots) {
+        if (s.viewIndex >= 0 && s.viewIndex < MvcSlotTable::kSlots &&
+            m_table.positionOwner(s.viewIndex) == slot) {
             if (const auto text = rx.fps.text(s.cntr, t))
                 Q_EMIT fpsTextChanged(s.viewIndex, *text);
         }
@@ -337,7 +346,8 @@ void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::
     if (generation == rx.generation && !image.isNull()) {
         m_livePreviewImage[std::size_t(slot)] = image;
         Q_EMIT frameDecoded(slot, viewIndex, lastByteNs);
-        if (viewIndex < MvcSlotTable::kSlots)
+        // A position shows the pictures of the phone that owns it only.
+        if (viewIndex < MvcSlotTable::kSlots && m_table.positionOwner(viewIndex) == slot)
             Q_EMIT showImage(viewIndex, image);
     }
     if (rx.pending) {
@@ -347,11 +357,34 @@ void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::
     }
 }
 
+void MvcMaster::checkTimeouts()
+{
+    const std::int64_t t = now();
+    for (int k = 0; k < MvcSlotTable::kSlots; ++k) {
+        RxState& rx = m_rx[std::size_t(k)];
+        if (!rx.conn || m_table.slot(k).waitingForRestart)
+            continue;
+        const auto state = rx.conn->state();
+        if (state == ConnectionState::Cancelled || state == ConnectionState::Failed)
+            continue;
+        const char* why = nullptr;
+        if (!rx.headerSeen && t - rx.acceptedNs >= kFirstHeaderTimeoutNs)
+            why = "no valid header in time";
+        else if (t - rx.lastBytesNs >= kIdleTimeoutNs)
+            why = "idle";
+        if (!why)
+            continue;
+        qCDebug(lcMvc).noquote() << "slot" << k + 1 << rx.peer << "cancelled:" << why;
+        rx.pending.reset();
+        rx.conn->cancel();
+    }
+}
+
 bool MvcMaster::remoteShutterButtonAction(int view)
 {
     if (view < 0 || view >= MvcSlotTable::kSlots)
         return false;
-    const int k = m_rxConnForView[std::size_t(view)];
+    const int k = rxConnForView(view);
     if (k < 1 || k > MvcSlotTable::kSlots || !m_table.slot(k - 1).ready)
         return false;
     TcpConnection* conn = m_rx[std::size_t(k - 1)].conn;

@@ -150,6 +150,10 @@ private Q_SLOTS:
     void duplicateRule();
     void acceptResumesAfterDescriptorsRunOut();
     void survivesDescriptorsRunningOutWhileStreaming();
+    void timeouts_data();
+    void timeouts();
+    void slotsHeldByIdlePeersComeBack();
+    void positionBelongsToFirstClaimant();
     void diagnosticsOnlyWhenEnabled();
 
 private:
@@ -547,6 +551,105 @@ void TestMvcMaster::survivesDescriptorsRunningOutWhileStreaming()
     QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(1).ready, 5000);
     phones[1]->write(frameMessage(0x11, 64, 48, 1));
     QTRY_VERIFY_WITH_TIMEOUT(decoded.size() >= 2, 5000);
+}
+
+void TestMvcMaster::timeouts_data()
+{
+    // Before each check: what the peer sends (0 nothing, 1 a whole frame, 2 ten bytes of a header),
+    // how far the clock then moves (ms), and whether the connection is still open after the check.
+    QTest::addColumn<QList<int>>("send");
+    QTest::addColumn<QList<int>>("advanceMs");
+    QTest::addColumn<QList<bool>>("open");
+    QTest::newRow("silent: closed 5 s after the accept")
+        << QList<int>{0, 0} << QList<int>{4999, 2} << QList<bool>{true, false};
+    QTest::newRow("part of a header is no header")
+        << QList<int>{2, 0} << QList<int>{4000, 1001} << QList<bool>{true, false};
+    QTest::newRow("a valid header, then silence: closed after 15 s")
+        << QList<int>{1, 0} << QList<int>{14999, 2} << QList<bool>{true, false};
+    QTest::newRow("a streaming phone stays")
+        << QList<int>{1, 1, 1} << QList<int>{10000, 10000, 10000} << QList<bool>{true, true, true};
+}
+
+void TestMvcMaster::timeouts()
+{
+    QFETCH(QList<int>, send);
+    QFETCH(QList<int>, advanceMs);
+    QFETCH(QList<bool>, open);
+    auto client = connectClient();
+    QVERIFY(client);
+    QSignalSpy processed(m_master.get(), &MvcMaster::messageProcessed);
+    for (qsizetype i = 0; i < send.size(); ++i) {
+        if (send[i] == 1) {
+            const qsizetype before = processed.size();
+            client->write(frameMessage(0x01, 32, 24, int(i)));
+            QTRY_VERIFY_WITH_TIMEOUT(processed.size() > before, 5000);
+        } else if (send[i] == 2) {
+            client->write(header(1, 0x01, 100, 32, 24).left(10));
+            QTRY_COMPARE_WITH_TIMEOUT(m_master->bufferedBytes(0), qsizetype(10), 5000);
+        }
+        m_clock.ns->fetch_add(std::int64_t(advanceMs[i]) * 1'000'000);
+        m_master->checkTimeouts();
+        if (open[i]) {
+            QVERIFY2(!m_master->slotTable().slot(0).waitingForRestart, qPrintable(QString::number(i)));
+            QCOMPARE(m_master->liveSocketCount(), 1);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(client->state() == QAbstractSocket::UnconnectedState, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).waitingForRestart, 5000);
+        }
+    }
+}
+
+void TestMvcMaster::slotsHeldByIdlePeersComeBack()
+{
+    // Three connections that never send a header hold every slot, until they are closed.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 3; ++i) {
+        idle.push_back(connectClient());
+        QVERIFY(idle.back());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(2).ready, 5000);
+    m_clock.ns->fetch_add(MvcMaster::kFirstHeaderTimeoutNs);
+    m_master->checkTimeouts();
+    for (int k = 0; k < 3; ++k)
+        QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(k).waitingForRestart, 5000);
+    auto phone = connectClient();
+    QVERIFY(phone);
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).ready, 5000);
+    QSignalSpy shown(m_master.get(), &MvcMaster::showImage);
+    phone->write(frameMessage(0x01, 32, 24));
+    QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 5000);
+}
+
+void TestMvcMaster::positionBelongsToFirstClaimant()
+{
+    auto a = connectClient(); // slot 1
+    auto b = connectClient(); // slot 2
+    QVERIFY(a && b);
+    QSignalSpy decoded(m_master.get(), &MvcMaster::frameDecoded);
+    QSignalSpy shown(m_master.get(), &MvcMaster::showImage);
+    a->write(frameMessage(0x01, 32, 24));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 1, 5000);
+    // A second connection naming the same position gets neither its shutter nor its picture.
+    b->write(frameMessage(0x01, 32, 24));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 2, 5000);
+    QCOMPARE(m_master->rxConnForView(0), 1);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY(m_master->remoteShutterButtonAction(0));
+    QTRY_COMPARE_WITH_TIMEOUT(a->bytesAvailable(), qint64(8), 5000);
+    QTest::qWait(50);
+    QCOMPARE(b->bytesAvailable(), qint64(0));
+    // Once the owner's connection ends the position is free: nothing is sent for it until another
+    // phone claims it.
+    a->write(PhoneSim::closeRequest());
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).waitingForRestart, 5000);
+    QCOMPARE(m_master->rxConnForView(0), 0);
+    QVERIFY(!m_master->remoteShutterButtonAction(0));
+    b->write(frameMessage(0x01, 32, 24, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 3, 5000);
+    QCOMPARE(m_master->rxConnForView(0), 2);
+    QCOMPARE(shown.size(), 2);
+    QVERIFY(m_master->remoteShutterButtonAction(0));
+    QTRY_COMPARE_WITH_TIMEOUT(b->bytesAvailable(), qint64(8), 5000);
 }
 
 void TestMvcMaster::diagnosticsOnlyWhenEnabled()
