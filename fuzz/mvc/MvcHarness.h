@@ -170,7 +170,8 @@ inline void mdnsPacket(const std::uint8_t* data, std::size_t size)
                                               ? MdnsResponder::kProbeDefenceIntervalNs
                                               : MdnsResponder::kRecordIntervalNs;
             for (const auto& r : m->answers + m->additionals) {
-                const QByteArray key = detail::recordKey(r);
+                const QByteArray key = detail::recordKey(r) +
+                                       (o.sender.protocol() == QAbstractSocket::IPv6Protocol ? "/6" : "/4");
                 const auto last = multicastAt.find(key);
                 detail::require(last == multicastAt.end() || nowNs - last->second >= interval);
                 multicastAt[key] = nowNs;

@@ -466,11 +466,11 @@ QByteArray MdnsResponder::recordKey(const DnsMessage::Record& r)
     return key;
 }
 
-void MdnsResponder::noteMulticast(int interfaceIndex, const QList<DnsMessage::Record>& sent,
+void MdnsResponder::noteMulticast(int interfaceIndex, bool v6, const QList<DnsMessage::Record>& sent,
                                   std::int64_t nowNs)
 {
     for (const auto& r : sent)
-        m_multicastAt[{interfaceIndex, recordKey(r)}] = nowNs;
+        m_multicastAt[{interfaceIndex * 2 + (v6 ? 1 : 0), recordKey(r)}] = nowNs;
 }
 
 std::optional<MdnsResponder::Reply> MdnsResponder::respond(QByteArrayView packet, const Origin& origin)
@@ -489,10 +489,12 @@ std::optional<MdnsResponder::Reply> MdnsResponder::respond(QByteArrayView packet
     if (!answer->legacy) {
         // A query with proposed records in its authority section is a probe: its answer defends
         // our names and may come sooner.
+        // The answer goes out over the query's own address family: IPv4 and IPv6 count apart.
+        const bool v6 = origin.sender.protocol() == QAbstractSocket::IPv6Protocol;
         const std::int64_t interval =
             query->authorities.isEmpty() ? kRecordIntervalNs : kProbeDefenceIntervalNs;
         auto recent = [&](const DnsMessage::Record& r) {
-            const auto at = m_multicastAt.find({origin.interfaceIndex, recordKey(r)});
+            const auto at = m_multicastAt.find({origin.interfaceIndex * 2 + (v6 ? 1 : 0), recordKey(r)});
             return at != m_multicastAt.end() && t - at->second < interval;
         };
         for (qsizetype i = answer->answers.size() - 1; i >= 0; --i) {
@@ -505,7 +507,7 @@ std::optional<MdnsResponder::Reply> MdnsResponder::respond(QByteArrayView packet
         const Built built = build(*answer, query->id, kMaxMulticastBytes);
         if (built.packet.isEmpty())
             return std::nullopt;
-        noteMulticast(origin.interfaceIndex, built.answers + built.additionals, t);
+        noteMulticast(origin.interfaceIndex, v6, built.answers + built.additionals, t);
         reply.packet = built.packet;
         reply.multicast = true;
         reply.answers = int(built.answers.size());
@@ -560,8 +562,6 @@ void MdnsResponder::announceOn(const QNetworkInterface& i, std::uint32_t ttlScal
     m.flags = DnsMessage::kFlagResponse | DnsMessage::kFlagAuthoritative;
     m.answers = records(i.index(), ttlScale, false).all();
     const QByteArray packet = m.serialize();
-    if (ttlScale > 0)
-        noteMulticast(i.index(), m.answers, now());
     for (const auto& s : m_sockets) {
         // Without an address of the socket's family the interface cannot be chosen for sending.
         bool has = false;
@@ -572,6 +572,8 @@ void MdnsResponder::announceOn(const QNetworkInterface& i, std::uint32_t ttlScal
             continue;
         s->udp->setMulticastInterface(i);
         s->udp->writeDatagram(packet, s->v6 ? kGroupV6 : kGroupV4, m_network.port);
+        if (ttlScale > 0)
+            noteMulticast(i.index(), s->v6, m.answers, now());
     }
 }
 

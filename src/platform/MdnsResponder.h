@@ -176,7 +176,8 @@ private:
     // The reply within `maxBytes`; questions are repeated (legacy) only for answers it carries.
     static Built build(const Answer& answer, std::uint16_t id, int maxBytes);
     static QByteArray recordKey(const DnsMessage::Record& r);
-    void noteMulticast(int interfaceIndex, const QList<DnsMessage::Record>& sent, std::int64_t nowNs);
+    void noteMulticast(int interfaceIndex, bool v6, const QList<DnsMessage::Record>& sent,
+                       std::int64_t nowNs);
     std::int64_t now() const { return m_clock(); }
     void announce(std::uint32_t ttlScale);
     void announceOn(const QNetworkInterface& i, std::uint32_t ttlScale);
@@ -188,7 +189,8 @@ private:
     Network m_network;
     std::function<std::int64_t()> m_clock;
     Service m_service;
-    // When each record was last multicast, by interface index and record.
+    // When each record was last multicast, by interface index and address family (index × 2, + 1 for
+    // IPv6) and record.
     std::map<std::pair<int, QByteArray>, std::int64_t> m_multicastAt;
     // Unicast answers by destination address (as text, without scope).
     std::map<QString, Peer> m_peers;

@@ -569,6 +569,11 @@ void TestMdnsResponder::rateLimits_data()
     QTest::newRow("multicast: a probe's answer after 250 ms")
         << QList<int>{0, 100, 250, 400} << QStringList(4, QStringLiteral("127.0.0.5 5353 probe"))
         << QList<int>{1, 0, 1, 0} << QList<bool>(4, true);
+    QTest::newRow("multicast: IPv4 and IPv6 count apart")
+        << QList<int>{0, 10, 20}
+        << QStringList{QStringLiteral("127.0.0.5 5353"), QStringLiteral("::1 5353"),
+                       QStringLiteral("127.0.0.5 5353")}
+        << QList<int>{1, 1, 0} << QList<bool>(3, true);
     QTest::newRow("multicast from off-link is answered to the group")
         << QList<int>{0} << QStringList{QStringLiteral("203.0.113.9 5353")} << QList<int>{1}
         << QList<bool>{true};
