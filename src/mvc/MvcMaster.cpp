@@ -4,6 +4,7 @@
 #include "platform/LogCategories.h"
 #include "platform/TcpConnection.h"
 
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -87,7 +88,7 @@ bool MvcMaster::setupMvcMaster()
     if (m_started)
         return isListening();
     m_started = true;
-    m_pool.setMaxThreadCount(std::max(1, m_options.decodeThreads));
+    startDecodingThreads();
     m_listener = new QTcpServer(this);
     bool ok = m_listener->listen(m_options.listenAddress, m_options.listenPort);
     if (!ok && m_options.listenAddress == QHostAddress(QHostAddress::Any))
@@ -99,6 +100,9 @@ bool MvcMaster::setupMvcMaster()
     staleTimer->setInterval(kStaleCheckMs);
     connect(staleTimer, &QTimer::timeout, this, &MvcMaster::checkStaleStreams);
     staleTimer->start();
+    m_timeoutTimer = new QTimer(this);
+    connect(m_timeoutTimer, &QTimer::timeout, this, &MvcMaster::checkTimeouts);
+    m_timeoutTimer->start(kTimeoutCheckMs);
     connect(m_listener, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
         qCDebug(lcMvc).noquote() << "accept failed:" << m_listener->errorString() << "- retrying in"
                                  << kAcceptRetryMs << "ms";
@@ -121,6 +125,29 @@ bool MvcMaster::setupMvcMaster()
         m_responder->start(service);
     }
     return true;
+}
+
+void MvcMaster::startDecodingThreads()
+{
+    // Every Qt thread opens a descriptor for its event loop's wake-up as it starts, and the process
+    // ends when it cannot: a pool thread made on demand, at a frame that arrives while descriptors
+    // have run out, would end the program. So the threads are made now and kept for the whole run.
+    const int threads = std::max(1, m_options.decodeThreads);
+    m_pool.setMaxThreadCount(threads);
+    m_pool.setExpiryTimeout(-1);
+    if (m_options.decodeThreads <= 0)
+        return;
+    // Each job holds its thread until all have started, so that each gets a thread of its own.
+    auto started = std::make_shared<QSemaphore>();
+    auto go = std::make_shared<QSemaphore>();
+    for (int i = 0; i < threads; ++i) {
+        m_pool.start([started, go] {
+            started->release();
+            go->acquire();
+        });
+    }
+    started->acquire(threads);
+    go->release(threads);
 }
 
 void MvcMaster::listenerAdvertisedEndpointChanged(const QString& name, const QString& type,
@@ -182,6 +209,9 @@ void MvcMaster::listenerRxdNewConnection(QTcpSocket* socket, std::optional<std::
         qCDebug(lcMvc).noquote() << "slot" << k + 1 << "taken by" << peer;
     ++rx.generation;
     rx.peer = peer;
+    rx.acceptedNs = acceptedNs.value_or(now());
+    rx.lastBytesNs = rx.acceptedNs;
+    rx.headerSeen = false;
     // Bytes an earlier connection left behind would corrupt the new stream's framing.
     rx.assembler.reset();
     rx.fps.reset(acceptedNs.value_or(now()));
@@ -244,12 +274,15 @@ void MvcMaster::processChunk(int slot, QByteArrayView chunk)
     MvcRxSlot& s = m_table.slot(slot);
     const std::int64_t t = now();
     rx.fps.chunkArrived(t);
+    rx.lastBytesNs = t;
     rx.assembler.append(chunk);
     MvcMessageAssembler::Message m;
     for (;;) {
         const auto result = rx.assembler.next(m);
-        if (result == MvcMessageAssembler::Result::NeedMore)
+        if (result == MvcMessageAssembler::Result::NeedMore) {
+            rx.headerSeen = rx.headerSeen || rx.assembler.hasHeader();
             return;
+        }
         if (result == MvcMessageAssembler::Result::Cancel) {
             const MvcMsgHeader& h = rx.assembler.rejectedHeader();
             if (h.width == 0 || h.height == 0)
@@ -265,14 +298,14 @@ void MvcMaster::processChunk(int slot, QByteArrayView chunk)
         }
         const bool close = m.header.isCloseRequest();
         if (!close) {
+            rx.headerSeen = true;
             if (const auto paint = m_table.viewIndexChanged(slot, m.header.viewIndex()))
                 Q_EMIT indicatorChanged(paint->view, paint->colour);
-            if (s.viewIndex < MvcSlotTable::kSlots)
-                m_rxConnForView[std::size_t(s.viewIndex)] = slot + 1;
             submit(slot, Job{m.header, std::move(m.payload), t, rx.generation});
         }
         ++s.cntr;
-        if (s.viewIndex >= 0 && s.viewIndex < MvcSlotTable::kSlots) {
+        if (s.viewIndex >= 0 && s.viewIndex < MvcSlotTable::kSlots &&
+            m_table.positionOwner(s.viewIndex) == slot) {
             if (const auto text = rx.fps.text(s.cntr, t))
                 Q_EMIT fpsTextChanged(s.viewIndex, *text);
         }
@@ -332,7 +365,7 @@ void MvcMaster::decoded(int slot, std::uint64_t generation, int viewIndex, std::
     if (generation == rx.generation && !image.isNull()) {
         m_livePreviewImage[std::size_t(slot)] = image;
         Q_EMIT frameDecoded(slot, viewIndex, lastByteNs);
-        if (viewIndex < MvcSlotTable::kSlots) {
+        if (viewIndex < MvcSlotTable::kSlots && m_table.positionOwner(viewIndex) == slot) {
             m_lastShownNs[std::size_t(viewIndex)] = now();
             setStaleSeconds(viewIndex, 0);
             Q_EMIT frameShown(slot, viewIndex, image, lastByteNs);
@@ -354,10 +387,10 @@ void MvcMaster::checkStaleStreams()
 {
     const std::int64_t t = now();
     for (int view = 0; view < MvcSlotTable::kSlots; ++view) {
-        // The phone that last asked for the position still holds a ready connection, yet the
+        // The phone that owns the position still holds a ready connection, yet the
         // picture there has not changed: it is stale. A connection that is not ready shows that by
         // its indicator.
-        const int k = m_rxConnForView[std::size_t(view)];
+        const int k = rxConnForView(view);
         const auto& last = m_lastShownNs[std::size_t(view)];
         int seconds = 0;
         if (last && k >= 1 && k <= MvcSlotTable::kSlots && m_table.slot(k - 1).ready &&
@@ -378,11 +411,34 @@ void MvcMaster::setStaleSeconds(int view, int seconds)
     Q_EMIT streamStale(view, seconds);
 }
 
+void MvcMaster::checkTimeouts()
+{
+    const std::int64_t t = now();
+    for (int k = 0; k < MvcSlotTable::kSlots; ++k) {
+        RxState& rx = m_rx[std::size_t(k)];
+        if (!rx.conn || m_table.slot(k).waitingForRestart)
+            continue;
+        const auto state = rx.conn->state();
+        if (state == ConnectionState::Cancelled || state == ConnectionState::Failed)
+            continue;
+        const char* why = nullptr;
+        if (!rx.headerSeen && t - rx.acceptedNs >= kFirstHeaderTimeoutNs)
+            why = "no valid header in time";
+        else if (t - rx.lastBytesNs >= kIdleTimeoutNs)
+            why = "idle";
+        if (!why)
+            continue;
+        qCDebug(lcMvc).noquote() << "slot" << k + 1 << rx.peer << "cancelled:" << why;
+        rx.pending.reset();
+        rx.conn->cancel();
+    }
+}
+
 bool MvcMaster::remoteShutterButtonAction(int view)
 {
     if (view < 0 || view >= MvcSlotTable::kSlots)
         return false;
-    const int k = m_rxConnForView[std::size_t(view)];
+    const int k = rxConnForView(view);
     if (k < 1 || k > MvcSlotTable::kSlots || !m_table.slot(k - 1).ready)
         return false;
     TcpConnection* conn = m_rx[std::size_t(k - 1)].conn;

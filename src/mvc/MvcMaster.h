@@ -20,6 +20,7 @@
 
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 
 namespace qr {
 
@@ -60,8 +61,15 @@ public:
     bool isListening() const;
     quint16 serverPort() const;
 
-    // Position N (0 to 2): sends the shutter command to the phone that last asked for that position,
-    // if its connection is ready. True when a command was sent.
+    // A connection must present a valid header this soon after it was accepted, and is closed when
+    // nothing arrives on it for the idle time.
+    static constexpr std::int64_t kFirstHeaderTimeoutNs = 5'000'000'000;
+    static constexpr std::int64_t kIdleTimeoutNs = 15'000'000'000;
+    static constexpr int kTimeoutCheckMs = 500;
+
+    // Position N (0 to 2): sends the shutter command to the phone that owns that position (the
+    // first to ask for it, while its connection lasts), if its connection is ready. True when a
+    // command was sent.
     bool remoteShutterButtonAction(int view);
 
     // A position whose phone is connected and ready but has shown no frame there for this long is
@@ -75,8 +83,8 @@ public:
     void checkStaleStreams();
 
     const MvcSlotTable& slotTable() const { return m_table; }
-    // Slot (1 to 3) whose phone last asked for position N (0 to 2); 0 = none yet.
-    int rxConnForView(int view) const { return m_rxConnForView.at(std::size_t(view)); }
+    // Slot (1 to 3) whose phone owns position N (0 to 2); 0 = none.
+    int rxConnForView(int view) const { return m_table.positionOwner(view) + 1; }
     QImage livePreviewImage(int slot) const { return m_livePreviewImage.at(std::size_t(slot)); }
     std::int32_t listenerAdvertisedEndpointChangedCntr() const
     {
@@ -86,6 +94,10 @@ public:
     // Sockets this master still holds open (at most one per slot once dropped ones are gone).
     int liveSocketCount() const;
     qsizetype bufferedBytes(int slot) const { return m_rx.at(std::size_t(slot)).assembler.bufferedBytes(); }
+
+    // Closes the connections that gave no valid header in time or fell silent, by the clock; runs
+    // every kTimeoutCheckMs once the master is set up.
+    void checkTimeouts();
 
     // Assigns an accepted socket to a slot or drops it; takes ownership. `acceptedNs` is when it was
     // accepted (now when not given).
@@ -122,6 +134,9 @@ private:
     struct RxState {
         QPointer<TcpConnection> conn;
         QString peer; // address and port, for diagnostics
+        std::int64_t acceptedNs = 0;
+        std::int64_t lastBytesNs = 0;
+        bool headerSeen = false;
         MvcMessageAssembler assembler;
         MvcFpsMeter fps;
         std::uint64_t generation = 0;
@@ -133,6 +148,7 @@ private:
         std::shared_ptr<MvcFrameDecoder> decoder = std::make_shared<MvcFrameDecoder>();
     };
 
+    void startDecodingThreads();
     void newConnectionsPending();
     void rxConnChangedState(int slot, int state);
     void readAvailable(int slot);
@@ -154,13 +170,13 @@ private:
     MvcSecretCode m_code;
     MvcSlotTable m_table;
     std::array<RxState, MvcSlotTable::kSlots> m_rx;
-    std::array<int, MvcSlotTable::kSlots> m_rxConnForView{};
     std::array<QImage, MvcSlotTable::kSlots> m_livePreviewImage;
     // Per position: when a frame was last shown there, and the stale seconds last reported.
     std::array<std::optional<std::int64_t>, MvcSlotTable::kSlots> m_lastShownNs;
     std::array<int, MvcSlotTable::kSlots> m_staleSeconds{};
     void setStaleSeconds(int view, int seconds);
     QTcpServer* m_listener = nullptr;
+    QTimer* m_timeoutTimer = nullptr;
     MdnsResponder* m_responder = nullptr;
     bool m_started = false;
     std::int32_t m_listenerAdvertisedEndpointChangedCntr = 0;

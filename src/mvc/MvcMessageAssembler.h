@@ -44,6 +44,8 @@ public:
 
     // Bytes held: a partial header or surplus, plus the payload collected so far.
     qsizetype bufferedBytes() const;
+    // A valid header has been read for the message being collected.
+    bool hasHeader() const { return m_header.has_value(); }
     bool midMessage() const { return m_header.has_value() || m_buf.size() > m_head; }
     bool isCancelled() const { return m_cancelled; }
     std::uint32_t maxPayload() const { return m_maxPayload; }

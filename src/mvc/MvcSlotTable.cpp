@@ -29,6 +29,7 @@ int MvcSlotTable::assignNewConnection(std::int64_t nowNs, const Peer& peer)
     }
     if (chosen < 0)
         return -1;
+    releasePositions(chosen);
     MvcRxSlot& s = m_slots[std::size_t(chosen)];
     s.filled = true;
     s.waitingForRestart = false;
@@ -54,6 +55,8 @@ std::optional<MvcSlotTable::IndicatorPaint> MvcSlotTable::connectionStateChanged
         colour = MvcIndicatorColour::Green;
         break;
     case ConnectionState::Failed:
+        // The connection is gone for good; the slot must not stay lost with it.
+        s.waitingForRestart = true;
         colour = MvcIndicatorColour::Red;
         break;
     case ConnectionState::Cancelled:
@@ -64,12 +67,23 @@ std::optional<MvcSlotTable::IndicatorPaint> MvcSlotTable::connectionStateChanged
     if (!colour)
         return std::nullopt;
     s.paintedState = state;
-    if (s.viewIndex < 0 || s.viewIndex >= kSlots)
-        return std::nullopt;
-    const int owner = m_indicatorOwner[std::size_t(s.viewIndex)];
-    if (owner >= 0 && owner != slotIndex)
-        return std::nullopt;
-    return IndicatorPaint{s.viewIndex, *colour};
+    std::optional<IndicatorPaint> paint;
+    if (s.viewIndex >= 0 && s.viewIndex < kSlots) {
+        const int owner = m_positionOwner[std::size_t(s.viewIndex)];
+        if (owner < 0 || owner == slotIndex)
+            paint = IndicatorPaint{s.viewIndex, *colour};
+    }
+    if (s.waitingForRestart)
+        releasePositions(slotIndex);
+    return paint;
+}
+
+void MvcSlotTable::releasePositions(int slotIndex)
+{
+    for (int& owner : m_positionOwner) {
+        if (owner == slotIndex)
+            owner = -1;
+    }
 }
 
 std::optional<MvcSlotTable::IndicatorPaint> MvcSlotTable::viewIndexChanged(int slotIndex, int viewIndex)
@@ -79,7 +93,12 @@ std::optional<MvcSlotTable::IndicatorPaint> MvcSlotTable::viewIndexChanged(int s
     s.viewIndex = viewIndex;
     if (viewIndex < 0 || viewIndex >= kSlots)
         return std::nullopt;
-    int& owner = m_indicatorOwner[std::size_t(viewIndex)];
+    int& owner = m_positionOwner[std::size_t(viewIndex)];
+    if (owner >= 0 && owner != slotIndex)
+        return std::nullopt; // another connection holds the position
+    // A connection that has ended claims nothing.
+    if (s.waitingForRestart)
+        return std::nullopt;
     const bool claimed = owner != slotIndex;
     owner = slotIndex;
     if (!moved && !claimed)

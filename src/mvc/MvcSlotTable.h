@@ -43,13 +43,17 @@ public:
     int assignNewConnection(std::int64_t nowNs) { return assignNewConnection(nowNs, Peer()); }
 
     // Applies a reported connection state to the slot; returns the indicator to paint, if any. A
-    // slot paints only an indicator that no other slot has claimed: the loser of a connection race
-    // sits at view index 0 and must not paint over the winner streaming to position 1.
+    // slot paints only an indicator that no other slot owns: the loser of a connection race sits at
+    // view index 0 and must not paint over the winner streaming to position 1. A connection that
+    // failed or was cancelled has ended: its slot may be given away and its positions are free.
     std::optional<IndicatorPaint> connectionStateChanged(int slot, int state);
-    // A header named `viewIndex` for the slot, which thereby claims that position's indicator. When
-    // the slot moves there or takes it over from another slot, the indicator takes the slot's
-    // current colour (a state reported before the first header may have painted it for another).
+    // A header named `viewIndex` for the slot. A position belongs to the connection that first named
+    // it until that connection ends: its indicator, its pictures and its shutter. When the slot
+    // moves to a position it owns or takes a free one, the indicator takes the slot's current colour
+    // (a state reported before the first header may have painted it for another).
     std::optional<IndicatorPaint> viewIndexChanged(int slot, int viewIndex);
+    // The slot (0 to 2) whose connection owns position `view` (0 to 2); -1 = none.
+    int positionOwner(int view) const { return m_positionOwner.at(std::size_t(view)); }
 
     const MvcRxSlot& slot(int index) const { return m_slots.at(std::size_t(index)); }
     MvcRxSlot& slot(int index) { return m_slots.at(std::size_t(index)); }
@@ -59,8 +63,10 @@ public:
 
 private:
     std::array<MvcRxSlot, kSlots> m_slots{};
-    // Slot (0 to 2) whose connection last named each position in a header; -1 = none.
-    std::array<int, kSlots> m_indicatorOwner{-1, -1, -1};
+    void releasePositions(int slot);
+
+    // Slot (0 to 2) whose current connection first named each position in a header; -1 = none.
+    std::array<int, kSlots> m_positionOwner{-1, -1, -1};
     std::optional<std::int64_t> m_rxdNewConnectionTimestamp;
     Peer m_lastPeer;
     std::int32_t m_happyEyeballsCntr = 0;

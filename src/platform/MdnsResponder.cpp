@@ -7,6 +7,9 @@
 #include <QUdpSocket>
 #include <QVariant>
 
+#include <algorithm>
+#include <chrono>
+
 namespace qr {
 
 namespace {
@@ -46,6 +49,13 @@ void addUnique(QList<DnsMessage::Record>& list, const DnsMessage::Record& r)
     list.append(r);
 }
 
+std::int64_t steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace
 
 struct MdnsResponder::Socket {
@@ -53,7 +63,7 @@ struct MdnsResponder::Socket {
     bool v6 = false;
 };
 
-MdnsResponder::MdnsResponder(QObject* parent) : QObject(parent)
+MdnsResponder::MdnsResponder(QObject* parent) : QObject(parent), m_clock(steadyNs)
 {
     m_announceTimer.setSingleShot(true);
     connect(&m_announceTimer, &QTimer::timeout, this, [this] { announce(1); });
@@ -261,7 +271,10 @@ MdnsResponder::Records MdnsResponder::records(int interfaceIndex, std::uint32_t 
 QByteArray MdnsResponder::answerFor(QByteArrayView packet, const Origin& origin) const
 {
     const auto query = DnsMessage::parse(packet);
-    return query ? answerTo(*query, origin) : QByteArray();
+    const auto answer = query ? answerTo(*query, origin) : std::nullopt;
+    if (!answer)
+        return {};
+    return build(*answer, query->id, answer->legacy ? kMaxUnicastBytes : kMaxMulticastBytes).packet;
 }
 
 QByteArray MdnsResponder::answerFor(QByteArrayView packet, std::uint16_t senderPort, int interfaceIndex) const
@@ -270,27 +283,35 @@ QByteArray MdnsResponder::answerFor(QByteArrayView packet, std::uint16_t senderP
                      Origin{QHostAddress(QHostAddress::LocalHost), senderPort, kGroupV4, interfaceIndex});
 }
 
-QByteArray MdnsResponder::answerTo(const DnsMessage& query, const Origin& origin) const
+bool MdnsResponder::sourceOnLink(const Origin& origin) const
+{
+    bool mapped = false;
+    const quint32 v4 = origin.sender.toIPv4Address(&mapped);
+    const QHostAddress from = mapped ? QHostAddress(v4) : origin.sender;
+    if (from.isLoopback())
+        return true;
+    for (const QNetworkInterface& i : m_interfaces) {
+        const auto entries = i.addressEntries();
+        for (const auto& e : entries) {
+            if (e.ip().isEqual(from, QHostAddress::TolerantConversion))
+                return true;
+        }
+        if (i.index() == origin.interfaceIndex && isOnLink(from, entries))
+            return true;
+    }
+    return false;
+}
+
+std::optional<MdnsResponder::Answer> MdnsResponder::answerTo(const DnsMessage& query,
+                                                             const Origin& origin) const
 {
     if (query.isResponse() || (query.flags & 0x7800) != 0)
-        return {};
-    // A query sent to one of our unicast addresses may come from anywhere routing reaches: answer
-    // only this host and the subnets of the interface it came in on.
-    if (!origin.destination.isMulticast()) {
-        bool onLink = origin.sender.isLoopback();
-        for (const QNetworkInterface& i : m_interfaces) {
-            if (onLink)
-                break;
-            const auto entries = i.addressEntries();
-            for (const auto& e : entries)
-                onLink = onLink || e.ip().isEqual(origin.sender, QHostAddress::TolerantConversion);
-            if (i.index() == origin.interfaceIndex)
-                onLink = onLink || isOnLink(origin.sender, entries);
-        }
-        if (!onLink)
-            return {};
-    }
+        return std::nullopt;
+    // A reply by unicast goes to the source address, which anyone can forge; and a query sent to a
+    // unicast address may come from anywhere routing reaches. Both are answered only on the link.
     const bool legacy = origin.senderPort != m_network.port;
+    if ((legacy || !origin.destination.isMulticast()) && !sourceOnLink(origin))
+        return std::nullopt;
     const Records rec = records(origin.interfaceIndex, 1, legacy);
     const auto& servicesPtr = rec.servicesPtr;
     const auto& servicePtr = rec.servicePtr;
@@ -298,8 +319,10 @@ QByteArray MdnsResponder::answerTo(const DnsMessage& query, const Origin& origin
     const auto& txt = rec.txt;
     const auto& a = rec.a;
     const auto& aaaa = rec.aaaa;
+    const auto hostName = DnsMessage::nameFromString(m_service.hostName);
 
-    QList<DnsMessage::Record> answers;
+    Answer out;
+    out.legacy = legacy;
     QList<DnsMessage::Record> extra;
     auto wants = [](const DnsMessage::Question& q, std::uint16_t type) {
         return q.type == type || q.type == DnsMessage::ANY;
@@ -307,10 +330,20 @@ QByteArray MdnsResponder::answerTo(const DnsMessage& query, const Origin& origin
     for (const auto& q : query.questions) {
         if (q.klass != DnsMessage::kClassIn && q.klass != DnsMessage::ANY)
             continue;
+        // Only what this question adds counts as its answer: a question asked twice, in any case,
+        // answers nothing the second time.
+        const int asker = int(out.questions.size());
+        const qsizetype before = out.answers.size();
+        auto answer = [&](const DnsMessage::Record& r) {
+            const qsizetype n = out.answers.size();
+            addUnique(out.answers, r);
+            if (out.answers.size() > n)
+                out.askedBy.append(asker);
+        };
         if (DnsMessage::sameName(q.name, servicesPtr.name) && wants(q, DnsMessage::PTR))
-            addUnique(answers, servicesPtr);
+            answer(servicesPtr);
         if (DnsMessage::sameName(q.name, servicePtr.name) && wants(q, DnsMessage::PTR)) {
-            addUnique(answers, servicePtr);
+            answer(servicePtr);
             addUnique(extra, srv);
             for (const auto& r : a + aaaa)
                 addUnique(extra, r);
@@ -319,52 +352,208 @@ QByteArray MdnsResponder::answerTo(const DnsMessage& query, const Origin& origin
         }
         if (DnsMessage::sameName(q.name, srv.name)) {
             if (wants(q, DnsMessage::SRV)) {
-                addUnique(answers, srv);
+                answer(srv);
                 for (const auto& r : a + aaaa)
                     addUnique(extra, r);
             }
             if (wants(q, DnsMessage::TXT))
-                addUnique(answers, txt);
+                answer(txt);
         }
-        if (DnsMessage::sameName(q.name, DnsMessage::nameFromString(m_service.hostName))) {
+        if (DnsMessage::sameName(q.name, hostName)) {
             if (wants(q, DnsMessage::A)) {
                 for (const auto& r : a)
-                    addUnique(answers, r);
+                    answer(r);
             }
             if (wants(q, DnsMessage::AAAA)) {
                 for (const auto& r : aaaa)
-                    addUnique(answers, r);
+                    answer(r);
             }
+        }
+        if (out.answers.size() > before) {
+            DnsMessage::Question echo = q;
+            echo.unicastResponse = false;
+            out.questions.append(echo);
         }
     }
     // Known-answer suppression: leave out what the asker already holds with at least half our TTL.
-    QList<DnsMessage::Record> kept;
-    for (const auto& r : answers) {
+    for (qsizetype i = out.answers.size() - 1; i >= 0; --i) {
         bool known = false;
         for (const auto& k : query.answers)
-            known = known || (sameRecord(k, r) && k.ttl >= r.ttl / 2);
-        if (!known)
-            kept.append(r);
+            known = known || (sameRecord(k, out.answers[i]) && k.ttl >= out.answers[i].ttl / 2);
+        if (known) {
+            out.answers.removeAt(i);
+            out.askedBy.removeAt(i);
+        }
     }
-    if (kept.isEmpty())
-        return {};
-    DnsMessage response;
-    response.flags = DnsMessage::kFlagResponse | DnsMessage::kFlagAuthoritative;
-    if (legacy) {
-        response.id = query.id;
-        response.questions = query.questions;
-        for (auto& q : response.questions)
-            q.unicastResponse = false;
-    }
-    response.answers = kept;
+    if (out.answers.isEmpty())
+        return std::nullopt;
     for (const auto& r : extra) {
         bool dup = false;
-        for (const auto& k : kept)
+        for (const auto& k : out.answers)
             dup = dup || sameRecord(k, r);
         if (!dup)
-            response.additionals.append(r);
+            out.additionals.append(r);
     }
-    return response.serialize();
+    return out;
+}
+
+MdnsResponder::Built MdnsResponder::build(const Answer& answer, std::uint16_t id, int maxBytes)
+{
+    // Names are written uncompressed, so every part's size is known before it is written.
+    auto questionSize = [](const DnsMessage::Question& q) {
+        return int(DnsMessage::encodeName(q.name).size()) + 4;
+    };
+    auto recordSize = [](const DnsMessage::Record& r) {
+        return int(DnsMessage::encodeName(r.name).size()) + 10 + int(r.rdata.size());
+    };
+    DnsMessage m;
+    m.flags = DnsMessage::kFlagResponse | DnsMessage::kFlagAuthoritative;
+    int size = 12;
+    // Answers in order while they fit, with the question that asked for each (legacy only).
+    QList<int> echoed;
+    for (qsizetype i = 0; i < answer.answers.size(); ++i) {
+        const int asker = answer.askedBy.value(i, -1);
+        const bool newQuestion = answer.legacy && asker >= 0 && !echoed.contains(asker);
+        const int cost =
+            recordSize(answer.answers[i]) + (newQuestion ? questionSize(answer.questions[asker]) : 0);
+        if (size + cost > maxBytes) {
+            m.flags |= 0x0200; // truncated
+            break;
+        }
+        size += cost;
+        if (newQuestion)
+            echoed.append(asker);
+        m.answers.append(answer.answers[i]);
+    }
+    if (answer.legacy) {
+        m.id = id;
+        std::sort(echoed.begin(), echoed.end());
+        for (int q : echoed)
+            m.questions.append(answer.questions[q]);
+    }
+    // Additional records as room allows: the service's own before the host's addresses.
+    const auto isAddress = [](const DnsMessage::Record& r) {
+        return r.type == DnsMessage::A || r.type == DnsMessage::AAAA;
+    };
+    QList<bool> take(answer.additionals.size(), false);
+    for (bool addresses : {false, true}) {
+        for (qsizetype i = 0; i < answer.additionals.size(); ++i) {
+            const auto& r = answer.additionals[i];
+            if (isAddress(r) != addresses || size + recordSize(r) > maxBytes)
+                continue;
+            size += recordSize(r);
+            take[i] = true;
+        }
+    }
+    for (qsizetype i = 0; i < answer.additionals.size(); ++i) {
+        if (take[i])
+            m.additionals.append(answer.additionals[i]);
+    }
+    Built out;
+    if (m.answers.isEmpty())
+        return out;
+    out.packet = m.serialize();
+    out.answers = m.answers;
+    out.additionals = m.additionals;
+    return out;
+}
+
+QByteArray MdnsResponder::recordKey(const DnsMessage::Record& r)
+{
+    QByteArray key = DnsMessage::encodeName(r.name).toLower();
+    key.append(char(r.type >> 8)).append(char(r.type & 0xFF));
+    key.append(r.rdata);
+    return key;
+}
+
+void MdnsResponder::noteMulticast(int interfaceIndex, bool v6, const QList<DnsMessage::Record>& sent,
+                                  std::int64_t nowNs)
+{
+    for (const auto& r : sent)
+        m_multicastAt[{interfaceIndex * 2 + (v6 ? 1 : 0), recordKey(r)}] = nowNs;
+}
+
+std::optional<MdnsResponder::Reply> MdnsResponder::respond(QByteArrayView packet, const Origin& origin)
+{
+    const auto query = DnsMessage::parse(packet);
+    if (!query) {
+        qCDebug(lcMvc).noquote() << "mDNS packet of" << packet.size() << "bytes from"
+                                 << origin.sender.toString() << "dropped: malformed";
+        return std::nullopt;
+    }
+    auto answer = answerTo(*query, origin);
+    if (!answer)
+        return std::nullopt;
+    const std::int64_t t = now();
+    Reply reply;
+    if (!answer->legacy) {
+        // A query with proposed records in its authority section is a probe: its answer defends
+        // our names and may come sooner.
+        // The answer goes out over the query's own address family: IPv4 and IPv6 count apart.
+        const bool v6 = origin.sender.protocol() == QAbstractSocket::IPv6Protocol;
+        const std::int64_t interval =
+            query->authorities.isEmpty() ? kRecordIntervalNs : kProbeDefenceIntervalNs;
+        auto recent = [&](const DnsMessage::Record& r) {
+            const auto at = m_multicastAt.find({origin.interfaceIndex * 2 + (v6 ? 1 : 0), recordKey(r)});
+            return at != m_multicastAt.end() && t - at->second < interval;
+        };
+        for (qsizetype i = answer->answers.size() - 1; i >= 0; --i) {
+            if (recent(answer->answers[i])) {
+                answer->answers.removeAt(i);
+                answer->askedBy.removeAt(i);
+            }
+        }
+        answer->additionals.removeIf(recent);
+        const Built built = build(*answer, query->id, kMaxMulticastBytes);
+        if (built.packet.isEmpty())
+            return std::nullopt;
+        noteMulticast(origin.interfaceIndex, v6, built.answers + built.additionals, t);
+        reply.packet = built.packet;
+        reply.multicast = true;
+        reply.answers = int(built.answers.size());
+        return reply;
+    }
+    bool mapped = false;
+    const quint32 v4 = origin.sender.toIPv4Address(&mapped);
+    QHostAddress to = mapped ? QHostAddress(v4) : origin.sender;
+    QHostAddress plain = to;
+    plain.setScopeId(QString());
+    const QString key = plain.toString();
+    // Forget what is a second old; beyond the table's bound, new addresses wait for room.
+    for (auto it = m_peers.begin(); it != m_peers.end();) {
+        Peer& p = it->second;
+        std::erase_if(p.sent, [t](const auto& e) { return t - e.second >= kRecordIntervalNs; });
+        if (t - p.windowStartNs >= kRecordIntervalNs)
+            p.replies = 0;
+        it = p.sent.empty() && p.replies == 0 ? m_peers.erase(it) : std::next(it);
+    }
+    if (!m_peers.count(key) && m_peers.size() >= std::size_t(kMaxUnicastPeers))
+        return std::nullopt;
+    Peer& peer = m_peers[key];
+    if (peer.replies == 0)
+        peer.windowStartNs = t;
+    if (peer.replies >= kUnicastRepliesPerAddress)
+        return std::nullopt;
+    for (qsizetype i = answer->answers.size() - 1; i >= 0; --i) {
+        if (peer.sent.count({origin.senderPort, recordKey(answer->answers[i])})) {
+            answer->answers.removeAt(i);
+            answer->askedBy.removeAt(i);
+        }
+    }
+    const Built built = build(*answer, query->id, kMaxUnicastBytes);
+    if (built.packet.isEmpty()) {
+        if (peer.replies == 0 && peer.sent.empty())
+            m_peers.erase(key);
+        return std::nullopt;
+    }
+    ++peer.replies;
+    for (const auto& r : built.answers)
+        peer.sent[{origin.senderPort, recordKey(r)}] = t;
+    reply.packet = built.packet;
+    reply.to = to;
+    reply.port = origin.senderPort;
+    reply.answers = int(built.answers.size());
+    return reply;
 }
 
 void MdnsResponder::announceOn(const QNetworkInterface& i, std::uint32_t ttlScale)
@@ -383,6 +572,8 @@ void MdnsResponder::announceOn(const QNetworkInterface& i, std::uint32_t ttlScal
             continue;
         s->udp->setMulticastInterface(i);
         s->udp->writeDatagram(packet, s->v6 ? kGroupV6 : kGroupV4, m_network.port);
+        if (ttlScale > 0)
+            noteMulticast(i.index(), s->v6, m.answers, now());
     }
 }
 
@@ -403,28 +594,22 @@ void MdnsResponder::readPending(Socket& s)
         const int port = d.senderPort();
         if (port <= 0)
             continue;
-        const auto query = DnsMessage::parse(d.data());
-        if (!query) {
-            qCDebug(lcMvc).noquote() << "mDNS packet of" << d.data().size() << "bytes from"
-                                     << d.senderAddress().toString() << "dropped: malformed";
-            continue;
-        }
         const Origin origin{d.senderAddress(), std::uint16_t(port), d.destinationAddress(),
                             int(d.interfaceIndex())};
         // A packet on an interface not seen yet: it appeared since the last check.
         if (origin.interfaceIndex > 0 && !interfaceByIndex(origin.interfaceIndex) &&
             m_sinceRescan.elapsed() > 1000)
             refreshInterfaces();
-        const QByteArray answer = answerTo(*query, origin);
-        if (answer.isEmpty())
+        const auto reply = respond(d.data(), origin);
+        if (!reply)
             continue;
-        if (port != m_network.port) {
-            s.udp->writeDatagram(answer, d.senderAddress(), std::uint16_t(port));
+        if (!reply->multicast) {
+            s.udp->writeDatagram(reply->packet, reply->to, reply->port);
             continue;
         }
         if (const QNetworkInterface* i = interfaceByIndex(origin.interfaceIndex)) {
             s.udp->setMulticastInterface(*i);
-            s.udp->writeDatagram(answer, s.v6 ? kGroupV6 : kGroupV4, m_network.port);
+            s.udp->writeDatagram(reply->packet, s.v6 ? kGroupV6 : kGroupV4, m_network.port);
         }
     }
 }

@@ -410,87 +410,89 @@ void TestMvcApp::stoppedStreamIsMarkedStale()
     QTRY_VERIFY_WITH_TIMEOUT(panels.imageView(2)->staleText().isEmpty(), 10000);
     QVERIFY(panels.renderView(2)->accessibleDescription().isEmpty());
     QVERIFY(panels.imageView(2)->image().cacheKey() != key);
-    void TestMvcApp::recordingFromTheMenu()
+}
+
+void TestMvcApp::recordingFromTheMenu()
+{
+    answerAlerts(QStringLiteral("407193"), MvcDialog::Proceed);
+    const QString videos = m_home.filePath(QStringLiteral("Videos"));
+    QStringList clips;
     {
-        answerAlerts(QStringLiteral("407193"), MvcDialog::Proceed);
-        const QString videos = m_home.filePath(QStringLiteral("Videos"));
-        QStringList clips;
-        {
-            AppDelegate delegate;
-            delegate.applicationDidFinishLaunching();
-            ContainerVC* vc = delegate.containerVC();
-            QVERIFY(vc->_mvc._recording);
-            MvcRecordingIndicator& indicator = vc->_mvc._recording->indicator();
-            QAction* record = nullptr;
-            for (QAction* top : delegate.window()->menuBar()->actions()) {
-                for (QAction* a : top->menu()->actions()) {
-                    if (a->shortcut() == QKeySequence(QStringLiteral("Ctrl+R")))
-                        record = a;
-                }
+        AppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        ContainerVC* vc = delegate.containerVC();
+        QVERIFY(vc->_mvc._recording);
+        MvcRecordingIndicator& indicator = vc->_mvc._recording->indicator();
+        QAction* record = nullptr;
+        for (QAction* top : delegate.window()->menuBar()->actions()) {
+            for (QAction* a : top->menu()->actions()) {
+                if (a->shortcut() == QKeySequence(QStringLiteral("Ctrl+R")))
+                    record = a;
             }
-            QVERIFY(record);
-            QCOMPARE(record->text(), QStringLiteral("Start Recording"));
-            QVERIFY(!indicator.dot()->isVisible()); // nothing to show before the first recording
-
-            PhoneSim::Options o;
-            o.port = vc->_mvc._master->serverPort();
-            o.width = 64;
-            o.height = 48;
-            o.view = 2;
-            o.fps = 30;
-            PhoneSim phone(o);
-            phone.start();
-            QTRY_VERIFY_WITH_TIMEOUT(!vc->_playerUi->panels().imageView(3)->image().isNull(), 10000);
-
-            record->trigger();
-            QVERIFY(vc->isRecording());
-            QCOMPARE(record->text(), QStringLiteral("Stop Recording"));
-            QVERIFY(indicator.dot()->isVisible() && indicator.label()->isVisible());
-            QCOMPARE(indicator.label()->text(), QStringLiteral("REC 0:00"));
-            QCOMPARE(indicator.dot()->accessibleDescription(), QStringLiteral("recording"));
-            QCOMPARE(indicator.label()->accessibleDescription(), QStringLiteral("REC 0:00"));
-            QCOMPARE(indicator.dot()->backgroundColour(), QColor(255, 0, 0));
-            // The strip's own items keep their places, clear of the indicator.
-            MvcControlStrip* strip = vc->_mvc._strip.get();
-            const QRect row = indicator.dot()->geometry().united(indicator.label()->geometry());
-            for (int n = 0; n < 3; ++n) {
-                QVERIFY(!row.intersects(strip->shutterButton(n)->geometry()));
-                QVERIFY(!row.intersects(strip->indicator(n)->geometry()));
-                QVERIFY(!row.intersects(strip->speedLabel(n)->geometry()));
-            }
-            QVERIFY(vc->_playerUi->panels().renderView(4)->rect().contains(row));
-
-            // A rebuild of the strip (a presentation mode) keeps the indicator.
-            vc->menuPresentationMode1();
-            QVERIFY(indicator.dot()->isVisible());
-            QCOMPARE(indicator.dot()->parentWidget(), vc->_playerUi->panels().renderView(4));
-
-            // Stopping tells what was saved.
-            QTRY_VERIFY_WITH_TIMEOUT(QDir(videos).entryList(QDir::Files | QDir::Hidden).size() == 1, 10000);
-            record->trigger();
-            QCOMPARE(record->text(), QStringLiteral("Start Recording"));
-            QTRY_VERIFY_WITH_TIMEOUT(indicator.label()->text().startsWith(QLatin1String("1 clip saved, ")),
-                                     10000);
-            QCOMPARE(indicator.dot()->accessibleDescription(), QStringLiteral("not recording"));
-            clips = QDir(videos).entryList(QDir::Files | QDir::Hidden);
-            QCOMPARE(clips.size(), 1);
-            QVERIFY2(clips.first().startsWith(QLatin1String("MVC ")) &&
-                         clips.first().endsWith(QLatin1String(" position 3.mp4")),
-                     qPrintable(clips.first()));
-
-            // Quit while recording: the program's end finishes the clip.
-            record->trigger();
-            QTRY_VERIFY_WITH_TIMEOUT(QDir(videos).entryList(QDir::Files | QDir::Hidden).size() == 2, 10000);
-            QVERIFY(vc->isRecording());
         }
-        const QStringList after = QDir(videos).entryList(QDir::Files | QDir::Hidden);
-        QCOMPARE(after.size(), 2);
-        for (const QString& name : after) {
-            QVERIFY2(name.startsWith(QLatin1String("MVC ")) && name.endsWith(QLatin1String(".mp4")),
-                     qPrintable(name));
-            QVERIFY(QFileInfo(QDir(videos).filePath(name)).size() > 0);
+        QVERIFY(record);
+        QCOMPARE(record->text(), QStringLiteral("Start Recording"));
+        QVERIFY(!indicator.dot()->isVisible()); // nothing to show before the first recording
+
+        PhoneSim::Options o;
+        o.port = vc->_mvc._master->serverPort();
+        o.width = 64;
+        o.height = 48;
+        o.view = 2;
+        o.fps = 30;
+        PhoneSim phone(o);
+        phone.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!vc->_playerUi->panels().imageView(3)->image().isNull(), 10000);
+
+        record->trigger();
+        QVERIFY(vc->isRecording());
+        QCOMPARE(record->text(), QStringLiteral("Stop Recording"));
+        QVERIFY(indicator.dot()->isVisible() && indicator.label()->isVisible());
+        QCOMPARE(indicator.label()->text(), QStringLiteral("REC 0:00"));
+        QCOMPARE(indicator.dot()->accessibleDescription(), QStringLiteral("recording"));
+        QCOMPARE(indicator.label()->accessibleDescription(), QStringLiteral("REC 0:00"));
+        QCOMPARE(indicator.dot()->backgroundColour(), QColor(255, 0, 0));
+        // The strip's own items keep their places, clear of the indicator.
+        MvcControlStrip* strip = vc->_mvc._strip.get();
+        const QRect row = indicator.dot()->geometry().united(indicator.label()->geometry());
+        for (int n = 0; n < 3; ++n) {
+            QVERIFY(!row.intersects(strip->shutterButton(n)->geometry()));
+            QVERIFY(!row.intersects(strip->indicator(n)->geometry()));
+            QVERIFY(!row.intersects(strip->speedLabel(n)->geometry()));
         }
+        QVERIFY(vc->_playerUi->panels().renderView(4)->rect().contains(row));
+
+        // A rebuild of the strip (a presentation mode) keeps the indicator.
+        vc->menuPresentationMode1();
+        QVERIFY(indicator.dot()->isVisible());
+        QCOMPARE(indicator.dot()->parentWidget(), vc->_playerUi->panels().renderView(4));
+
+        // Stopping tells what was saved.
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(videos).entryList(QDir::Files | QDir::Hidden).size() == 1, 10000);
+        record->trigger();
+        QCOMPARE(record->text(), QStringLiteral("Start Recording"));
+        QTRY_VERIFY_WITH_TIMEOUT(indicator.label()->text().startsWith(QLatin1String("1 clip saved, ")),
+                                 10000);
+        QCOMPARE(indicator.dot()->accessibleDescription(), QStringLiteral("not recording"));
+        clips = QDir(videos).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(clips.size(), 1);
+        QVERIFY2(clips.first().startsWith(QLatin1String("MVC ")) &&
+                     clips.first().endsWith(QLatin1String(" position 3.mp4")),
+                 qPrintable(clips.first()));
+
+        // Quit while recording: the program's end finishes the clip.
+        record->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(videos).entryList(QDir::Files | QDir::Hidden).size() == 2, 10000);
+        QVERIFY(vc->isRecording());
     }
+    const QStringList after = QDir(videos).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(after.size(), 2);
+    for (const QString& name : after) {
+        QVERIFY2(name.startsWith(QLatin1String("MVC ")) && name.endsWith(QLatin1String(".mp4")),
+                 qPrintable(name));
+        QVERIFY(QFileInfo(QDir(videos).filePath(name)).size() > 0);
+    }
+}
 
-    QTEST_MAIN(TestMvcApp)
+QTEST_MAIN(TestMvcApp)
 #include "tst_MvcApp.moc"

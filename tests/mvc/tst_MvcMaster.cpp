@@ -151,6 +151,11 @@ private Q_SLOTS:
     void duplicateRule_data();
     void duplicateRule();
     void acceptResumesAfterDescriptorsRunOut();
+    void survivesDescriptorsRunningOutWhileStreaming();
+    void timeouts_data();
+    void timeouts();
+    void slotsHeldByIdlePeersComeBack();
+    void positionBelongsToFirstClaimant();
     void diagnosticsOnlyWhenEnabled();
 
 private:
@@ -566,6 +571,155 @@ void TestMvcMaster::acceptResumesAfterDescriptorsRunOut()
     filler.clear();
     QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).filled, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).ready, 5000);
+}
+
+void TestMvcMaster::survivesDescriptorsRunningOutWhileStreaming()
+{
+    // Three phones connect while the process has a single free descriptor: the first is accepted
+    // and streams, the others wait in the backlog until descriptors come back. Nothing the master
+    // does for a connection or a frame may need a descriptor of its own (a new thread's event loop
+    // needs one: without it the process ends).
+    std::vector<std::unique_ptr<QTcpSocket>> phones;
+    for (int i = 0; i < 3; ++i) {
+        phones.push_back(std::make_unique<QTcpSocket>());
+        phones.back()->connectToHost(QHostAddress::LocalHost, m_master->serverPort());
+        QVERIFY(phones.back()->waitForConnected(5000)); // in the backlog; the master has not run
+    }
+    rlimit original{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    const int next = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    QVERIFY(next >= 0);
+    ::close(next);
+    rlimit low = original;
+    low.rlim_cur = rlim_t(next + 32);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> filler;
+    const auto restore = qScopeGuard([&] {
+        for (int fd : filler)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &original);
+    });
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        filler.push_back(fd);
+    QCOMPARE(errno, EMFILE);
+    ::close(filler.back());
+    filler.pop_back();
+    QSignalSpy decoded(m_master.get(), &MvcMaster::frameDecoded);
+    m_clock.ns->fetch_add(10'000'000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).ready, 5000);
+    QVERIFY(!m_master->slotTable().slot(1).filled);
+    for (int n = 0; n < 3; ++n)
+        phones[0]->write(frameMessage(0x01, 64, 48, n));
+    QTRY_VERIFY_WITH_TIMEOUT(decoded.size() >= 1, 5000);
+    // Descriptors come back: a waiting phone is served too, and its frames decoded. (The two accepted
+    // together are one connection race by the clock; only the first of them is kept.)
+    m_clock.ns->fetch_add(10'000'000);
+    for (int fd : filler)
+        ::close(fd);
+    filler.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(1).filled, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(1).ready, 5000);
+    phones[1]->write(frameMessage(0x11, 64, 48, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(decoded.size() >= 2, 5000);
+}
+
+void TestMvcMaster::timeouts_data()
+{
+    // Before each check: what the peer sends (0 nothing, 1 a whole frame, 2 ten bytes of a header),
+    // how far the clock then moves (ms), and whether the connection is still open after the check.
+    QTest::addColumn<QList<int>>("send");
+    QTest::addColumn<QList<int>>("advanceMs");
+    QTest::addColumn<QList<bool>>("open");
+    QTest::newRow("silent: closed 5 s after the accept")
+        << QList<int>{0, 0} << QList<int>{4999, 2} << QList<bool>{true, false};
+    QTest::newRow("part of a header is no header")
+        << QList<int>{2, 0} << QList<int>{4000, 1001} << QList<bool>{true, false};
+    QTest::newRow("a valid header, then silence: closed after 15 s")
+        << QList<int>{1, 0} << QList<int>{14999, 2} << QList<bool>{true, false};
+    QTest::newRow("a streaming phone stays")
+        << QList<int>{1, 1, 1} << QList<int>{10000, 10000, 10000} << QList<bool>{true, true, true};
+}
+
+void TestMvcMaster::timeouts()
+{
+    QFETCH(QList<int>, send);
+    QFETCH(QList<int>, advanceMs);
+    QFETCH(QList<bool>, open);
+    auto client = connectClient();
+    QVERIFY(client);
+    QSignalSpy processed(m_master.get(), &MvcMaster::messageProcessed);
+    for (qsizetype i = 0; i < send.size(); ++i) {
+        if (send[i] == 1) {
+            const qsizetype before = processed.size();
+            client->write(frameMessage(0x01, 32, 24, int(i)));
+            QTRY_VERIFY_WITH_TIMEOUT(processed.size() > before, 5000);
+        } else if (send[i] == 2) {
+            client->write(header(1, 0x01, 100, 32, 24).left(10));
+            QTRY_COMPARE_WITH_TIMEOUT(m_master->bufferedBytes(0), qsizetype(10), 5000);
+        }
+        m_clock.ns->fetch_add(std::int64_t(advanceMs[i]) * 1'000'000);
+        m_master->checkTimeouts();
+        if (open[i]) {
+            QVERIFY2(!m_master->slotTable().slot(0).waitingForRestart, qPrintable(QString::number(i)));
+            QCOMPARE(m_master->liveSocketCount(), 1);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(client->state() == QAbstractSocket::UnconnectedState, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).waitingForRestart, 5000);
+        }
+    }
+}
+
+void TestMvcMaster::slotsHeldByIdlePeersComeBack()
+{
+    // Three connections that never send a header hold every slot, until they are closed.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 3; ++i) {
+        idle.push_back(connectClient());
+        QVERIFY(idle.back());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(2).ready, 5000);
+    m_clock.ns->fetch_add(MvcMaster::kFirstHeaderTimeoutNs);
+    m_master->checkTimeouts();
+    for (int k = 0; k < 3; ++k)
+        QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(k).waitingForRestart, 5000);
+    auto phone = connectClient();
+    QVERIFY(phone);
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).ready, 5000);
+    QSignalSpy shown(m_master.get(), &MvcMaster::showImage);
+    phone->write(frameMessage(0x01, 32, 24));
+    QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 5000);
+}
+
+void TestMvcMaster::positionBelongsToFirstClaimant()
+{
+    auto a = connectClient(); // slot 1
+    auto b = connectClient(); // slot 2
+    QVERIFY(a && b);
+    QSignalSpy decoded(m_master.get(), &MvcMaster::frameDecoded);
+    QSignalSpy shown(m_master.get(), &MvcMaster::showImage);
+    a->write(frameMessage(0x01, 32, 24));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 1, 5000);
+    // A second connection naming the same position gets neither its shutter nor its picture.
+    b->write(frameMessage(0x01, 32, 24));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 2, 5000);
+    QCOMPARE(m_master->rxConnForView(0), 1);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY(m_master->remoteShutterButtonAction(0));
+    QTRY_COMPARE_WITH_TIMEOUT(a->bytesAvailable(), qint64(8), 5000);
+    QTest::qWait(50);
+    QCOMPARE(b->bytesAvailable(), qint64(0));
+    // Once the owner's connection ends the position is free: nothing is sent for it until another
+    // phone claims it.
+    a->write(PhoneSim::closeRequest());
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).waitingForRestart, 5000);
+    QCOMPARE(m_master->rxConnForView(0), 0);
+    QVERIFY(!m_master->remoteShutterButtonAction(0));
+    b->write(frameMessage(0x01, 32, 24, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 3, 5000);
+    QCOMPARE(m_master->rxConnForView(0), 2);
+    QCOMPARE(shown.size(), 2);
+    QVERIFY(m_master->remoteShutterButtonAction(0));
+    QTRY_COMPARE_WITH_TIMEOUT(b->bytesAvailable(), qint64(8), 5000);
 }
 
 void TestMvcMaster::diagnosticsOnlyWhenEnabled()

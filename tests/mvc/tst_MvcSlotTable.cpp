@@ -50,6 +50,8 @@ private Q_SLOTS:
     void slotChoice();
     void indicatorsBelongToTheirPosition_data();
     void indicatorsBelongToTheirPosition();
+    void positionsBelongToFirstClaimant_data();
+    void positionsBelongToFirstClaimant();
     void stateMachine_data();
     void stateMachine();
     void colourFollowsViewIndex_data();
@@ -78,9 +80,10 @@ void TestMvcSlotTable::slotChoice_data()
                                                             connectAt(40),
                                                             connectAt(50)}
                                              << QList<int>{0, 1, 2, 1, 2, -1} << 0;
-    QTest::newRow("a failed slot is kept") << QList<Step>{connectAt(0), stateOf(0, ConnectionState::Failed),
-                                                          connectAt(10), connectAt(20), connectAt(30)}
-                                           << QList<int>{0, 1, 2, -1} << 0;
+    // A failed connection is gone for good: its slot is reused like a cancelled one.
+    QTest::newRow("a failed slot is freed") << QList<Step>{connectAt(0), stateOf(0, ConnectionState::Failed),
+                                                           connectAt(10), connectAt(20), connectAt(30)}
+                                            << QList<int>{0, 1, 2, 0} << 0;
     QTest::newRow("one IPv6 peer twice 0.5 ms apart")
         << QList<Step>{connectAt(0, kV6, "ip fe80::1"), connectAt(0.5, kV6, "ip fe80::1")}
         << QList<int>{0, -1} << 1;
@@ -209,6 +212,63 @@ void TestMvcSlotTable::indicatorsBelongToTheirPosition()
     QCOMPARE(shown, colours);
 }
 
+void TestMvcSlotTable::positionsBelongToFirstClaimant_data()
+{
+    QTest::addColumn<QList<Step>>("steps");
+    QTest::addColumn<QList<int>>("owners");  // slot owning positions 1 to 3 at the end, -1 none
+    QTest::addColumn<QList<int>>("colours"); // of indicators 1 to 3 once every paint is applied
+
+    // States reported before a slot's first header paint indicator 1.
+    using S = ConnectionState;
+    const int grey = int(MvcIndicatorColour::Grey);
+    const int green = int(MvcIndicatorColour::Green);
+    const int red = int(MvcIndicatorColour::Red);
+    const int orange = int(MvcIndicatorColour::Orange);
+    const QList<Step> twoReady{connectAt(0), connectAt(10), stateOf(0, S::Ready), stateOf(1, S::Ready)};
+    QTest::newRow("a later header does not take a held position")
+        << twoReady + QList<Step>{headerOf(0, 0), headerOf(1, 0), stateOf(1, S::Waiting)}
+        << QList<int>{0, -1, -1} << QList<int>{green, grey, grey};
+    QTest::newRow("the position is free once its owner is cancelled")
+        << twoReady + QList<Step>{headerOf(0, 0), headerOf(1, 0), stateOf(0, S::Cancelled), headerOf(1, 0)}
+        << QList<int>{1, -1, -1} << QList<int>{green, grey, grey};
+    QTest::newRow("the position is free once its owner failed")
+        << twoReady + QList<Step>{headerOf(0, 1), stateOf(0, S::Failed), headerOf(1, 1)}
+        << QList<int>{-1, 1, -1} << QList<int>{green, green, grey};
+    QTest::newRow("an ended owner keeps its colour until another claims the position")
+        << twoReady + QList<Step>{headerOf(0, 2), stateOf(0, S::Failed)} << QList<int>{-1, -1, -1}
+        << QList<int>{green, grey, red};
+    QTest::newRow("a new connection in the slot inherits nothing")
+        << QList<Step>{connectAt(0),         connectAt(10),  connectAt(20),
+                       stateOf(0, S::Ready), headerOf(0, 2), stateOf(0, S::Cancelled),
+                       connectAt(30)}
+        << QList<int>{-1, -1, -1} << QList<int>{green, grey, orange};
+    QTest::newRow("a phone that moves keeps its first position")
+        << twoReady + QList<Step>{headerOf(0, 0), headerOf(0, 1), headerOf(1, 0)} << QList<int>{0, 0, -1}
+        << QList<int>{green, green, grey};
+}
+
+void TestMvcSlotTable::positionsBelongToFirstClaimant()
+{
+    QFETCH(QList<Step>, steps);
+    QFETCH(QList<int>, owners);
+    QFETCH(QList<int>, colours);
+    MvcSlotTable t;
+    QList<int> shown(3, int(MvcIndicatorColour::Grey));
+    for (const Step& s : steps) {
+        std::optional<MvcSlotTable::IndicatorPaint> paint;
+        if (s.kind == Step::Connect)
+            QVERIFY(t.assignNewConnection(std::int64_t(s.tMs * double(kMs))) >= 0);
+        else if (s.kind == Step::State)
+            paint = t.connectionStateChanged(s.slot, s.value);
+        else
+            paint = t.viewIndexChanged(s.slot, s.value);
+        if (paint)
+            shown[paint->view] = int(paint->colour);
+    }
+    QCOMPARE((QList<int>{t.positionOwner(0), t.positionOwner(1), t.positionOwner(2)}), owners);
+    QCOMPARE(shown, colours);
+}
+
 void TestMvcSlotTable::stateMachine_data()
 {
     QTest::addColumn<int>("viewIndex");
@@ -221,7 +281,7 @@ void TestMvcSlotTable::stateMachine_data()
     QTest::newRow("waiting") << 0 << 1 << false << false << 0 << int(MvcIndicatorColour::Yellow);
     QTest::newRow("preparing leaves the indicator") << 0 << 2 << false << false << -1 << 0;
     QTest::newRow("ready") << 1 << 3 << true << false << 1 << int(MvcIndicatorColour::Green);
-    QTest::newRow("failed") << 2 << 4 << false << false << 2 << int(MvcIndicatorColour::Red);
+    QTest::newRow("failed") << 2 << 4 << false << true << 2 << int(MvcIndicatorColour::Red);
     QTest::newRow("cancelled") << 0 << 5 << false << true << 0 << int(MvcIndicatorColour::Orange);
     QTest::newRow("unknown state") << 0 << 9 << false << false << -1 << 0;
     QTest::newRow("view index 3 paints nothing") << 3 << 3 << true << false << -1 << 0;

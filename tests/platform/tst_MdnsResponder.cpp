@@ -167,6 +167,9 @@ private Q_SLOTS:
     void unicastOnlyFromOnLink_data();
     void unicastOnlyFromOnLink();
     void interfaceAppearingLaterIsServed();
+    void forgedQueryIsNotAmplified();
+    void rateLimits_data();
+    void rateLimits();
 
 private:
     MdnsResponder m_responder;
@@ -437,7 +440,12 @@ void TestMdnsResponder::unicastOnlyFromOnLink_data()
     QTest::newRow("unicast from off-link")
         << QStringLiteral("203.0.113.9") << QStringLiteral("127.0.0.1") << false;
     QTest::newRow("destination unknown, off-link") << QStringLiteral("203.0.113.9") << QString() << false;
-    QTest::newRow("to the group") << QStringLiteral("203.0.113.9") << QStringLiteral("224.0.0.251") << true;
+    // A legacy query's answer goes to its source address: off-link, that address may be a forged
+    // victim's.
+    QTest::newRow("legacy, to the group, off-link")
+        << QStringLiteral("203.0.113.9") << QStringLiteral("224.0.0.251") << false;
+    QTest::newRow("legacy, to the group, on-link")
+        << QStringLiteral("127.0.0.9") << QStringLiteral("224.0.0.251") << true;
 }
 
 void TestMdnsResponder::unicastOnlyFromOnLink()
@@ -509,6 +517,145 @@ void TestMdnsResponder::interfaceAppearingLaterIsServed()
     listener.writeDatagram(query(0, "_quintaray-mvc._tcp.local", 12),
                            QHostAddress(QStringLiteral("224.0.0.251")), 5353);
     QCOMPARE(txtOf(3000), QByteArray::fromHex("040007010903"));
+}
+
+void TestMdnsResponder::forgedQueryIsNotAmplified()
+{
+    // One question for the service, then one long name that many more questions point at: 1.7 KB
+    // that an on-link host sends to the group with another host's address as its source.
+    QByteArray q = query(0x5151, "_quintaray-mvc._tcp.local", 12);
+    const int longAt = int(q.size());
+    for (int i = 0; i < 4; ++i)
+        q.append(char(61)).append(QByteArray(61, char('a' + i)));
+    q.append('\0').append(QByteArray::fromHex("000c0001"));
+    int questions = 2;
+    while (q.size() + 6 <= 1700) {
+        q.append(char(0xC0 | (longAt >> 8)))
+            .append(char(longAt & 0xFF))
+            .append(QByteArray::fromHex("000c0001"));
+        ++questions;
+    }
+    q[4] = char(questions >> 8);
+    q[5] = char(questions & 0xFF);
+    QVERIFY(q.size() > 1600);
+    MdnsResponder responder;
+    responder.setNetwork(loopbackOnly());
+    MdnsResponder::Origin origin;
+    origin.sender = QHostAddress(QStringLiteral("127.0.0.9"));
+    origin.senderPort = 45000;
+    origin.destination = QHostAddress(QStringLiteral("224.0.0.251"));
+    const QByteArray answer = responder.answerFor(q, origin);
+    const TestResponse r = readResponse(answer);
+    QVERIFY2(answer.size() <= 512,
+             qPrintable(QStringLiteral("%1 bytes in, %2 out").arg(q.size()).arg(answer.size())));
+    QVERIFY(r.ok);
+    QCOMPARE(r.questions, 1); // only the question it answers comes back
+    QCOMPARE(r.answers.size(), 1);
+    QVERIFY(find(r.additionals, 16));
+}
+
+void TestMdnsResponder::rateLimits_data()
+{
+    // Queries in order: at a time (ms), from a source address and port, to the group or to this host,
+    // a probe or not, and the number of answer records each reply must carry (0: no reply).
+    QTest::addColumn<QList<int>>("atMs");
+    QTest::addColumn<QStringList>("sources"); // "address port", optionally " probe" or " unicast"
+    QTest::addColumn<QList<int>>("answered");
+    QTest::addColumn<QList<bool>>("multicast");
+
+    QTest::newRow("multicast: once a second per record")
+        << QList<int>{0, 400, 999, 1000, 1500} << QStringList(5, QStringLiteral("127.0.0.5 5353"))
+        << QList<int>{1, 0, 0, 1, 0} << QList<bool>(5, true);
+    QTest::newRow("multicast: a probe's answer after 250 ms")
+        << QList<int>{0, 100, 250, 400} << QStringList(4, QStringLiteral("127.0.0.5 5353 probe"))
+        << QList<int>{1, 0, 1, 0} << QList<bool>(4, true);
+    QTest::newRow("multicast: IPv4 and IPv6 count apart")
+        << QList<int>{0, 10, 20}
+        << QStringList{QStringLiteral("127.0.0.5 5353"), QStringLiteral("::1 5353"),
+                       QStringLiteral("127.0.0.5 5353")}
+        << QList<int>{1, 1, 0} << QList<bool>(3, true);
+    QTest::newRow("multicast from off-link is answered to the group")
+        << QList<int>{0} << QStringList{QStringLiteral("203.0.113.9 5353")} << QList<int>{1}
+        << QList<bool>{true};
+    QTest::newRow("unicast to port 5353 from off-link is not answered")
+        << QList<int>{0} << QStringList{QStringLiteral("203.0.113.9 5353 unicast")} << QList<int>{0}
+        << QList<bool>{true};
+    QTest::newRow("legacy: once a second per record and port")
+        << QList<int>{0, 10, 20, 1000}
+        << QStringList{QStringLiteral("127.0.0.5 40000"), QStringLiteral("127.0.0.5 40000"),
+                       QStringLiteral("127.0.0.5 40001"), QStringLiteral("127.0.0.5 40000")}
+        << QList<int>{1, 0, 1, 1} << QList<bool>(4, false);
+    QTest::newRow("legacy: unicast and multicast limits are apart")
+        << QList<int>{0, 10}
+        << QStringList{QStringLiteral("127.0.0.5 5353"), QStringLiteral("127.0.0.5 40000")}
+        << QList<int>{1, 1} << QList<bool>{true, false};
+    QTest::newRow("legacy from off-link is never answered")
+        << QList<int>{0, 2000} << QStringList(2, QStringLiteral("203.0.113.9 40000")) << QList<int>{0, 0}
+        << QList<bool>(2, false);
+    QStringList ports;
+    QList<int> times;
+    QList<int> counts;
+    for (int i = 0; i < 10; ++i) {
+        ports << QStringLiteral("127.0.0.6 %1").arg(41000 + i);
+        times << i;
+        counts << (i < MdnsResponder::kUnicastRepliesPerAddress ? 1 : 0);
+    }
+    ports << QStringLiteral("127.0.0.7 41000") << QStringLiteral("127.0.0.6 41100");
+    times << 20 << 1000;
+    counts << 1 << 1;
+    QTest::newRow("legacy: at most a few answers a second per address")
+        << times << ports << counts << QList<bool>(12, false);
+}
+
+void TestMdnsResponder::rateLimits()
+{
+    QFETCH(QList<int>, atMs);
+    QFETCH(QStringList, sources);
+    QFETCH(QList<int>, answered);
+    QFETCH(QList<bool>, multicast);
+    const auto lo = loopbackOnly();
+    if (lo.interfaces.isEmpty())
+        QSKIP("no loopback interface");
+    MdnsResponder responder;
+    responder.setNetwork(lo);
+    responder.setService(service());
+    responder.refreshInterfaces(); // not started: nothing is sent, the interfaces are known
+    std::int64_t nowNs = 5'000'000'000;
+    responder.setClock([&nowNs] { return nowNs; });
+    const std::int64_t origin0 = nowNs;
+    QByteArray probeAuthority;
+    for (const QByteArray& l : QByteArray("MVC-Server._quintaray-mvc._tcp.local").split('.'))
+        probeAuthority.append(char(l.size())).append(l);
+    probeAuthority.append('\0').append(QByteArray::fromHex("0021000100000078000700000000000100"));
+    for (qsizetype i = 0; i < atMs.size(); ++i) {
+        nowNs = origin0 + std::int64_t(atMs[i]) * 1'000'000;
+        const QStringList parts = sources[i].split(QLatin1Char(' '));
+        MdnsResponder::Origin o;
+        o.sender = QHostAddress(parts[0]);
+        o.senderPort = quint16(parts[1].toUInt());
+        o.destination =
+            QHostAddress(parts.contains(QStringLiteral("unicast")) ? QStringLiteral("127.0.0.1")
+                                                                   : QStringLiteral("224.0.0.251"));
+        o.interfaceIndex = lo.interfaces.first().index();
+        QByteArray q = query(quint16(i), "MVC-Server._quintaray-mvc._tcp.local", 16);
+        if (parts.contains(QStringLiteral("probe"))) {
+            q[9] = 1; // one authority record: the record the prober proposes
+            q += probeAuthority;
+        }
+        const auto reply = responder.respond(q, o);
+        QVERIFY2(bool(reply) == (answered[i] > 0), qPrintable(QStringLiteral("query %1").arg(i)));
+        if (!reply)
+            continue;
+        const TestResponse r = readResponse(reply->packet);
+        QVERIFY(r.ok);
+        QCOMPARE(r.answers.size(), answered[i]);
+        QCOMPARE(reply->multicast, multicast[i]);
+        if (!reply->multicast) {
+            QCOMPARE(reply->to, o.sender);
+            QCOMPARE(reply->port, o.senderPort);
+            QCOMPARE(r.id, i);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMdnsResponder)
