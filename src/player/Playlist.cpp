@@ -60,10 +60,12 @@ constexpr std::size_t kWritePiece = std::size_t{1} << 20;
 // or more cost the kernel about twice the processor time of 256 KiB ones for the same bytes.
 constexpr std::size_t kSyscallPiece = std::size_t{256} << 10;
 
-// The `.rgb` a `.rgb2` frame decompresses to.
+// The `.rgb` a `.rgb2` frame decompresses to: its own name with the last "2" dropped, so that no two
+// `.rgb2` names lead to one `.rgb` (cut at the first ".rgb2", "a.rgb2.rgb2" or "a.rgb2_x/z.rgb2" would
+// replace the frame of "a.rgb2" and remove both).
 QString rgbPathFor(const QString& rgb2Path)
 {
-    return rgb2Path.left(rgb2Path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb");
+    return rgb2Path.endsWith(QLatin1String(".rgb2")) ? rgb2Path.chopped(1) : rgb2Path + QLatin1String(".rgb");
 }
 
 // A worker's buffers come from the shared frame-buffer pool and are kept from frame to frame and

@@ -118,7 +118,8 @@ public:
     static int unpackContainers(const QString& root, KroxDecoder& decoder,
                                 const std::function<bool()>& keepGoing = {},
                                 const PlaylistProgressFn& progress = {});
-    // Decompresses every `.rgb2` frame below `root` into `root`/<its relative path up to ".rgb2">.rgb.
+    // Decompresses every `.rgb2` frame below `root` into `root`/<its relative path without the final
+    // "2">: "a.rgb2" into "a.rgb", "a.rgb2.rgb2" into "a.rgb2.rgb".
     // The `.rgb` is written through a ReplacingFile; the `.rgb2` is deleted only after that
     // succeeded. An undecodable or unreadable `.rgb2`, one that changes while it is read, or one whose
     // `.rgb` cannot be written (a full or read-only disk) stays where it is, no `.rgb` is left for it,

@@ -4,6 +4,7 @@
 #include "PlayerFixtures.h"
 #include "decode/Lz4FrameEncoder.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -163,6 +164,7 @@ private Q_SLOTS:
     void passTypeFilter();
     void rgb2BecomesRgbInSamePass();
     void undecodableRgb2StaysAndWritesNothing();
+    void rgbNameComesFromWholeFileName();
     void settlingLaterKeepsBothFilesUntilSettled();
     void containerPhotosJoinPass();
     void heicSetPasses();
@@ -355,6 +357,32 @@ void TestPlaylist::rgb2BecomesRgbInSamePass()
         QCOMPARE(result.sortedList.at(i - 1), base + ".rgb");
         QCOMPARE(readAll(dir.filePath(base + ".rgb")), frames.at(i - 1));
         QVERIFY(!QFile::exists(dir.filePath(base + ".rgb2")));
+    }
+}
+
+// A frame that is only added, under a name that begins like a user's frame, never takes that frame's
+// place: every `.rgb2` becomes the `.rgb` of its own whole name.
+void TestPlaylist::rgbNameComesFromWholeFileName()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("kro_007_003_01.rgb2_x")));
+    const QStringList sources = {QStringLiteral("kro_007_003_01.rgb2"),
+                                 QStringLiteral("kro_007_003_01.rgb2.rgb2"),
+                                 QStringLiteral("kro_007_003_01.rgb2_x/z.rgb2")};
+    QList<QByteArray> frames;
+    for (int i = 0; i < sources.size(); ++i) {
+        frames.append(fixtures::pattern(5000 + i, static_cast<std::uint32_t>(40 + i)));
+        writeRaw(dir.filePath(sources.at(i)), Lz4FrameEncoder::encode(frames.last(), 1024));
+    }
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.typeFilter = 2;
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QCOMPARE(result.framesDecompressed, 3);
+    for (int i = 0; i < sources.size(); ++i) {
+        const QString rgb = sources.at(i).chopped(1);
+        QCOMPARE(readAll(dir.filePath(rgb)), frames.at(i));
+        QVERIFY(!QFile::exists(dir.filePath(sources.at(i))));
     }
 }
 
