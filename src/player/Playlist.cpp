@@ -495,6 +495,9 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
     QStringList listing;
     const QString root = resolveScanRoot(request.downloadsDir, &listing);
     result.symbolicPath = root;
+    // Temporary files of writes that a killed program left behind are not left to pile up.
+    if (const int swept = ReplacingFile::sweepStale(root, listing))
+        qCDebug(lcPlaylist) << "removed" << swept << "abandoned temporary files";
 
     // The disk is looked at before each container and frame; the first refusal ends the pass.
     std::mutex roomLock;

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
@@ -168,6 +169,8 @@ private Q_SLOTS:
     void rgbNameComesFromWholeFileName();
     void containerIsNotUnpackedAgainWhileItsFilesStand();
     void passStopsBeforeFillingTheDisk_data();
+    void passSweepsAbandonedTemporaryFiles_data();
+    void passSweepsAbandonedTemporaryFiles();
     void passStopsBeforeFillingTheDisk();
     void settlingLaterKeepsBothFilesUntilSettled();
     void containerPhotosJoinPass();
@@ -500,6 +503,49 @@ void TestPlaylist::passStopsBeforeFillingTheDisk()
     QVERIFY(!roomy.stopped);
     QVERIFY(roomy.stopReason.isEmpty());
     QCOMPARE(roomy.setIndexes.size(), 2);
+}
+
+void TestPlaylist::passSweepsAbandonedTemporaryFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("ageSeconds");
+    QTest::addColumn<bool>("link");
+    QTest::addColumn<bool>("swept");
+    QTest::newRow("frame's, an hour old") << ".kro_01_001_01.rgb.1a2b3c4d.part" << 3600 << false << true;
+    QTest::newRow("photo's, in a folder") << "sub/.krox_001_002.jpg.ff.part" << 3600 << false << true;
+    QTest::newRow("frame's, being written") << ".kro_01_001_01.rgb.1a2b3c4d.part" << 10 << false << false;
+    QTest::newRow("a link of that name") << ".kro_01_001_01.rgb.1a2b3c4d.part" << 3600 << true << false;
+    QTest::newRow("another kind of file") << ".notes.txt.1a2b.part" << 3600 << false << false;
+    QTest::newRow("a browser's download") << "holiday.jpg.part" << 3600 << false << false;
+    QTest::newRow("not hex") << ".kro_01_001_01.rgb.xyz.part" << 3600 << false << false;
+}
+
+// Temporary files that a killed write of this program left in Downloads go at the next pass; nothing
+// that this program may not have written, or may still be writing, is touched.
+void TestPlaylist::passSweepsAbandonedTemporaryFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(int, ageSeconds);
+    QFETCH(bool, link);
+    QFETCH(bool, swept);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    const QString path = dir.filePath(name);
+    const QString target = dir.filePath(QStringLiteral("target.rgb"));
+    writeRaw(link ? target : path, QByteArray("partial"));
+    QFile f(link ? target : path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(
+        f.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
+    f.close();
+    if (link)
+        QVERIFY(QFile::link(target, path));
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    Playlist::generatePlaylist(request);
+    QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !swept);
+    if (link)
+        QCOMPARE(readAll(target), QByteArray("partial"));
 }
 
 // A pass that leaves the settling to its caller hands over with every `.rgb` written and every
