@@ -61,9 +61,19 @@ std::uint64_t checksum(const std::uint8_t* p, std::size_t n)
     std::uint64_t tail = n;
     for (; i < n; ++i)
         tail = tail * 131 + p[i];
-    std::uint64_t h = tail;
+    // Every bit of the sums reaches every bit of the result: folded without this, a change in the
+    // top byte of a late word moved only the top byte and could cancel out.
+    const auto mix = [](std::uint64_t x) {
+        x ^= x >> 33;
+        x *= 0xFF51AFD7ED558CCDull;
+        x ^= x >> 33;
+        x *= 0xC4CEB9FE1A85EC53ull;
+        x ^= x >> 33;
+        return x;
+    };
+    std::uint64_t h = mix(tail);
     for (int k = 0; k < 4; ++k)
-        h = (h ^ a[k]) * 0x9E3779B97F4A7C15ull ^ (b[k] + (h >> 29));
+        h = mix(h ^ mix(a[k] + 0x9E3779B97F4A7C15ull * std::uint64_t(k + 1))) ^ mix(b[k] ^ h);
     return h;
 }
 

@@ -47,9 +47,13 @@ std::optional<QString> commentFrom(const Exiv2::ExifData& exif)
 
 std::optional<QString> jpegComment(const QByteArray& bytes)
 {
+    const auto* data = reinterpret_cast<const Exiv2::byte*>(bytes.constData());
     try {
-        auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()),
-                                               static_cast<long>(bytes.size()));
+        // Read as a JPEG only: exiv2 picks its reader by the content, and some of its other readers
+        // (QuickTime) loop for ever on a crafted file.
+        if (Exiv2::ImageFactory::getType(data, static_cast<long>(bytes.size())) != Exiv2::ImageType::jpeg)
+            return std::nullopt;
+        auto image = Exiv2::ImageFactory::open(data, static_cast<long>(bytes.size()));
         if (image.get() == nullptr)
             return std::nullopt;
         image->readMetadata();
