@@ -12,6 +12,17 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QR_FUZZ_POISON 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QR_FUZZ_POISON 1
+#endif
+#endif
+#ifdef QR_FUZZ_POISON
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -162,6 +173,71 @@ inline void lz4Frame(const std::uint8_t* data, std::size_t size)
         std::span(encodedBytes, static_cast<std::size_t>(encoded.size())), input.size() + 1);
     require(!back.isNull() && back.size() == input.size());
     require(input.empty() || std::memcmp(back.data(), input.data(), input.size()) == 0);
+}
+
+// The decoder fed piece by piece, as the pass feeds it from a file: the first byte picks the piece
+// size and the second where the input stops arriving. Bytes not yet made present hold a marker (and
+// are poisoned under the address sanitizer), so a read ahead of `available` shows. Whatever arrives
+// decodes exactly as the whole input does; input that stops early decodes to nothing; the decoded
+// lengths reported rise and stay within the output.
+inline void lz4Pieces(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 2)
+        return;
+    static constexpr std::size_t kPieces[] = {1, 3, 16, 4096, 1 << 20};
+    const std::size_t piece = kPieces[data[0] % (sizeof kPieces / sizeof kPieces[0])];
+    const std::span<const std::uint8_t> source(data + 2, size - 2);
+    if (source.empty())
+        return;
+    // 255: the input arrives whole; else it stops after that many 256ths of it.
+    const std::size_t stopAt = data[1] == 255 ? source.size() : source.size() * data[1] / 256;
+    constexpr std::size_t kCapacity = std::size_t{1} << 20;
+
+    FrameBuffer whole = FrameBuffer::allocate(kCapacity);
+    require(!whole.isNull());
+    const std::size_t expected = Lz4FrameDecoder::decodeInto(source, whole.span());
+
+    FrameBuffer input = FrameBuffer::allocate(source.size());
+    FrameBuffer output = FrameBuffer::allocate(kCapacity);
+    require(!input.isNull() && !output.isNull());
+    std::memset(input.data(), 0xA5, source.size());
+#ifdef QR_FUZZ_POISON
+    __asan_poison_memory_region(input.data(), source.size());
+#endif
+    std::size_t present = 0;
+    bool refused = false;
+    const auto available = [&](std::size_t end) {
+        require(end <= source.size());
+        if (end <= present)
+            return true;
+        const std::size_t upTo = std::min(source.size(), std::max(end, present + piece));
+        if (upTo > stopAt) {
+            refused = true;
+            return false;
+        }
+#ifdef QR_FUZZ_POISON
+        __asan_unpoison_memory_region(input.data() + present, upTo - present);
+#endif
+        std::memcpy(input.data() + present, source.data() + present, upTo - present);
+        present = upTo;
+        return true;
+    };
+    std::size_t last = 0;
+    const auto decoded = [&](std::size_t length) {
+        require(length >= last && length <= kCapacity);
+        last = length;
+    };
+    const std::size_t got = Lz4FrameDecoder::decodeInto(
+        std::span<const std::uint8_t>(input.data(), source.size()), output.span(), decoded, available);
+#ifdef QR_FUZZ_POISON
+    __asan_unpoison_memory_region(input.data(), source.size());
+#endif
+    if (refused) {
+        require(got == 0);
+        return;
+    }
+    require(got == expected);
+    require(got == 0 || std::memcmp(output.data(), whole.data(), got) == 0);
 }
 
 } // namespace qr::fuzz

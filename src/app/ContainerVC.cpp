@@ -24,6 +24,7 @@
 #include "ui/PlayerUi.h"
 #include "ui/RenderPanels.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
@@ -83,6 +84,8 @@ void ContainerVC::updateUI(int32_t /*unused*/)
     _playerUi = std::make_unique<PlayerUi>(_containerView, &_screen);
     _playerEngine = std::make_unique<PlayerEngine>(_playerUi.get());
     _playerEngine->setDiskCache(std::make_shared<PhotoDiskCache>(PhotoDiskCache::defaultFolder()));
+    _playerEngine->setUnpackRecord(QFileInfo(PhotoDiskCache::defaultFolder()).path() +
+                                   QStringLiteral("/unpacked-containers"));
     _playerUi->setEngine(_playerEngine.get());
     _playerUi->setBarDelegate(this);
     _playerUi->setLayoutModeSource([this] {

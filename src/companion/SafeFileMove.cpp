@@ -34,6 +34,9 @@ bool SafeFileMove::moveFile(const QString& source, const QString& destination, M
     if (source.isEmpty() || destination.isEmpty())
         return fail(QStringLiteral("no path"));
     const QFileInfo in(source);
+    // A link would carry whatever file it names into the destination's folder.
+    if (in.isSymLink())
+        return fail(QStringLiteral("%1 is a link; links are not moved").arg(source));
     if (!RegularFile::isRegular(source))
         return fail(QStringLiteral("%1 is not a regular file").arg(source));
     const QFileInfo out(destination);
@@ -47,7 +50,7 @@ bool SafeFileMove::moveFile(const QString& source, const QString& destination, M
     if (std::filesystem::equivalent(from, to, ec) && !ec)
         return true;
 
-    if (method == Method::RenameWhenPossible && !in.isSymLink()) {
+    if (method == Method::RenameWhenPossible) {
         ec.clear();
         std::filesystem::rename(from, to, ec);
         if (!ec)
@@ -57,12 +60,12 @@ bool SafeFileMove::moveFile(const QString& source, const QString& destination, M
     // The copy is flushed to disk and in place before the source goes.
     RegularFile file;
     QString copyError;
-    if (!file.open(source))
+    if (!file.open(source, RegularFile::Links::Refuse))
         return fail(QStringLiteral("cannot read %1: %2").arg(source, file.errorString()));
     if (!copyFileReplacing(file, destination, &copyError))
         return fail(copyError);
     file.close();
-    if (QFileInfo::exists(source) || QFileInfo(source).isSymLink())
+    if (QFileInfo::exists(source))
         QFile::remove(source);
     return true;
 }

@@ -54,20 +54,26 @@ bool RegularFile::isRegular(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool RegularFile::open(const QString& path)
+bool RegularFile::open(const QString& path, Links links)
 {
     close();
     path_ = path;
     error_.clear();
     const QByteArray native = QFile::encodeName(path);
+    const bool follow = links == Links::Follow;
     // Look before opening: opening some devices has effects of its own.
     struct stat st {};
-    if (::stat(native.constData(), &st) != 0)
+    if ((follow ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st)) != 0)
         return fail(errnoText(errno));
+    if (S_ISLNK(st.st_mode))
+        return fail(QStringLiteral("a link"));
     if (!S_ISREG(st.st_mode))
         return fail(QString::fromLatin1(kindOf(st.st_mode)));
-    // Non-blocking: the name may have been replaced by a FIFO since the look.
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    // Non-blocking: the name may have been replaced by a FIFO (or a link) since the look.
+    const int fd =
+        ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+    if (fd < 0 && errno == ELOOP && !follow)
+        return fail(QStringLiteral("a link"));
     if (fd < 0)
         return fail(errnoText(errno));
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -14,14 +14,18 @@ namespace qr {
 // file that grows, shrinks or vanishes while it is read ends with an error instead of a hang.
 class RegularFile {
 public:
+    // Whether a link to a regular file is opened (its target is read) or refused.
+    enum class Links { Follow, Refuse };
+
     RegularFile() = default;
-    explicit RegularFile(const QString& path) { open(path); }
+    explicit RegularFile(const QString& path, Links links = Links::Follow) { open(path, links); }
     ~RegularFile();
     RegularFile(const RegularFile&) = delete;
     RegularFile& operator=(const RegularFile&) = delete;
 
-    // False, with errorString() set, when `path` is not a readable regular file.
-    bool open(const QString& path);
+    // False, with errorString() set, when `path` is not a readable regular file (or, refusing links,
+    // is a link).
+    bool open(const QString& path, Links links = Links::Follow);
     void close();
     bool isOpen() const { return fd_ >= 0; }
     // The size when opened; reads never go past it.

@@ -2,8 +2,14 @@
 
 #include "platform/RegularFile.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -142,6 +148,37 @@ bool copyFileReplacing(RegularFile& source, const QString& path, QString* error,
     if (error)
         error->clear();
     return true;
+}
+
+int ReplacingFile::sweepStale(const QString& folder, const QStringList& relativePaths, bool anyName,
+                              std::int64_t staleAfterSeconds)
+{
+    // The name the constructor gives: "." + the target's name + "." + 1 to 8 hex digits + ".part".
+    static const QRegularExpression ours(QStringLiteral("^\\.(.+)\\.[0-9a-f]{1,8}\\.part$"));
+    static const QStringList written = {
+        QStringLiteral("jpg"),  QStringLiteral("heic"), QStringLiteral("rgb2"), QStringLiteral("exif"),
+        QStringLiteral("rgb"),  QStringLiteral("mov"),  QStringLiteral("mp4"),  QStringLiteral("krox"),
+        QStringLiteral("kroa"), QStringLiteral("qrdc")};
+    const std::int64_t now = QDateTime::currentSecsSinceEpoch();
+    int removed = 0;
+    for (const QString& relative : relativePaths) {
+        const QString name = relative.mid(relative.lastIndexOf(QLatin1Char('/')) + 1);
+        const QRegularExpressionMatch match = ours.match(name);
+        if (!match.hasMatch())
+            continue;
+        const QString target = match.captured(1);
+        if (!anyName && !written.contains(target.mid(target.lastIndexOf(QLatin1Char('.')) + 1)))
+            continue;
+        const QString path = folder + QLatin1Char('/') + relative;
+        const QByteArray native = QFile::encodeName(path);
+        struct stat st {};
+        if (::lstat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+            now - std::int64_t{st.st_mtim.tv_sec} < staleAfterSeconds)
+            continue;
+        if (::unlink(native.constData()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 } // namespace qr

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -45,6 +46,17 @@ public:
 
     // Empty while everything succeeded.
     const QString& errorString() const { return error_; }
+
+    // How long a temporary file must have been left unchanged before it counts as abandoned: a
+    // write under way changes it all the time.
+    static constexpr std::int64_t kStaleAfterSeconds = 15 * 60;
+    // Removes the temporary files that writes killed part way left below `folder` (`relativePaths`
+    // are candidates, as a listing gives them): only hidden "<.name>.<hex>.part" names of the form
+    // this class makes, only regular files (not links) of this user, only those unchanged for
+    // `staleAfterSeconds`, and, unless `anyName`, only those whose target is a kind of file this
+    // program writes. Returns how many were removed.
+    static int sweepStale(const QString& folder, const QStringList& relativePaths, bool anyName = false,
+                          std::int64_t staleAfterSeconds = kStaleAfterSeconds);
 
 private:
     bool fail(const QString& what);

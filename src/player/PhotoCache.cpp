@@ -10,7 +10,8 @@ PhotoCache::Stamp PhotoCache::stampOf(const QString& path)
     const QFileInfo info(path);
     if (!info.exists())
         return {};
-    return {info.size(), info.lastModified().toMSecsSinceEpoch()};
+    return {info.size(), info.lastModified().toMSecsSinceEpoch(),
+            info.metadataChangeTime().toMSecsSinceEpoch()};
 }
 
 std::int64_t PhotoCache::costOf(const PhotoImage& photo)

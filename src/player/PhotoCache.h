@@ -18,10 +18,12 @@ namespace qr {
 // evicted, since dropping it would free nothing. Main thread only.
 class PhotoCache {
 public:
-    // What identifies a file's content cheaply.
+    // What identifies a file's content cheaply. The change time is the system's own: a rewrite that
+    // sets the modification time back still changes it.
     struct Stamp {
         std::int64_t size = -1;
         std::int64_t modifiedMs = 0;
+        std::int64_t changedMs = 0;
         bool operator==(const Stamp&) const = default;
     };
 

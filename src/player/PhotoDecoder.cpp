@@ -1,8 +1,11 @@
 #include "player/PhotoDecoder.h"
 
 #include "platform/FileListing.h"
+#include "platform/LogCategories.h"
+#include "platform/RegularFile.h"
 #include "player/Playlist.h"
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
@@ -21,10 +24,107 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
 
 namespace qr {
 
 namespace {
+
+// The largest side libheif is allowed to parse, for the photo and for each of its tiles.
+constexpr int kMaxHeicSide = 1 << 14;
+
+double megabytes(std::int64_t bytes)
+{
+    return double(bytes) / double(1 << 20);
+}
+
+// Whether a decode that needs `bytes` of memory for `pixels` declared pixels may go ahead; logs the
+// photo it refuses.
+bool withinBudget(const QString& path, std::int64_t pixels, std::int64_t bytes)
+{
+    if (pixels > 0 && pixels <= PhotoDecoder::kMaxPixels && bytes <= PhotoDecoder::kMemoryBudget)
+        return true;
+    qCDebug(lcPlayer).noquote() << path << "skipped: it declares" << pixels << "pixels and needs"
+                                << megabytes(bytes) << "MB to decode, over the budget of"
+                                << megabytes(PhotoDecoder::kMemoryBudget) << "MB";
+    return false;
+}
+
+// A photo file's bytes, read whole through the open file into the calling thread's buffer, which is
+// kept for the next photo (a fresh one costs its page faults every time) unless it grew large.
+// Nothing when the file is too large to be a photo, or shrank, grew or was rewritten meanwhile.
+class PhotoBytes {
+public:
+    explicit PhotoBytes(RegularFile& file)
+    {
+        const std::int64_t size = file.size();
+        if (!file.isOpen() || size <= 0)
+            return;
+        if (size > PhotoDecoder::kMaxFileBytes) {
+            qCDebug(lcPlayer).noquote()
+                << file.path() << "skipped:" << megabytes(size) << "MB is more than a photo file may hold";
+            return;
+        }
+        Buffer& mine = buffer();
+        std::uint8_t* data = nullptr;
+        if (!mine.inUse) {
+            if (mine.capacity < std::size_t(size)) {
+                mine.data.reset();
+                mine.data.reset(new (std::nothrow) std::uint8_t[std::size_t(size)]);
+                mine.capacity = mine.data ? std::size_t(size) : 0;
+            }
+            data = mine.data.get();
+            held_ = data != nullptr;
+            mine.inUse = held_;
+        }
+        if (!data) {
+            own_.reset(new (std::nothrow) std::uint8_t[std::size_t(size)]);
+            data = own_.get();
+        }
+        if (!data)
+            return;
+        const std::span<std::uint8_t> bytes(data, std::size_t(size));
+        if (!file.readAt(0, bytes) || !file.unchanged()) {
+            qCDebug(lcPlayer).noquote() << file.path() << "skipped:" << file.errorString();
+            return;
+        }
+        bytes_ = bytes;
+    }
+    ~PhotoBytes()
+    {
+        if (!held_)
+            return;
+        Buffer& mine = buffer();
+        mine.inUse = false;
+        if (mine.capacity > kKeptBytes) {
+            mine.data.reset();
+            mine.capacity = 0;
+        }
+    }
+    PhotoBytes(const PhotoBytes&) = delete;
+    PhotoBytes& operator=(const PhotoBytes&) = delete;
+
+    bool ok() const { return !bytes_.empty(); }
+    std::span<const std::uint8_t> bytes() const { return bytes_; }
+
+private:
+    static constexpr std::size_t kKeptBytes = std::size_t{48} << 20;
+    struct Buffer {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::size_t capacity = 0;
+        bool inUse = false;
+    };
+    static Buffer& buffer()
+    {
+        thread_local Buffer perThread;
+        return perThread;
+    }
+
+    std::unique_ptr<std::uint8_t[]> own_;
+    std::span<const std::uint8_t> bytes_;
+    bool held_ = false;
+};
 
 struct HeifContextDeleter {
     void operator()(heif_context* c) const { heif_context_free(c); }
@@ -50,14 +150,21 @@ std::atomic<int>& heicThreads()
     return threads;
 }
 
-bool openHeic(const QString& path, HeifContext& ctx, HeifHandle& handle)
+// The context reads `bytes` in place: they must outlive it.
+bool openHeic(std::span<const std::uint8_t> bytes, const QString& path, HeifContext& ctx, HeifHandle& handle)
 {
     ctx.reset(heif_context_alloc());
-    if (ctx)
-        heif_context_set_max_decoding_threads(ctx.get(), heicThreads().load(std::memory_order_relaxed));
-    if (!ctx || heif_context_read_from_file(ctx.get(), QFile::encodeName(path).constData(), nullptr).code !=
-                    heif_error_Ok)
+    if (!ctx)
         return false;
+    heif_context_set_max_decoding_threads(ctx.get(), heicThreads().load(std::memory_order_relaxed));
+    heif_context_set_maximum_image_size_limit(ctx.get(), kMaxHeicSide);
+    const heif_error read =
+        heif_context_read_from_memory_without_copy(ctx.get(), bytes.data(), bytes.size(), nullptr);
+    if (read.code != heif_error_Ok) {
+        if (read.subcode == heif_suberror_Security_limit_exceeded)
+            qCDebug(lcPlayer).noquote() << path << "skipped:" << read.message;
+        return false;
+    }
     heif_image_handle* raw = nullptr;
     if (heif_context_get_primary_image_handle(ctx.get(), &raw).code != heif_error_Ok)
         return false;
@@ -65,9 +172,22 @@ bool openHeic(const QString& path, HeifContext& ctx, HeifHandle& handle)
     return true;
 }
 
-// The image of `handle` decoded to RGB32 and fitted into `box`.
-QImage decodeHeicHandle(heif_image_handle* handle, QSize box)
+// What decoding `handle` needs at its peak: libheif's planes (4:4:4 at worst) with the interleaved
+// RGB it converts them to, or that RGB with the RGB32 image made from it.
+bool heicWithinBudget(heif_image_handle* handle, const QString& path)
 {
+    const std::int64_t pixels =
+        std::int64_t{heif_image_handle_get_width(handle)} * heif_image_handle_get_height(handle);
+    const int bits = heif_image_handle_get_luma_bits_per_pixel(handle);
+    const std::int64_t sampleBytes = bits > 8 ? 2 : 1;
+    return withinBudget(path, pixels, pixels * std::max<std::int64_t>(3 * sampleBytes + 3, 7));
+}
+
+// The image of `handle` decoded to RGB32 and fitted into `box`.
+QImage decodeHeicHandle(heif_image_handle* handle, QSize box, const QString& path)
+{
+    if (!heicWithinBudget(handle, path))
+        return {};
     heif_image* raw = nullptr;
     if (heif_decode_image(handle, &raw, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code !=
         heif_error_Ok)
@@ -88,25 +208,25 @@ QImage decodeHeicHandle(heif_image_handle* handle, QSize box)
     return PhotoDecoder::scaledToFit(out, box);
 }
 
-QImage decodeHeic(const QString& path, QSize box, QSize* natural)
+QImage decodeHeic(std::span<const std::uint8_t> bytes, const QString& path, QSize box, QSize* natural)
 {
     HeifContext ctx;
     HeifHandle handle;
-    if (!openHeic(path, ctx, handle))
+    if (!openHeic(bytes, path, ctx, handle))
         return {};
     if (natural)
         *natural =
             QSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
-    return decodeHeicHandle(handle.get(), box);
+    return decodeHeicHandle(handle.get(), box, path);
 }
 
 // The smallest embedded thumbnail that still covers the photo fitted into `box`, decoded and fitted;
 // else the whole photo.
-QImage decodeHeicPreview(const QString& path, QSize box)
+QImage decodeHeicPreview(std::span<const std::uint8_t> bytes, const QString& path, QSize box)
 {
     HeifContext ctx;
     HeifHandle handle;
-    if (!openHeic(path, ctx, handle))
+    if (!openHeic(bytes, path, ctx, handle))
         return {};
     const QSize natural(heif_image_handle_get_width(handle.get()),
                         heif_image_handle_get_height(handle.get()));
@@ -130,13 +250,13 @@ QImage decodeHeicPreview(const QString& path, QSize box)
                 best = std::move(thumb);
         }
         if (best) {
-            QImage image = decodeHeicHandle(best.get(), box);
+            QImage image = decodeHeicHandle(best.get(), box, path);
             // A thumbnail of another shape than the photo would show it distorted: not used.
             if (!image.isNull() && image.size() == target)
                 return image;
         }
     }
-    return decodeHeicHandle(handle.get(), box);
+    return decodeHeicHandle(handle.get(), box, path);
 }
 
 // ---- JPEG through libjpeg-turbo ----------------------------------------------------------------
@@ -208,10 +328,13 @@ struct JpegError {
 
 void jpegSilence(j_common_ptr, int) {}
 
+enum class JpegOutcome { Decoded, Failed, OverBudget };
+
 // Decodes in one function without C++ objects whose destructors a longjmp would skip: `out` is
-// allocated before the jump point and only filled after it.
-bool decodeJpegTurbo(const std::uint8_t* data, std::size_t size, QSize box, QImage& out, int& orientation,
-                     QSize& stored)
+// allocated before the jump point and only filled after it. `needed` receives the memory the decode
+// was found to need and `pixels` the pixels the header declares.
+JpegOutcome decodeJpegTurbo(std::span<const std::uint8_t> data, QSize box, QImage& out, int& orientation,
+                            QSize& stored, std::int64_t& pixels, std::int64_t& needed)
 {
     jpeg_decompress_struct cinfo;
     JpegError error;
@@ -220,14 +343,31 @@ bool decodeJpegTurbo(const std::uint8_t* data, std::size_t size, QSize box, QIma
     error.mgr.emit_message = jpegSilence;
     if (setjmp(error.jump)) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return JpegOutcome::Failed;
     }
     jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    // The library's own bound on its whole-image buffers (a progressive photo's coefficients), for
+    // whatever the estimate below does not see: beyond it the decode fails instead of allocating.
+    cinfo.mem->max_memory_to_use = static_cast<long>(PhotoDecoder::kMemoryBudget);
+    jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return JpegOutcome::Failed;
+    }
+    pixels = std::int64_t{cinfo.image_width} * cinfo.image_height;
+    // A progressive or multi-scan photo keeps the coefficients of the whole image, whatever the scale
+    // it is decoded at: 128 bytes per 8 x 8 block of every component.
+    std::int64_t coefficients = 0;
+    if (jpeg_has_multiple_scans(&cinfo)) {
+        for (int c = 0; c < cinfo.num_components; ++c)
+            coefficients += std::int64_t{cinfo.comp_info[c].width_in_blocks} *
+                            cinfo.comp_info[c].height_in_blocks * DCTSIZE2 * std::int64_t(sizeof(JCOEF));
+    }
+    needed = coefficients;
+    if (pixels <= 0 || pixels > PhotoDecoder::kMaxPixels || coefficients > PhotoDecoder::kMemoryBudget) {
+        jpeg_destroy_decompress(&cinfo);
+        return JpegOutcome::OverBudget;
     }
     orientation = 1;
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
@@ -239,7 +379,7 @@ bool decodeJpegTurbo(const std::uint8_t* data, std::size_t size, QSize box, QIma
     stored = QSize(int(cinfo.image_width), int(cinfo.image_height));
     if (cinfo.num_components == 4) { // CMYK or YCCK: left to Qt's reader
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return JpegOutcome::Failed;
     }
     // The smallest of 1/8, 1/4, 1/2 and 1 whose output still covers the fitted size, as the photo
     // stands after its orientation.
@@ -260,15 +400,17 @@ bool decodeJpegTurbo(const std::uint8_t* data, std::size_t size, QSize box, QIma
     cinfo.out_color_space = JCS_EXT_BGRX;
     cinfo.dct_method = JDCT_ISLOW;
     jpeg_calc_output_dimensions(&cinfo);
-    if (cinfo.output_width > (1u << 16) || cinfo.output_height > (1u << 16)) {
+    // The image decoded into, and its upright or fitted copy.
+    needed = coefficients + std::int64_t{cinfo.output_width} * cinfo.output_height * 4 * 2;
+    if (needed > PhotoDecoder::kMemoryBudget) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return JpegOutcome::OverBudget;
     }
     if (out.width() != int(cinfo.output_width) || out.height() != int(cinfo.output_height))
         out = QImage(int(cinfo.output_width), int(cinfo.output_height), QImage::Format_RGB32);
     if (out.isNull()) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return JpegOutcome::Failed;
     }
     std::uint8_t* bits = out.bits();
     const qsizetype stride = out.bytesPerLine();
@@ -279,12 +421,17 @@ bool decodeJpegTurbo(const std::uint8_t* data, std::size_t size, QSize box, QIma
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
-    return true;
+    return JpegOutcome::Decoded;
 }
 
-QImage decodeJpegQt(const QString& path, QSize box)
+// Qt's reader over the bytes read; its own allocation limit bounds what it allocates.
+QImage decodeJpegQt(std::span<const std::uint8_t> bytes, QSize box)
 {
-    QImageReader reader(path);
+    QByteArray data =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
     if (box.isValid() && stored.isValid()) {
@@ -303,20 +450,14 @@ QImage decodeJpegQt(const QString& path, QSize box)
     return image;
 }
 
-QImage decodeJpegTurboFile(const QString& path, QSize box, QSize* natural);
-
-} // namespace
-
-QSize PhotoDecoder::naturalSize(const QString& path)
+// The upright size in a JPEG's header.
+QSize jpegNaturalSize(std::span<const std::uint8_t> bytes)
 {
-    if (isHeic(path)) {
-        HeifContext ctx;
-        HeifHandle handle;
-        if (!openHeic(path, ctx, handle))
-            return {};
-        return {heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get())};
-    }
-    QImageReader reader(path);
+    QByteArray data =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
     reader.setAutoTransform(true);
     QSize size = reader.size();
     if (size.isValid() && reader.transformation().testFlag(QImageIOHandler::TransformationRotate90))
@@ -324,23 +465,83 @@ QSize PhotoDecoder::naturalSize(const QString& path)
     return size.isValid() ? size : QSize();
 }
 
+// libjpeg-turbo on `bytes`; nothing when it cannot (`overBudget` set when the photo is too large).
+QImage decodeJpegTurboBytes(std::span<const std::uint8_t> bytes, const QString& path, QSize box,
+                            QSize* natural, bool& overBudget)
+{
+    QImage image;
+    int orientation = 1;
+    QSize stored;
+    std::int64_t pixels = 0;
+    std::int64_t needed = 0;
+    const JpegOutcome outcome = decodeJpegTurbo(bytes, box, image, orientation, stored, pixels, needed);
+    overBudget = outcome == JpegOutcome::OverBudget;
+    if (overBudget)
+        withinBudget(path, pixels, needed);
+    if (outcome != JpegOutcome::Decoded)
+        return {};
+    if (natural)
+        *natural = orientation >= 5 ? stored.transposed() : stored;
+    image = upright(std::move(image), orientation);
+    return box.isValid() && !box.isEmpty() ? PhotoDecoder::scaledToFit(image, box) : image;
+}
+
+QImage decodeJpegBytes(std::span<const std::uint8_t> bytes, const QString& path, QSize box, QSize* natural)
+{
+    bool overBudget = false;
+    QImage image = decodeJpegTurboBytes(bytes, path, box, natural, overBudget);
+    if (!image.isNull() || overBudget)
+        return image;
+    if (natural)
+        *natural = jpegNaturalSize(bytes);
+    return decodeJpegQt(bytes, box);
+}
+
+} // namespace
+
+QSize PhotoDecoder::naturalSize(const QString& path)
+{
+    RegularFile file(path);
+    const PhotoBytes bytes(file);
+    if (!bytes.ok())
+        return {};
+    if (isHeic(path)) {
+        HeifContext ctx;
+        HeifHandle handle;
+        if (!openHeic(bytes.bytes(), path, ctx, handle))
+            return {};
+        return {heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get())};
+    }
+    return jpegNaturalSize(bytes.bytes());
+}
+
 QImage PhotoDecoder::decode(const QString& path, QSize box, QSize* natural)
 {
     if (natural)
         *natural = QSize();
-    if (isHeic(path))
-        return decodeHeic(path, box, natural);
-    QImage image = decodeJpegTurboFile(path, box, natural);
-    if (!image.isNull())
-        return image;
+    RegularFile file(path);
+    return decodeFile(file, box, natural);
+}
+
+QImage PhotoDecoder::decodeFile(RegularFile& file, QSize box, QSize* natural)
+{
     if (natural)
-        *natural = naturalSize(path);
-    return decodeJpegQt(path, box);
+        *natural = QSize();
+    const PhotoBytes bytes(file);
+    if (!bytes.ok())
+        return {};
+    if (isHeic(file.path()))
+        return decodeHeic(bytes.bytes(), file.path(), box, natural);
+    return decodeJpegBytes(bytes.bytes(), file.path(), box, natural);
 }
 
 QImage PhotoDecoder::decodePreview(const QString& path, QSize box)
 {
-    return isHeic(path) ? decodeHeicPreview(path, box) : decode(path, box);
+    RegularFile file(path);
+    if (!isHeic(path))
+        return decodeFile(file, box);
+    const PhotoBytes bytes(file);
+    return bytes.ok() ? decodeHeicPreview(bytes.bytes(), path, box) : QImage();
 }
 
 void PhotoDecoder::setHeicDecodingThreads(int threads)
@@ -355,44 +556,18 @@ int PhotoDecoder::heicDecodingThreads()
 
 QImage PhotoDecoder::decodeJpegDirect(const QString& path, QSize box)
 {
-    return decodeJpegTurboFile(path, box, nullptr);
+    RegularFile file(path);
+    const PhotoBytes bytes(file);
+    bool overBudget = false;
+    return bytes.ok() ? decodeJpegTurboBytes(bytes.bytes(), path, box, nullptr, overBudget) : QImage();
 }
 
 QImage PhotoDecoder::decodeJpegWithQt(const QString& path, QSize box)
 {
-    return decodeJpegQt(path, box);
+    RegularFile file(path);
+    const PhotoBytes bytes(file);
+    return bytes.ok() ? decodeJpegQt(bytes.bytes(), box) : QImage();
 }
-
-namespace {
-
-QImage decodeJpegTurboFile(const QString& path, QSize box, QSize* natural)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const qint64 size = file.size();
-    if (size <= 0)
-        return {};
-    QByteArray copy;
-    const std::uint8_t* data = file.map(0, size);
-    if (!data) {
-        copy = file.readAll();
-        if (copy.size() != size)
-            return {};
-        data = reinterpret_cast<const std::uint8_t*>(copy.constData());
-    }
-    QImage image;
-    int orientation = 1;
-    QSize stored;
-    if (!decodeJpegTurbo(data, std::size_t(size), box, image, orientation, stored))
-        return {};
-    if (natural)
-        *natural = orientation >= 5 ? stored.transposed() : stored;
-    image = upright(std::move(image), orientation);
-    return box.isValid() && !box.isEmpty() ? PhotoDecoder::scaledToFit(image, box) : image;
-}
-
-} // namespace
 
 QSize PhotoDecoder::fittedSize(QSize size, QSize box)
 {

@@ -4,18 +4,38 @@
 #include <QSize>
 #include <QString>
 
+#include <cstdint>
+
 namespace qr {
+
+class RegularFile;
 
 // Decoding of JPEG (Qt's reader) and HEIC (libheif) photos into QImage::Format_RGB32, upright, and
 // scaling to display size. Pure functions of their arguments: any thread.
+//
+// A photo is opened once as a RegularFile and read whole into memory before it is decoded, so a
+// FIFO in its place never blocks and a file that shrinks or is rewritten meanwhile is a photo that
+// does not decode, never a fault. Every decode has a memory budget, checked from the header before
+// anything is allocated: a photo over it does not decode, and says so in the player's log.
 class PhotoDecoder {
 public:
+    // The most a photo file may hold to be read at all.
+    static constexpr std::int64_t kMaxFileBytes = std::int64_t{256} << 20;
+    // The most pixels a photo may declare, whatever the scale it is decoded at.
+    static constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
+    // The most memory one decode may need: the decoder's own (a progressive JPEG's coefficients,
+    // a HEIC's planes) and the images made from it.
+    static constexpr std::int64_t kMemoryBudget = std::int64_t{512} << 20;
+
     // The upright pixel size of the photo at `path`, read from its header; empty when unreadable.
     static QSize naturalSize(const QString& path);
     // The photo decoded whole, or fitted into `box` (aspect kept, never enlarged) when `box` is
     // valid. JPEG uses the decoder's reduced-scale paths; null when the file does not decode.
     // `natural`, when given, receives the upright natural size read on the way (empty on failure).
     static QImage decode(const QString& path, QSize box = {}, QSize* natural = nullptr);
+    // The same for a file already open (its type from its path's extension); null too when the file
+    // changed since it was opened.
+    static QImage decodeFile(RegularFile& file, QSize box = {}, QSize* natural = nullptr);
     // A small copy for a side preview, fitted into `box`: for HEIC the smallest embedded thumbnail
     // that covers the fitted size (of the photo's shape), the whole photo otherwise.
     static QImage decodePreview(const QString& path, QSize box);

@@ -1,6 +1,7 @@
 #include "player/PhotoDiskCache.h"
 
 #include "decode/PooledBuffer.h"
+#include "platform/RegularFile.h"
 #include "platform/ReplacingFile.h"
 
 #include <QColorSpace>
@@ -60,9 +61,19 @@ std::uint64_t checksum(const std::uint8_t* p, std::size_t n)
     std::uint64_t tail = n;
     for (; i < n; ++i)
         tail = tail * 131 + p[i];
-    std::uint64_t h = tail;
+    // Every bit of the sums reaches every bit of the result: folded without this, a change in the
+    // top byte of a late word moved only the top byte and could cancel out.
+    const auto mix = [](std::uint64_t x) {
+        x ^= x >> 33;
+        x *= 0xFF51AFD7ED558CCDull;
+        x ^= x >> 33;
+        x *= 0xC4CEB9FE1A85EC53ull;
+        x ^= x >> 33;
+        return x;
+    };
+    std::uint64_t h = mix(tail);
     for (int k = 0; k < 4; ++k)
-        h = (h ^ a[k]) * 0x9E3779B97F4A7C15ull ^ (b[k] + (h >> 29));
+        h = mix(h ^ mix(a[k] + 0x9E3779B97F4A7C15ull * std::uint64_t(k + 1))) ^ mix(b[k] ^ h);
     return h;
 }
 
@@ -72,6 +83,7 @@ std::array<std::uint8_t, 20> keyDigest(const PhotoDiskCache::Key& key)
     hash.addData(key.path.toUtf8());
     const std::int64_t fields[4] = {key.size, key.modifiedMs, key.box.width(), key.box.height()};
     hash.addData(QByteArrayView(reinterpret_cast<const char*>(fields), sizeof fields));
+    hash.addData(key.content);
     const QByteArray result = hash.result();
     std::array<std::uint8_t, 20> digest{};
     std::memcpy(digest.data(), result.constData(), std::min<std::size_t>(20, std::size_t(result.size())));
@@ -133,12 +145,24 @@ QString PhotoDiskCache::defaultFolder()
 
 PhotoDiskCache::Key PhotoDiskCache::keyFor(const QString& path, QSize box)
 {
-    const QFileInfo info(path);
-    Key key{path, -1, 0, box};
-    if (info.exists()) {
-        key.size = info.size();
-        key.modifiedMs = info.lastModified().toMSecsSinceEpoch();
-    }
+    Key key{path, -1, 0, box, {}};
+    // A file's time can be set back (an archive unpacked, a copy that keeps times): its first and
+    // last bytes, where a photo's headers and the end of its data lie, are checked as well.
+    RegularFile file(path);
+    if (!file.isOpen())
+        return key;
+    constexpr std::int64_t kEnd = std::int64_t{64} << 10;
+    const std::int64_t size = file.size();
+    const std::int64_t head = std::min(size, kEnd);
+    const std::int64_t tail = std::min(size - head, kEnd);
+    QByteArray bytes(qsizetype(head + tail), Qt::Uninitialized);
+    auto* data = reinterpret_cast<std::uint8_t*>(bytes.data());
+    if (!file.readAt(0, std::span(data, std::size_t(head))) ||
+        !file.readAt(size - tail, std::span(data + head, std::size_t(tail))))
+        return key;
+    key.content = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+    key.size = size;
+    key.modifiedMs = QFileInfo(path).lastModified().toMSecsSinceEpoch();
     return key;
 }
 
@@ -159,6 +183,9 @@ void PhotoDiskCache::scanLocked() const
     if (scanned_)
         return;
     scanned_ = true;
+    // Entries whose writing was cut short by a killed program.
+    ReplacingFile::sweepStale(folder_, QDir(folder_).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                              true);
     const QFileInfoList files = QDir(folder_).entryInfoList({QStringLiteral("*") + QLatin1String(kSuffix)},
                                                             QDir::Files | QDir::Hidden);
     for (const QFileInfo& f : files) {

@@ -22,13 +22,15 @@ namespace qr {
 // folder is safe for the files, but each keeps its own tally of the budget.
 class PhotoDiskCache {
 public:
-    // A copy is looked up by the photo's path, its file size and modification time (a changed file
-    // misses) and the box it was fitted into.
+    // A copy is looked up by the photo's path, its file size and modification time, a digest of its
+    // first and last 64 KiB (a changed file misses, also one whose time was set back), and the box it
+    // was fitted into.
     struct Key {
         QString path;
         std::int64_t size = -1;
         std::int64_t modifiedMs = 0;
         QSize box;
+        QByteArray content;
     };
 
     static constexpr std::int64_t kDefaultBudget = std::int64_t(2) << 30;
@@ -40,7 +42,7 @@ public:
 
     // The user's cache folder for display copies (under the XDG cache home).
     static QString defaultFolder();
-    // The key of the file at `path` as it is now; size -1 when it does not exist.
+    // The key of the file at `path` as it is now; size -1 when it does not exist or cannot be read.
     static Key keyFor(const QString& path, QSize box);
 
     // The copy stored for `key`; null when absent or damaged.

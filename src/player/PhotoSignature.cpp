@@ -4,6 +4,7 @@
 
 #include "platform/FileListing.h"
 #include "platform/RegularFile.h"
+#include "player/PhotoDecoder.h"
 
 #include <QFile>
 #include <QStringList>
@@ -44,10 +45,15 @@ std::optional<QString> commentFrom(const Exiv2::ExifData& exif)
     return QString::fromStdString(it->value().toString());
 }
 
-std::optional<QString> jpegComment(const QString& path)
+std::optional<QString> jpegComment(const QByteArray& bytes)
 {
+    const auto* data = reinterpret_cast<const Exiv2::byte*>(bytes.constData());
     try {
-        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        // Read as a JPEG only: exiv2 picks its reader by the content, and some of its other readers
+        // (QuickTime) loop for ever on a crafted file.
+        if (Exiv2::ImageFactory::getType(data, static_cast<long>(bytes.size())) != Exiv2::ImageType::jpeg)
+            return std::nullopt;
+        auto image = Exiv2::ImageFactory::open(data, static_cast<long>(bytes.size()));
         if (image.get() == nullptr)
             return std::nullopt;
         image->readMetadata();
@@ -64,13 +70,15 @@ struct HeifHandleDeleter {
     void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
 };
 
-std::optional<QString> heicComment(const QString& path)
+std::optional<QString> heicComment(const QByteArray& bytes)
 {
     std::unique_ptr<heif_context, HeifContextDeleter> ctx(heif_context_alloc());
     if (!ctx)
         return std::nullopt;
-    if (heif_context_read_from_file(ctx.get(), QFile::encodeName(path).constData(), nullptr).code !=
-        heif_error_Ok)
+    heif_context_set_maximum_image_size_limit(ctx.get(), 1 << 14);
+    if (heif_context_read_from_memory_without_copy(ctx.get(), bytes.constData(), std::size_t(bytes.size()),
+                                                   nullptr)
+            .code != heif_error_Ok)
         return std::nullopt;
     heif_image_handle* raw = nullptr;
     if (heif_context_get_primary_image_handle(ctx.get(), &raw).code != heif_error_Ok)
@@ -109,9 +117,14 @@ std::optional<QString> heicComment(const QString& path)
 std::optional<QString> PhotoSignature::userComment(const QString& path)
 {
     initialiseExiv2();
+    // Read once through the open file, which never blocks on a FIFO put in the photo's place.
+    RegularFile file(path);
+    QByteArray bytes;
+    if (!file.readAll(bytes, PhotoDecoder::kMaxFileBytes))
+        return std::nullopt;
     if (FileListing::extension(path) == QLatin1String("heic"))
-        return heicComment(path);
-    return jpegComment(path);
+        return heicComment(bytes);
+    return jpegComment(bytes);
 }
 
 float PhotoSignature::leadingNumber(const QString& field)
@@ -189,7 +202,6 @@ QString PhotoSignature::photoFailure(const QString& path)
 {
     if (FileListing::extension(path) == QLatin1String("rgb"))
         return {};
-    // The readers block on a FIFO put in a photo's place after the listing.
     if (!RegularFile::isRegular(path))
         return QStringLiteral("not a regular file");
     const auto comment = userComment(path);

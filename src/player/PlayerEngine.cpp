@@ -54,7 +54,7 @@ PlayerEngine::PlayerEngine(PlayerDisplay* display, std::unique_ptr<RenderTimer> 
     connect(&pipeline_, &PreparationPipeline::passFinished, this, [this](const PlaylistResult& result) {
         passRunning_ = false;
         if (result.stopped) {
-            Q_EMIT playlistPassEnded(PassEnd::Stopped, QString());
+            Q_EMIT playlistPassEnded(PassEnd::Stopped, result.stopReason);
             return;
         }
         takePlaylist(result);
@@ -120,6 +120,7 @@ void PlayerEngine::generatePlaylistButtonAction()
     request.typeFilter = s_._jpegHeicRgbAllSegMode;
     request.fifoLifo = s_._fifoLifoSegMode;
     request.kroxDecoder = kroxDecoder_;
+    request.unpackRecord = m_unpackRecord;
     // A pass still running is abandoned; its result would be dropped anyway.
     if (passStop_)
         passStop_->store(true);

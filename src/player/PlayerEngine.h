@@ -66,6 +66,9 @@ public:
 
     // Keeps the display copies of JPEG and HEIC photos in `disk` between runs (none by default).
     void setDiskCache(std::shared_ptr<PhotoDiskCache> disk) { pipeline_.setDiskCache(std::move(disk)); }
+    // Remembers the containers a pass unpacked in the file at `path` (none by default: every pass
+    // unpacks every container).
+    void setUnpackRecord(const QString& path) { m_unpackRecord = path; }
 
     // Scheduler.
     void configScheduler(bool laterSet);
@@ -109,7 +112,8 @@ Q_SIGNALS:
     void slotPrepared(int slot);
     // The running pass's latest progress; coalesced, so a slow receiver sees the newest state only.
     void playlistProgress(const qr::PlaylistProgress& progress);
-    // How a pass ended. `rejection` says why nothing is playable when the pass found no playable set.
+    // How a pass ended. `rejection` says why nothing is playable when the pass found no playable set,
+    // or why a pass stopped by itself (the disk nearly full).
     void playlistPassEnded(qr::PlayerEngine::PassEnd end, const QString& rejection);
 
 private Q_SLOTS:
@@ -148,6 +152,7 @@ private:
     std::unique_ptr<RenderTimer> timer_;
     PlayerState s_;
     KroxDecoder kroxDecoder_;
+    QString m_unpackRecord;
     std::uint64_t generation_ = 0;
     bool currentRaw_ = false;
     std::int64_t deadlineNs_ = 0;

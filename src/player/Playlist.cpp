@@ -8,17 +8,20 @@
 #include "decode/Lz4FrameDecoder.h"
 #include "decode/PooledBuffer.h"
 #include "player/PhotoSignature.h"
+#include "player/UnpackedContainers.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <limits>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -60,10 +63,12 @@ constexpr std::size_t kWritePiece = std::size_t{1} << 20;
 // or more cost the kernel about twice the processor time of 256 KiB ones for the same bytes.
 constexpr std::size_t kSyscallPiece = std::size_t{256} << 10;
 
-// The `.rgb` a `.rgb2` frame decompresses to.
+// The `.rgb` a `.rgb2` frame decompresses to: its own name with the last "2" dropped, so that no two
+// `.rgb2` names lead to one `.rgb` (cut at the first ".rgb2", "a.rgb2.rgb2" or "a.rgb2_x/z.rgb2" would
+// replace the frame of "a.rgb2" and remove both).
 QString rgbPathFor(const QString& rgb2Path)
 {
-    return rgb2Path.left(rgb2Path.indexOf(QLatin1String(".rgb2"))) + QLatin1String(".rgb");
+    return rgb2Path.endsWith(QLatin1String(".rgb2")) ? rgb2Path.chopped(1) : rgb2Path + QLatin1String(".rgb");
 }
 
 // A worker's buffers come from the shared frame-buffer pool and are kept from frame to frame and
@@ -312,7 +317,8 @@ QList<std::int32_t> Playlist::orderPairs(const QList<std::int32_t>& indexes, std
 }
 
 int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder,
-                               const std::function<bool()>& keepGoing, const PlaylistProgressFn& progress)
+                               const std::function<bool()>& keepGoing, const PlaylistProgressFn& progress,
+                               UnpackedContainers* unpacked, const RoomFn& roomFor)
 {
     const QStringList containers = withExtension(listRecursively(root), QLatin1String("krox"));
     const auto total = static_cast<int>(containers.size());
@@ -322,7 +328,23 @@ int Playlist::unpackContainers(const QString& root, KroxDecoder& decoder,
         if (keepGoing && !keepGoing())
             break;
         const QString& path = containers.at(i);
-        const KroxResult result = decoder.processKroxFile(joined(root, path), root, keepGoing);
+        const QString full = joined(root, path);
+        if (unpacked && unpacked->stillUnpacked(full)) {
+            qCDebug(lcPlaylist).noquote() << path << "already unpacked; its files stand";
+            ++valid;
+            report(progress, PlaylistProgress::Phase::Unpacking, i + 1, total);
+            continue;
+        }
+        // What a container writes is at most its own size.
+        if (roomFor && !roomFor(QFileInfo(full).size()))
+            break;
+        const KroxResult result = decoder.processKroxFile(full, root, keepGoing);
+        if (unpacked) {
+            if (result.ok() && !result.written.isEmpty())
+                unpacked->remember(full, result.written);
+            else
+                unpacked->forget(full);
+        }
         if (result.valid)
             ++valid;
         if (!result.ok())
@@ -387,13 +409,18 @@ int Playlist::settleDecompressed(const QString& root, const QList<DecompressedFr
 }
 
 int Playlist::decompressFrames(const QString& root, const std::function<bool()>& keepGoing,
-                               const PlaylistProgressFn& progress, QList<DecompressedFrame>* unsettled)
+                               const PlaylistProgressFn& progress, QList<DecompressedFrame>* unsettled,
+                               const RoomFn& roomFor)
 {
     const QStringList frames = withExtension(listRecursively(root), QLatin1String("rgb2"));
     const auto total = static_cast<int>(frames.size());
     report(progress, PlaylistProgress::Phase::Decompressing, 0, total);
-    const std::function<bool()> going = keepGoing ? keepGoing : [] {
+    const std::function<bool()> stillWanted = keepGoing ? keepGoing : [] {
         return true;
+    };
+    std::atomic<bool> noRoom{false};
+    const std::function<bool()> going = [&] {
+        return !noRoom.load() && stillWanted();
     };
     // Two workers take the frames in order: while one decodes, the other reads or writes, so the
     // pass keeps both cores busy. Each frame is whole work for one worker.
@@ -415,6 +442,11 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
             const int i = next.fetch_add(1);
             if (i >= total)
                 return;
+            // Both workers may be writing a frame of the largest size.
+            if (roomFor && !roomFor(2 * static_cast<std::int64_t>(Lz4FrameDecoder::kDefaultCapacity))) {
+                noRoom = true;
+                return;
+            }
             DecompressedFrame frame;
             const bool ok = decompressOne(
                 root, frames.at(i), input, output, going,
@@ -442,13 +474,14 @@ int Playlist::decompressFrames(const QString& root, const std::function<bool()>&
         work(0);
     }
     // A stopped pass does not wait for the disk: its frames stay compressed too, and the next pass
-    // decompresses them again.
-    if (!going())
+    // decompresses them again. Frames written before the disk ran short are settled, which frees
+    // their `.rgb2`.
+    if (!stillWanted())
         return written;
     if (unsettled)
         unsettled->append(decompressed);
     else
-        settleDecompressed(root, decompressed, going);
+        settleDecompressed(root, decompressed, stillWanted);
     return written;
 }
 
@@ -459,13 +492,46 @@ PlaylistResult Playlist::generatePlaylist(PlaylistRequest request)
         return !request.stopped();
     };
     report(request.progress, PlaylistProgress::Phase::Listing, 0, 0);
-    const QString root = resolveScanRoot(request.downloadsDir);
+    QStringList listing;
+    const QString root = resolveScanRoot(request.downloadsDir, &listing);
     result.symbolicPath = root;
-    result.containersUnpacked = unpackContainers(root, request.kroxDecoder, keepGoing, request.progress);
-    if (keepGoing())
-        result.framesDecompressed = decompressFrames(root, keepGoing, request.progress,
-                                                     request.settleLater ? &result.unsettled : nullptr);
-    if (request.stopped()) {
+    // Temporary files of writes that a killed program left behind are not left to pile up.
+    if (const int swept = ReplacingFile::sweepStale(root, listing))
+        qCDebug(lcPlaylist) << "removed" << swept << "abandoned temporary files";
+
+    // The disk is looked at before each container and frame; the first refusal ends the pass.
+    std::mutex roomLock;
+    const RoomFn roomFor = [&](std::int64_t bytes) {
+        std::int64_t free = std::numeric_limits<std::int64_t>::max();
+        struct statvfs fs {};
+        if (request.freeBytes)
+            free = request.freeBytes(root);
+        else if (::statvfs(QFile::encodeName(root).constData(), &fs) == 0)
+            free = static_cast<std::int64_t>(fs.f_bavail) * static_cast<std::int64_t>(fs.f_frsize);
+        if (free - bytes >= kDiskReserveBytes)
+            return true;
+        const std::lock_guard lock(roomLock);
+        if (result.stopReason.isEmpty()) {
+            result.stopReason =
+                QStringLiteral("Stopped: the disk is nearly full (%1 MB free)").arg(free >> 20);
+            qCDebug(lcPlaylist).noquote()
+                << "pass stopped:" << free << "bytes free, the next write needs up to" << bytes << "and"
+                << kDiskReserveBytes << "stay free";
+        }
+        return false;
+    };
+
+    UnpackedContainers unpacked(request.unpackRecord);
+    result.containersUnpacked =
+        unpackContainers(root, request.kroxDecoder, keepGoing, request.progress, &unpacked, roomFor);
+    QStringList containers;
+    for (const QString& path : withExtension(listing, QLatin1String("krox")))
+        containers.append(joined(root, path));
+    unpacked.save(containers);
+    if (keepGoing() && result.stopReason.isEmpty())
+        result.framesDecompressed = decompressFrames(
+            root, keepGoing, request.progress, request.settleLater ? &result.unsettled : nullptr, roomFor);
+    if (request.stopped() || !result.stopReason.isEmpty()) {
         result.stopped = true;
         qCDebug(lcPlaylist) << "pass abandoned";
         return result;

@@ -13,6 +13,8 @@
 
 namespace qr {
 
+class UnpackedContainers;
+
 // Where a running pass is: its phase and how many of the phase's items are done. Totals are known
 // once the phase's listing is taken; the listing itself reports no total. `fraction` is how far the
 // phase is (0 to 1), counting the parts of the items under way: a frame moves it while it is being
@@ -56,6 +58,11 @@ struct PlaylistRequest {
     // system's cache) and lists the frames in `PlaylistResult::unsettled`, for the caller to hand to
     // Playlist::settleDecompressed.
     bool settleLater = false;
+    // The file that remembers the containers unpacked (UnpackedContainers); empty: every container is
+    // unpacked at every pass.
+    QString unpackRecord;
+    // The bytes free for the pass's writing in the folder's file system; null: the system's count.
+    std::function<std::int64_t(const QString& folder)> freeBytes;
 
     bool stopped() const { return stop && stop->load(std::memory_order_relaxed); }
 };
@@ -68,6 +75,8 @@ struct PlaylistResult {
     int containersUnpacked = 0;
     int framesDecompressed = 0; // `.rgb2` files turned into `.rgb`
     bool stopped = false;       // abandoned part way; the lists are empty
+    // Why the pass stopped by itself (the disk would have been filled), in words; empty otherwise.
+    QString stopReason;
     // With `settleLater`: the `.rgb2` frames (relative paths) whose `.rgb` is written but not yet
     // known to be on disk; both files stay until Playlist::settleDecompressed.
     QList<DecompressedFrame> unsettled;
@@ -81,6 +90,11 @@ class Playlist {
 public:
     static constexpr int kMinPhotosPerSet = 10;
     static constexpr int kSetKeyLength = 8;
+    // The free space a pass leaves on the disk at least: it stops before a write would take it.
+    static constexpr std::int64_t kDiskReserveBytes = std::int64_t{256} << 20;
+
+    // Whether `bytes` more may be written; once it says no, the phase stops as after a stop.
+    using RoomFn = std::function<bool(std::int64_t bytes)>;
 
     // Plain, case-sensitive, locale-independent order (UTF-16 code units, byte order for ASCII).
     static QStringList getSortedListOfFiles(const QStringList& names);
@@ -114,11 +128,15 @@ public:
     static QList<std::int32_t> orderPairs(const QList<std::int32_t>& indexes, std::int32_t fifoLifo);
 
     // Unpacks every `.krox` container below `root` into `root`; returns how many were valid. A
-    // container that cannot be read or written ends with a diagnostic and the next one follows.
+    // container that cannot be read or written ends with a diagnostic and the next one follows. One
+    // that `unpacked` remembers with all its files standing is not unpacked again. `roomFor` is asked
+    // for a container's size before it is unpacked.
     static int unpackContainers(const QString& root, KroxDecoder& decoder,
                                 const std::function<bool()>& keepGoing = {},
-                                const PlaylistProgressFn& progress = {});
-    // Decompresses every `.rgb2` frame below `root` into `root`/<its relative path up to ".rgb2">.rgb.
+                                const PlaylistProgressFn& progress = {},
+                                UnpackedContainers* unpacked = nullptr, const RoomFn& roomFor = {});
+    // Decompresses every `.rgb2` frame below `root` into `root`/<its relative path without the final
+    // "2">: "a.rgb2" into "a.rgb", "a.rgb2.rgb2" into "a.rgb2.rgb".
     // The `.rgb` is written through a ReplacingFile; the `.rgb2` is deleted only after that
     // succeeded. An undecodable or unreadable `.rgb2`, one that changes while it is read, or one whose
     // `.rgb` cannot be written (a full or read-only disk) stays where it is, no `.rgb` is left for it,
@@ -127,10 +145,11 @@ public:
     // A frame found with both files (a pass that ended before its settling) is decompressed again:
     // its `.rgb` may never have reached the disk. The `.rgb` files are written without waiting for
     // the disk; with `unsettled` null they are settled before returning, otherwise the frames are
-    // appended to `unsettled` and their `.rgb2` stay.
+    // appended to `unsettled` and their `.rgb2` stay. `roomFor` is asked for the largest frame before
+    // each frame; once it says no, no further frame is started and those written are settled.
     static int decompressFrames(const QString& root, const std::function<bool()>& keepGoing = {},
                                 const PlaylistProgressFn& progress = {},
-                                QList<DecompressedFrame>* unsettled = nullptr);
+                                QList<DecompressedFrame>* unsettled = nullptr, const RoomFn& roomFor = {});
     // For each frame (relative to `root`) whose `.rgb` was written: flushes the `.rgb` to disk, then
     // removes the `.rgb2`, so that a crash never leaves a frame without either. A `.rgb2` that is no
     // longer the file that was read stays. Once `keepGoing` says no, the frames not reached keep

@@ -34,7 +34,8 @@ PhotoImage prepareFileSlot(const PreparationPipeline::Job& job)
     const bool copies = job.box.isValid() && !job.box.isEmpty();
     if (!job.disk || !copies || job.stamp.size < 0)
         return SetPreparer::preparePhoto(job.path, job.box);
-    const PhotoDiskCache::Key key{job.path, job.stamp.size, job.stamp.modifiedMs, job.box};
+    // The file as it is now, its first and last bytes included.
+    const PhotoDiskCache::Key key = PhotoDiskCache::keyFor(job.path, job.box);
     QImage copy = job.disk->load(key);
     if (!copy.isNull())
         return PhotoImage::fromFile(job.path, std::move(copy), PhotoDecoder::naturalSize(job.path));

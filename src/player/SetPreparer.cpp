@@ -1,6 +1,8 @@
 #include "player/SetPreparer.h"
 
 #include "decode/PooledBuffer.h"
+#include "platform/LogCategories.h"
+#include "platform/RegularFile.h"
 #include "player/PhotoDecoder.h"
 
 #include <QColorSpace>
@@ -17,27 +19,36 @@ namespace qr {
 
 namespace {
 
-// Reads the whole file into a pooled buffer: the raw frames are read into the same already mapped
-// memory each time instead of faulting in 36 MB anew. The bytes read, or nothing when the file cannot
-// be read completely (an empty file gives an empty span).
-std::optional<std::span<const std::uint8_t>> readFile(const QString& path, PooledBuffer& buffer)
+// Reads the bytes of one frame of `size` from the start of `file` into a pooled buffer: the raw frames
+// are read into the same already mapped memory each time instead of faulting in 36 MB anew. Only the
+// frame is read, whatever the file's length; nothing when the file holds less than the frame or
+// changed while it was read.
+std::optional<std::span<const std::uint8_t>> readFrame(RegularFile& file, FrameSize size,
+                                                       PooledBuffer& buffer)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    if (!file.isOpen() || size.width <= 0 || size.height <= 0)
         return std::nullopt;
-    const qint64 size = file.size();
-    if (size <= 0)
-        return size == 0 ? std::optional(std::span<const std::uint8_t>()) : std::nullopt;
-    if (!buffer.take(static_cast<std::size_t>(size)))
+    const std::int64_t bytes = std::int64_t{size.width} * size.height * 3;
+    if (file.size() < bytes) {
+        qCDebug(lcPlayer).noquote() << file.path() << "skipped:" << file.size() << "bytes, a frame of"
+                                    << size.width << "x" << size.height << "needs" << bytes;
         return std::nullopt;
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 n = file.read(reinterpret_cast<char*>(buffer.data()) + done, size - done);
-        if (n <= 0)
-            return std::nullopt;
-        done += n;
     }
-    return std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(size));
+    if (!buffer.take(static_cast<std::size_t>(bytes)))
+        return std::nullopt;
+    const std::span<std::uint8_t> frame(buffer.data(), static_cast<std::size_t>(bytes));
+    if (!file.readAt(0, frame) || !file.unchanged()) {
+        qCDebug(lcPlayer).noquote() << file.path() << "skipped:" << file.errorString();
+        return std::nullopt;
+    }
+    return frame;
+}
+
+std::optional<std::span<const std::uint8_t>> readFrame(const QString& path, FrameSize size,
+                                                       PooledBuffer& buffer)
+{
+    RegularFile file(path);
+    return readFrame(file, size, buffer);
 }
 
 // Converts (and turns) the frame in `rgb` into a new image over a pooled buffer; null when it cannot.
@@ -75,7 +86,7 @@ std::vector<FrameSize> SetPreparer::recogniseSizes(const QStringList& paths, Fra
 PhotoImage SetPreparer::prepareRawFrame(const QString& path, FrameSize size, QSize box)
 {
     PooledBuffer buffer;
-    const auto rgb = readFile(path, buffer);
+    const auto rgb = readFrame(path, size, buffer);
     if (!rgb)
         return {};
     QImage full = convertFrame(*rgb, size);
@@ -91,7 +102,7 @@ PhotoImage SetPreparer::prepareRawDisplay(const QString& path, FrameSize size, Q
     QSize natural;
     {
         PooledBuffer buffer;
-        const auto rgb = readFile(path, buffer);
+        const auto rgb = readFrame(path, size, buffer);
         if (!rgb)
             return {};
         const QImage full = convertFrame(*rgb, size);
@@ -108,11 +119,12 @@ PhotoImage SetPreparer::prepareRawDisplay(const QString& path, FrameSize size, Q
 
 PhotoImage SetPreparer::prepareRawPreview(const QString& path, FrameSize fallback, QSize box)
 {
+    RegularFile file(path);
+    const FrameSize size = RawFrame::recognise(file.size(), fallback);
     PooledBuffer buffer;
-    const auto rgb = readFile(path, buffer);
+    const auto rgb = readFrame(file, size, buffer);
     if (!rgb)
         return {};
-    const FrameSize size = RawFrame::recognise(static_cast<std::int64_t>(rgb->size()), fallback);
     const QImage full = convertFrame(*rgb, size);
     if (full.isNull())
         return {};

@@ -334,7 +334,8 @@ void PlayerControls::refreshPassWidgets()
         if (m_passState == PassState::Stopping)
             _passStatusLabel->setText(QStringLiteral("Stopping after the file at hand\u2026"));
         else if (m_passState == PassState::Stopped)
-            _passStatusLabel->setText(QStringLiteral("Stopped; no playlist made"));
+            _passStatusLabel->setText(m_stopReason.isEmpty() ? QStringLiteral("Stopped; no playlist made")
+                                                             : m_stopReason);
         _passStatusLabel->setAccessibleName(_passStatusLabel->text());
     }
     const bool playlistPanel = !_toolsEn;
@@ -358,6 +359,7 @@ void PlayerControls::refreshPassWidgets()
 void PlayerControls::playlistPassEnded(PassEnd end, const QString& rejection)
 {
     m_progressTimer->stop();
+    m_stopReason = end == PassEnd::Stopped ? rejection : QString();
     if (end == PassEnd::Stopped) {
         m_passState = PassState::Stopped;
         if (!_toolsEn)

@@ -72,8 +72,8 @@ public:
     // kProgressIntervalMs, always ending on the newest report.
     static constexpr int kProgressIntervalMs = 250;
     void playlistProgress(const PlaylistProgress& progress);
-    // The end of a pass: the progress goes; a stopped pass says so and gives the button back; a pass
-    // that found nothing playable says why on the main display.
+    // The end of a pass: the progress goes; a stopped pass says so (why, when it stopped by itself)
+    // and gives the button back; a pass that found nothing playable says why on the main display.
     enum class PassEnd { Played, NothingPlayable, Stopped };
     void playlistPassEnded(PassEnd end, const QString& rejection);
     // The one line for a progress report, e.g. "Decompressing 17 of 45 raw frames".
@@ -168,6 +168,7 @@ private:
     PassState m_passState = PassState::Idle;
     PlaylistProgress m_latestProgress;
     QString m_nothingPlayable; // the main display's line after a pass that found nothing playable
+    QString m_stopReason;      // why the last pass stopped by itself; empty when the user stopped it
     QElapsedTimer m_progressShown;
     std::unique_ptr<QTimer> m_progressTimer;
     QPointer<QLabel> _passStatusLabel;

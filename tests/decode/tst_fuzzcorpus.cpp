@@ -20,7 +20,7 @@ void TestFuzzCorpus::replay_data()
     QTest::addColumn<QString>("path");
     int rows = 0;
     for (const char* kind : {"corpus", "regressions"}) {
-        for (const char* target : {"krox", "lz4frame"}) {
+        for (const char* target : {"krox", "lz4frame", "lz4pieces"}) {
             const QString dir =
                 QStringLiteral(FUZZ_DIR "/%1/%2").arg(QLatin1String(kind), QLatin1String(target));
             QDirIterator it(dir, QDir::Files);
@@ -47,8 +47,11 @@ void TestFuzzCorpus::replay()
     if (target == QLatin1String("krox")) {
         qr::fuzz::kroxParse(data, static_cast<std::size_t>(bytes.size()));
         qr::fuzz::kroxUnpack(data, static_cast<std::size_t>(bytes.size()));
-    } else
+    } else if (target == QLatin1String("lz4pieces")) {
+        qr::fuzz::lz4Pieces(data, static_cast<std::size_t>(bytes.size()));
+    } else {
         qr::fuzz::lz4Frame(data, static_cast<std::size_t>(bytes.size()));
+    }
     QVERIFY(true);
 }
 

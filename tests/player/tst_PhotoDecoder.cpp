@@ -1,17 +1,95 @@
 #include "HeicGridFixture.h"
+#include "platform/RegularFile.h"
 #include "player/PhotoDecoder.h"
 
 #include <QFile>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtConcurrent>
 
 #include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
 
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 using qr::PhotoDecoder;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QR_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define QR_SANITIZED 1
+#endif
+#endif
+
+// The heap in use while a meter runs, and its peak: every malloc of the process goes through here,
+// so a decode that allocates more than its budget shows even when the allocation fails or is freed.
+namespace meter {
+std::atomic<bool> on{false};
+std::atomic<std::int64_t> inUse{0};
+std::atomic<std::int64_t> peak{0};
+
+void add(void* p)
+{
+    if (!p || !on.load(std::memory_order_relaxed))
+        return;
+    const std::int64_t now =
+        inUse.fetch_add(std::int64_t(malloc_usable_size(p))) + std::int64_t(malloc_usable_size(p));
+    std::int64_t seen = peak.load();
+    while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+    }
+}
+
+void remove(void* p)
+{
+    if (p && on.load(std::memory_order_relaxed))
+        inUse.fetch_sub(std::int64_t(malloc_usable_size(p)));
+}
+} // namespace meter
+
+#ifndef QR_SANITIZED
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void __libc_free(void*);
+
+void* malloc(size_t n)
+{
+    void* p = __libc_malloc(n);
+    meter::add(p);
+    return p;
+}
+void* calloc(size_t n, size_t size)
+{
+    void* p = __libc_calloc(n, size);
+    meter::add(p);
+    return p;
+}
+void* realloc(void* old, size_t n)
+{
+    meter::remove(old);
+    void* p = __libc_realloc(old, n);
+    meter::add(p ? p : (n == 0 ? nullptr : old));
+    return p;
+}
+void free(void* p)
+{
+    meter::remove(p);
+    __libc_free(p);
+}
+}
+#endif
 
 namespace {
 
@@ -122,6 +200,87 @@ bool writeHeic(const QString& path, QSize size, QRgb colour, int thumbnailSide, 
     return heif_context_write_to_file(ctx.get(), QFile::encodeName(path).constData()).code == heif_error_Ok;
 }
 
+// The peak of the heap while `work` runs. The address space is capped meanwhile a few GiB above what
+// is in use, so that a decoder without a budget fails instead of taking the machine's memory.
+std::int64_t peakHeapDuring(const std::function<void()>& work)
+{
+    rlimit before{};
+    getrlimit(RLIMIT_AS, &before);
+    long pages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld", &pages) != 1)
+            pages = 0;
+        std::fclose(statm);
+    }
+    rlimit capped = before;
+    capped.rlim_cur =
+        std::min<rlim_t>(before.rlim_max, rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t{3} << 30));
+    setrlimit(RLIMIT_AS, &capped);
+    meter::inUse = 0;
+    meter::peak = 0;
+    meter::on = true;
+    work();
+    meter::on = false;
+    setrlimit(RLIMIT_AS, &before);
+    return meter::peak;
+}
+
+// A JPEG of `size` with a small picture whose frame header is then made to declare `declared`.
+bool writeJpegDeclaring(const QString& path, QSize size, QSize declared, bool progressive)
+{
+    {
+        QImageWriter writer(path, "jpeg");
+        writer.setQuality(90);
+        writer.setProgressiveScanWrite(progressive);
+        if (!writer.write(quadrants(size)))
+            return false;
+    }
+    if (declared == size)
+        return true;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = f.readAll();
+    const qsizetype frame = bytes.indexOf(progressive ? "\xFF\xC2" : "\xFF\xC0");
+    if (frame < 0)
+        return false;
+    bytes[frame + 5] = char(declared.height() >> 8);
+    bytes[frame + 6] = char(declared.height());
+    bytes[frame + 7] = char(declared.width() >> 8);
+    bytes[frame + 8] = char(declared.width());
+    return f.seek(0) && f.write(bytes) == bytes.size();
+}
+
+// A grid HEIC of six small tiles whose grid then declares `declared` as the photo's size, in its
+// image size property and in its grid description.
+bool writeHeicGridDeclaring(const QString& path, QSize declared)
+{
+    const QSize size(150, 100);
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(qRgb(90, 120, 200));
+    if (!qr::fixtures::makeHeicGrid(path, image, 64))
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = f.readAll();
+    const QByteArray ispe("ispe\0\0\0\0\0\0\0\x96\0\0\0\x64", 16);
+    const QByteArray grid("\0\0\x01\x02\0\x96\0\x64", 8);
+    const qsizetype at = bytes.indexOf(ispe);
+    const qsizetype gridAt = bytes.indexOf(grid);
+    if (at < 0 || gridAt < 0)
+        return false;
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + 8 + i] = char(std::uint32_t(declared.width()) >> (24 - 8 * i));
+        bytes[at + 12 + i] = char(std::uint32_t(declared.height()) >> (24 - 8 * i));
+    }
+    bytes[gridAt + 4] = char(declared.width() >> 8);
+    bytes[gridAt + 5] = char(declared.width());
+    bytes[gridAt + 6] = char(declared.height() >> 8);
+    bytes[gridAt + 7] = char(declared.height());
+    return f.seek(0) && f.write(bytes) == bytes.size();
+}
+
 bool near(QRgb a, QRgb b)
 {
     return std::abs(qRed(a) - qRed(b)) <= 12 && std::abs(qGreen(a) - qGreen(b)) <= 12 &&
@@ -142,6 +301,13 @@ private Q_SLOTS:
     void heicPreviewUsesThumbnailThatCovers();
     void heicGridDecodesOnAnyThreadCount_data();
     void heicGridDecodesOnAnyThreadCount();
+    void decodeStaysWithinMemoryBudget_data();
+    void decodeStaysWithinMemoryBudget();
+    void fileChangedWhileDecodingIsSkipped_data();
+    void fileChangedWhileDecodingIsSkipped();
+    void fileRewrittenDuringDecodesNeverFaults();
+    void fifoInPhotosPlaceNeverBlocks_data();
+    void fifoInPhotosPlaceNeverBlocks();
 };
 
 void TestPhotoDecoder::jpegMatchesQtReader_data()
@@ -296,6 +462,180 @@ void TestPhotoDecoder::heicGridDecodesOnAnyThreadCount()
                      qPrintable(QStringLiteral("tile %1,%2: %3").arg(column).arg(row).arg(got, 0, 16)));
         }
     }
+}
+
+void TestPhotoDecoder::decodeStaysWithinMemoryBudget_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QSize>("declared");
+    QTest::addColumn<QSize>("box");
+    QTest::addColumn<bool>("decodes");
+    const QSize huge(65500, 65500);
+    const QSize display(1024, 768);
+    QTest::newRow("progressive JPEG declaring 65500 x 65500, eighth scale")
+        << "progressive" << QSize(16, 16) << huge << display << false;
+    QTest::newRow("baseline JPEG declaring 65500 x 65500, eighth scale")
+        << "baseline" << QSize(16, 16) << huge << display << false;
+    QTest::newRow("HEIC grid declaring 16000 x 16000")
+        << "heic grid" << QSize(150, 100) << QSize(16000, 16000) << display << false;
+    QTest::newRow("phone photo, progressive 4032 x 3024, whole")
+        << "progressive" << QSize(4032, 3024) << QSize(4032, 3024) << QSize() << true;
+}
+
+void TestPhotoDecoder::decodeStaysWithinMemoryBudget()
+{
+#ifdef QR_SANITIZED
+    QSKIP("the sanitizer owns malloc");
+#endif
+    QFETCH(QString, kind);
+    QFETCH(QSize, size);
+    QFETCH(QSize, declared);
+    QFETCH(QSize, box);
+    QFETCH(bool, decodes);
+    QTemporaryDir dir;
+    const bool heic = kind == QLatin1String("heic grid");
+    const QString path = dir.filePath(heic ? QStringLiteral("p.heic") : QStringLiteral("p.jpg"));
+    if (heic) {
+        if (!heif_have_encoder_for_format(heif_compression_HEVC))
+            QSKIP("no HEVC encoder");
+        QVERIFY(writeHeicGridDeclaring(path, declared));
+    } else {
+        QVERIFY(writeJpegDeclaring(path, size, declared, kind == QLatin1String("progressive")));
+    }
+    QImage image;
+    const std::int64_t peak = peakHeapDuring([&] { image = PhotoDecoder::decode(path, box); });
+    QVERIFY2(peak <= PhotoDecoder::kMemoryBudget, qPrintable(QStringLiteral("peak %1 MB").arg(peak >> 20)));
+    QCOMPARE(image.isNull(), !decodes);
+    if (decodes)
+        QCOMPARE(image.size(), size);
+}
+
+void TestPhotoDecoder::fileChangedWhileDecodingIsSkipped_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("change");
+    for (const char* name : {"p.jpg", "p.heic"}) {
+        for (const char* change : {"truncated to nothing", "truncated to half", "rewritten in place"})
+            QTest::addRow("%s %s", name, change) << QString::fromLatin1(name) << QString::fromLatin1(change);
+    }
+}
+
+// A photo that changes between the moment it was opened and its decoding is skipped: the decoder never
+// reads what the file no longer holds (a memory map of a file cut short ends the process).
+void TestPhotoDecoder::fileChangedWhileDecodingIsSkipped()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, change);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    if (name.endsWith(QLatin1String(".heic"))) {
+        if (!heif_have_encoder_for_format(heif_compression_HEVC))
+            QSKIP("no HEVC encoder");
+        QVERIFY(writeHeic(path, QSize(256, 192), qRgb(200, 40, 40), 0, 0));
+    } else {
+        QVERIFY(writeJpeg(path, QSize(640, 480), 0));
+    }
+    QVERIFY(!PhotoDecoder::decode(path, QSize(320, 240)).isNull());
+
+    qr::RegularFile file(path);
+    QVERIFY(file.isOpen());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    if (change == QLatin1String("truncated to nothing")) {
+        QVERIFY(f.resize(0));
+    } else if (change == QLatin1String("truncated to half")) {
+        QVERIFY(f.resize(f.size() / 2));
+    } else {
+        QByteArray bytes = f.readAll();
+        bytes[bytes.size() / 2] = char(~bytes[bytes.size() / 2]);
+        QVERIFY(f.seek(0));
+        QCOMPARE(f.write(bytes), bytes.size());
+        // A later modification time, as a rewrite a moment later has.
+        QVERIFY(f.setFileTime(f.fileTime(QFileDevice::FileModificationTime).addSecs(5),
+                              QFileDevice::FileModificationTime));
+    }
+    f.close();
+    QSize natural(1, 1);
+    QVERIFY(PhotoDecoder::decodeFile(file, QSize(320, 240), &natural).isNull());
+    QVERIFY(!natural.isValid());
+}
+
+// The file is cut to nothing and written again over and over while it is decoded: each decode gives
+// the whole photo or nothing, and never touches what the file no longer holds.
+void TestPhotoDecoder::fileRewrittenDuringDecodesNeverFaults()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.jpg"));
+    const QSize size(1600, 1200);
+    QVERIFY(writeJpeg(path, size, 0));
+    QFile source(path);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    source.close();
+
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    std::atomic<bool> done{false};
+    std::atomic<int> rewrites{0};
+    std::thread writer([&] {
+        while (!done.load()) {
+            if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, bytes.constData(), std::size_t(bytes.size()), 0) < 0)
+                break;
+            ++rewrites;
+        }
+    });
+    int whole = 0;
+    int skipped = 0;
+    for (int i = 0; i < 300 && whole + skipped == i; ++i) {
+        const QImage image = PhotoDecoder::decode(path, QSize(800, 600));
+        if (image.isNull())
+            ++skipped;
+        else if (image.size() == PhotoDecoder::fittedSize(size, QSize(800, 600)))
+            ++whole;
+    }
+    done = true;
+    writer.join();
+    ::close(fd);
+    QVERIFY(rewrites > 0);
+    QCOMPARE(whole + skipped, 300);
+}
+
+void TestPhotoDecoder::fifoInPhotosPlaceNeverBlocks_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("call");
+    for (const char* name : {"p.jpg", "p.heic"}) {
+        for (const char* call : {"decode", "naturalSize", "decodePreview"})
+            QTest::addRow("%s %s", name, call) << QString::fromLatin1(name) << QString::fromLatin1(call);
+    }
+}
+
+void TestPhotoDecoder::fifoInPhotosPlaceNeverBlocks()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, call);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    const QByteArray native = QFile::encodeName(path);
+    QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    QFuture<bool> nothing = QtConcurrent::run([&] {
+        if (call == QLatin1String("naturalSize"))
+            return !PhotoDecoder::naturalSize(path).isValid();
+        if (call == QLatin1String("decodePreview"))
+            return PhotoDecoder::decodePreview(path, QSize(64, 64)).isNull();
+        return PhotoDecoder::decode(path, QSize(64, 64)).isNull();
+    });
+    const bool returned = QTest::qWaitFor([&] { return nothing.isFinished(); }, 5000);
+    // A reader blocked in the FIFO's open is let go by a writer that comes and goes.
+    for (int i = 0; i < 200 && !nothing.isFinished(); ++i) {
+        const int fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        QTest::qWait(20);
+    }
+    QVERIFY2(returned, "blocked on the FIFO");
+    QVERIFY(nothing.result());
 }
 
 QTEST_GUILESS_MAIN(TestPhotoDecoder)

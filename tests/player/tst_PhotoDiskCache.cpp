@@ -1,12 +1,15 @@
 #include "player/PhotoDiskCache.h"
 
 #include <QColorSpace>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -51,6 +54,9 @@ private Q_SLOTS:
     void damagedEntryIsIgnoredAndRewritten();
     void changedStampMisses_data();
     void changedStampMisses();
+    void rewrittenPhotoMissesWhateverItsTime_data();
+    void rewrittenPhotoMissesWhateverItsTime();
+    void abandonedTemporaryEntriesAreSwept();
     void budgetEvictsLeastRecentlyUsed();
     void unusableFolderFailsCleanly();
     void concurrentUse();
@@ -191,6 +197,62 @@ void TestPhotoDiskCache::changedStampMisses()
     f.close();
     QVERIFY(cache.load(PhotoDiskCache::keyFor(file, {64, 48})).isNull());
     QVERIFY(!cache.load(before).isNull());
+}
+
+void TestPhotoDiskCache::rewrittenPhotoMissesWhateverItsTime_data()
+{
+    QTest::addColumn<qint64>("at");
+    QTest::newRow("first bytes") << qint64(100);
+    QTest::newRow("last bytes") << qint64(-100);
+}
+
+// A photo replaced by other bytes of the same size, its modification time set back as an archive or
+// a time-keeping copy does: the old copy must not be shown for the new photo.
+void TestPhotoDiskCache::rewrittenPhotoMissesWhateverItsTime()
+{
+    QFETCH(qint64, at);
+    QTemporaryDir dir;
+    PhotoDiskCache cache(dir.filePath(QStringLiteral("cache")));
+    const QString file = dir.filePath(QStringLiteral("photo.jpg"));
+    QByteArray bytes(300'000, 'a');
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+    f.close();
+    struct stat before {};
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &before), 0);
+    QVERIFY(cache.store(PhotoDiskCache::keyFor(file, {64, 48}), pattern({16, 16}, 3)));
+    QVERIFY(!cache.load(PhotoDiskCache::keyFor(file, {64, 48})).isNull());
+
+    bytes[at >= 0 ? at : bytes.size() + at] = 'b';
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+    f.close();
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+    QVERIFY(cache.load(PhotoDiskCache::keyFor(file, {64, 48})).isNull());
+}
+
+// The temporary file of an entry whose writing was cut short goes at the cache's first use; one
+// being written (recently changed) stays.
+void TestPhotoDiskCache::abandonedTemporaryEntriesAreSwept()
+{
+    QTemporaryDir dir;
+    const QString stale = dir.filePath(QStringLiteral(".0123456789abcdef.qrdc.1a2b3c.part"));
+    const QString fresh = dir.filePath(QStringLiteral(".fedcba9876543210.qrdc.4d5e.part"));
+    for (const QString& path : {stale, fresh}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("partial");
+    }
+    QFile old(stale);
+    QVERIFY(old.open(QIODevice::ReadWrite));
+    QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    old.close();
+    PhotoDiskCache cache(dir.path());
+    QCOMPARE(cache.usedBytes(), 0);
+    QVERIFY(!QFile::exists(stale));
+    QVERIFY(QFile::exists(fresh));
 }
 
 void TestPhotoDiskCache::budgetEvictsLeastRecentlyUsed()

@@ -4,6 +4,11 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtConcurrent>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qr;
 
@@ -16,6 +21,8 @@ private Q_SLOTS:
     void leadingNumber();
     void photoFiles_data();
     void photoFiles();
+    void fifoInPhotosPlaceNeverBlocks_data();
+    void fifoInPhotosPlaceNeverBlocks();
 };
 
 void TestPhotoSignature::commentPasses_data()
@@ -96,6 +103,34 @@ void TestPhotoSignature::photoFiles()
     if (!comment.isNull())
         QCOMPARE(PhotoSignature::userComment(path).value_or(QString()), comment);
     QCOMPARE(PhotoSignature::photoPasses(path), passes);
+}
+
+void TestPhotoSignature::fifoInPhotosPlaceNeverBlocks_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("jpeg") << "a.jpg";
+    QTest::newRow("heic") << "a.heic";
+}
+
+// The comment is read from what was opened: a FIFO in the photo's place is refused, not waited on.
+void TestPhotoSignature::fifoInPhotosPlaceNeverBlocks()
+{
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    const QByteArray native = QFile::encodeName(path);
+    QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    QFuture<bool> nothing = QtConcurrent::run([&] { return !PhotoSignature::userComment(path).has_value(); });
+    const bool returned = QTest::qWaitFor([&] { return nothing.isFinished(); }, 5000);
+    // A reader blocked in the FIFO's open is let go by a writer that comes and goes.
+    for (int i = 0; i < 200 && !nothing.isFinished(); ++i) {
+        const int fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        QTest::qWait(20);
+    }
+    QVERIFY2(returned, "blocked on the FIFO");
+    QVERIFY(nothing.result());
 }
 
 QTEST_GUILESS_MAIN(TestPhotoSignature)

@@ -4,8 +4,11 @@
 #include "PlayerFixtures.h"
 #include "decode/Lz4FrameEncoder.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
@@ -163,6 +166,12 @@ private Q_SLOTS:
     void passTypeFilter();
     void rgb2BecomesRgbInSamePass();
     void undecodableRgb2StaysAndWritesNothing();
+    void rgbNameComesFromWholeFileName();
+    void containerIsNotUnpackedAgainWhileItsFilesStand();
+    void passStopsBeforeFillingTheDisk_data();
+    void passSweepsAbandonedTemporaryFiles_data();
+    void passSweepsAbandonedTemporaryFiles();
+    void passStopsBeforeFillingTheDisk();
     void settlingLaterKeepsBothFilesUntilSettled();
     void containerPhotosJoinPass();
     void heicSetPasses();
@@ -356,6 +365,187 @@ void TestPlaylist::rgb2BecomesRgbInSamePass()
         QCOMPARE(readAll(dir.filePath(base + ".rgb")), frames.at(i - 1));
         QVERIFY(!QFile::exists(dir.filePath(base + ".rgb2")));
     }
+}
+
+// A frame that is only added, under a name that begins like a user's frame, never takes that frame's
+// place: every `.rgb2` becomes the `.rgb` of its own whole name.
+void TestPlaylist::rgbNameComesFromWholeFileName()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("kro_007_003_01.rgb2_x")));
+    const QStringList sources = {QStringLiteral("kro_007_003_01.rgb2"),
+                                 QStringLiteral("kro_007_003_01.rgb2.rgb2"),
+                                 QStringLiteral("kro_007_003_01.rgb2_x/z.rgb2")};
+    QList<QByteArray> frames;
+    for (int i = 0; i < sources.size(); ++i) {
+        frames.append(fixtures::pattern(5000 + i, static_cast<std::uint32_t>(40 + i)));
+        writeRaw(dir.filePath(sources.at(i)), Lz4FrameEncoder::encode(frames.last(), 1024));
+    }
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.typeFilter = 2;
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QCOMPARE(result.framesDecompressed, 3);
+    for (int i = 0; i < sources.size(); ++i) {
+        const QString rgb = sources.at(i).chopped(1);
+        QCOMPARE(readAll(dir.filePath(rgb)), frames.at(i));
+        QVERIFY(!QFile::exists(dir.filePath(sources.at(i))));
+    }
+}
+
+namespace {
+
+ino_t inodeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+} // namespace
+
+// A container of compressed frames would otherwise become its frames again at every pass.
+void TestPlaylist::containerIsNotUnpackedAgainWhileItsFilesStand()
+{
+    QTemporaryDir dir;
+    QTemporaryDir state;
+    fixtures::KroxContainer container;
+    container.setNumber = 7;
+    container.firstPhoto = 1;
+    const QByteArray frame = fixtures::pattern(30'000, 9);
+    container.entries.append({1, fixtures::pattern(3000, 1)});
+    container.entries.append({3, Lz4FrameEncoder::encode(frame, 4096)});
+    const QString krox = dir.filePath(QStringLiteral("burst.krox"));
+    writeRaw(krox, container.bytes());
+    const QString photo = dir.filePath(QStringLiteral("krox_007_001.jpg"));
+    const QString rgb = dir.filePath(QStringLiteral("krox_007_002.rgb"));
+
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    request.unpackRecord = state.filePath(QStringLiteral("record/unpacked-containers"));
+    QCOMPARE(Playlist::generatePlaylist(request).containersUnpacked, 1);
+    QCOMPARE(readAll(rgb), frame);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("krox_007_002.rgb2"))));
+    const ino_t photoInode = inodeOf(photo);
+    const ino_t rgbInode = inodeOf(rgb);
+
+    // Its files stand (the frame as its `.rgb`): nothing is written again.
+    QCOMPARE(Playlist::generatePlaylist(request).framesDecompressed, 0);
+    QCOMPARE(inodeOf(photo), photoInode);
+    QCOMPARE(inodeOf(rgb), rgbInode);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("krox_007_002.rgb2"))));
+
+    // One of them gone: the container is unpacked again.
+    QVERIFY(QFile::remove(photo));
+    Playlist::generatePlaylist(request);
+    QCOMPARE(readAll(photo), container.entries.at(0).payload);
+
+    // The container rewritten with the same bytes and modification time is another container.
+    const ino_t again = inodeOf(photo);
+    QFile f(krox);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    const QDateTime modified = f.fileTime(QFileDevice::FileModificationTime);
+    QCOMPARE(f.write(container.bytes()), container.bytes().size());
+    QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+    f.close();
+    QCOMPARE(Playlist::generatePlaylist(request).framesDecompressed, 1);
+    QVERIFY(inodeOf(photo) != again);
+
+    // A damaged record remembers nothing: everything is unpacked.
+    writeRaw(request.unpackRecord, QByteArray("C\tnot\tright\nO\tx\n\x01\x02"));
+    const ino_t before = inodeOf(photo);
+    Playlist::generatePlaylist(request);
+    QVERIFY(inodeOf(photo) != before);
+}
+
+void TestPlaylist::passStopsBeforeFillingTheDisk_data()
+{
+    QTest::addColumn<bool>("container");
+    QTest::newRow("unpacking a container") << true;
+    QTest::newRow("decompressing frames") << false;
+}
+
+void TestPlaylist::passStopsBeforeFillingTheDisk()
+{
+    QFETCH(bool, container);
+    QTemporaryDir dir;
+    const QByteArray frame = fixtures::pattern(30'000, 3);
+    if (container) {
+        fixtures::KroxContainer krox;
+        krox.setNumber = 8;
+        krox.firstPhoto = 1;
+        krox.entries.append({1, fixtures::pattern(3000, 1)});
+        writeRaw(dir.filePath(QStringLiteral("burst.krox")), krox.bytes());
+    } else {
+        writeRaw(dir.filePath(QStringLiteral("kro_09_001_01.rgb2")), Lz4FrameEncoder::encode(frame, 4096));
+    }
+    writeJpegSet(dir.path(), setNames(1, 10), fixtures::signature("10.1"));
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    // A little more than what must stay free: not enough for a frame, nor for the container.
+    request.freeBytes = [](const QString&) {
+        return Playlist::kDiskReserveBytes + 1000;
+    };
+    const PlaylistResult result = Playlist::generatePlaylist(request);
+    QVERIFY(result.stopped);
+    QVERIFY2(result.stopReason.contains(QLatin1String("disk")), qPrintable(result.stopReason));
+    QVERIFY(result.sortedList.isEmpty());
+    QCOMPARE(result.framesDecompressed, 0);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("krox_008_001.jpg"))));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("kro_09_001_01.rgb"))));
+    if (!container)
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("kro_09_001_01.rgb2"))));
+
+    // With room the same pass goes through.
+    request.freeBytes = [](const QString&) {
+        return std::int64_t{1} << 40;
+    };
+    const PlaylistResult roomy = Playlist::generatePlaylist(request);
+    QVERIFY(!roomy.stopped);
+    QVERIFY(roomy.stopReason.isEmpty());
+    QCOMPARE(roomy.setIndexes.size(), 2);
+}
+
+void TestPlaylist::passSweepsAbandonedTemporaryFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("ageSeconds");
+    QTest::addColumn<bool>("link");
+    QTest::addColumn<bool>("swept");
+    QTest::newRow("frame's, an hour old") << ".kro_01_001_01.rgb.1a2b3c4d.part" << 3600 << false << true;
+    QTest::newRow("photo's, in a folder") << "sub/.krox_001_002.jpg.ff.part" << 3600 << false << true;
+    QTest::newRow("frame's, being written") << ".kro_01_001_01.rgb.1a2b3c4d.part" << 10 << false << false;
+    QTest::newRow("a link of that name") << ".kro_01_001_01.rgb.1a2b3c4d.part" << 3600 << true << false;
+    QTest::newRow("another kind of file") << ".notes.txt.1a2b.part" << 3600 << false << false;
+    QTest::newRow("a browser's download") << "holiday.jpg.part" << 3600 << false << false;
+    QTest::newRow("not hex") << ".kro_01_001_01.rgb.xyz.part" << 3600 << false << false;
+}
+
+// Temporary files that a killed write of this program left in Downloads go at the next pass; nothing
+// that this program may not have written, or may still be writing, is touched.
+void TestPlaylist::passSweepsAbandonedTemporaryFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(int, ageSeconds);
+    QFETCH(bool, link);
+    QFETCH(bool, swept);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    const QString path = dir.filePath(name);
+    const QString target = dir.filePath(QStringLiteral("target.rgb"));
+    writeRaw(link ? target : path, QByteArray("partial"));
+    QFile f(link ? target : path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(
+        f.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
+    f.close();
+    if (link)
+        QVERIFY(QFile::link(target, path));
+    PlaylistRequest request;
+    request.downloadsDir = dir.path();
+    Playlist::generatePlaylist(request);
+    QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !swept);
+    if (link)
+        QCOMPARE(readAll(target), QByteArray("partial"));
 }
 
 // A pass that leaves the settling to its caller hands over with every `.rgb` written and every

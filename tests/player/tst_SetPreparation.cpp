@@ -10,9 +10,15 @@
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtConcurrent>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 using namespace qr;
@@ -64,6 +70,29 @@ bool displayCopyMatches(const PhotoImage& photo, QRgb colour)
            std::abs(qBlue(c) - qBlue(colour)) <= 3;
 }
 
+// The peak resident memory (VmHWM) reached while `work` runs, above the resident memory before it.
+std::int64_t peakResidentGrowthDuring(const std::function<void()>& work)
+{
+    const auto status = [](const char* field) -> std::int64_t {
+        QFile f(QStringLiteral("/proc/self/status"));
+        if (!f.open(QIODevice::ReadOnly))
+            return std::int64_t{-1};
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (line.startsWith(field))
+                return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ').front().toLongLong() *
+                       1024;
+        }
+        return std::int64_t{-1};
+    };
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (!clear.open(QIODevice::WriteOnly) || clear.write("5") != 1)
+        return -1; // the peak cannot be reset
+    clear.close();
+    const std::int64_t before = status("VmRSS:");
+    work();
+    return status("VmHWM:") - before;
+}
+
 } // namespace
 
 class TestSetPreparation : public QObject {
@@ -73,6 +102,8 @@ private Q_SLOTS:
     void rawFrameShape_data();
     void rawFrameShape();
     void shortRawFrameGivesNothing();
+    void rawFrameReadsOnlyItsFrame();
+    void rawFrameFromFifoNeverBlocks();
     void rawSetRacesTicks();
     void lateFramesOfOldSetAreDropped();
     void jpegSlotsGetDisplayCopies();
@@ -142,6 +173,54 @@ void TestSetPreparation::shortRawFrameGivesNothing()
     QVERIFY(SetPreparer::prepareRawFrame(path, sizes.front(), QSize(100, 100)).isNull());
     QVERIFY(SetPreparer::prepareRawFrame(dir_.filePath("missing.rgb"), sizes.front(), QSize()).isNull());
     QFile::remove(path);
+}
+
+// A file much longer than its frame (here sparse, 1 GiB) costs the memory of one frame, not its length.
+void TestSetPreparation::rawFrameReadsOnlyItsFrame()
+{
+    const QString path = dir_.filePath("long.rgb");
+    QVERIFY(fixtures::writeFile(path, uniformFrame(kW, kH, qRgb(7, 8, 9))));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.resize(std::int64_t{1} << 30));
+    f.close();
+    const auto sizes = SetPreparer::recogniseSizes({path}, FrameSize{kW, kH});
+    QCOMPARE(sizes.front(), (FrameSize{kW, kH}));
+    PhotoImage frame;
+    PhotoImage preview;
+    const std::int64_t growth = peakResidentGrowthDuring([&] {
+        frame = SetPreparer::prepareRawFrame(path, sizes.front(), QSize(300, 300));
+        preview = SetPreparer::prepareRawPreview(path, FrameSize{kW, kH}, QSize(100, 100));
+    });
+    if (growth < 0)
+        QSKIP("no peak resident memory to read");
+    QVERIFY2(growth < std::int64_t{256} << 20, qPrintable(QStringLiteral("grew by %1 MB").arg(growth >> 20)));
+    QCOMPARE(shownColour(frame), qRgb(7, 8, 9));
+    QVERIFY(displayCopyMatches(preview, qRgb(7, 8, 9)));
+    QFile::remove(path);
+}
+
+void TestSetPreparation::rawFrameFromFifoNeverBlocks()
+{
+    const QString path = dir_.filePath("fifo.rgb");
+    const QByteArray native = QFile::encodeName(path);
+    QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    QFuture<bool> nothing = QtConcurrent::run([&] {
+        return SetPreparer::prepareRawFrame(path, FrameSize{kW, kH}, QSize(100, 100)).isNull() &&
+               SetPreparer::prepareRawDisplay(path, FrameSize{kW, kH}, QSize(100, 100)).isNull() &&
+               SetPreparer::prepareRawPreview(path, FrameSize{kW, kH}, QSize(100, 100)).isNull();
+    });
+    const bool returned = QTest::qWaitFor([&] { return nothing.isFinished(); }, 5000);
+    // A reader blocked in the FIFO's open is let go by a writer that comes and goes.
+    for (int i = 0; i < 200 && !nothing.isFinished(); ++i) {
+        const int fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        QTest::qWait(20);
+    }
+    QFile::remove(path);
+    QVERIFY2(returned, "blocked on the FIFO");
+    QVERIFY(nothing.result());
 }
 
 // Ticks run on the main thread while the pool converts the set: every photo shown is either still
