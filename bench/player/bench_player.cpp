@@ -144,6 +144,12 @@ QStringList fixturesFor(const QString& ext, bool portrait)
     return names;
 }
 
+// The first portrait photo of a kind, made when missing.
+QString fixtureFile(const QString& ext)
+{
+    return fixtureDir(ext, true) + QLatin1Char('/') + fixturesFor(ext, true).first();
+}
+
 // ---- Per-photo costs ------------------------------------------------------------------------
 
 void BM_BaselineFrameCopy(benchmark::State& state)
@@ -158,7 +164,7 @@ void BM_BaselineFrameCopy(benchmark::State& state)
 
 void BM_PrepareRawSlot(benchmark::State& state)
 {
-    const QString path = fixtureDir("rgb", true) + QLatin1Char('/') + photoName(1, "rgb");
+    const QString path = fixtureFile("rgb");
     for (auto _ : state)
         benchmark::DoNotOptimize(SetPreparer::prepareRawFrame(path, FrameSize{kW, kH}, kDisplay));
 }
@@ -166,7 +172,7 @@ void BM_PrepareRawSlot(benchmark::State& state)
 // A set's first play: every frame is kept, so each conversion writes into memory not touched before.
 void BM_PrepareRawSetFirstPlay(benchmark::State& state)
 {
-    const QString path = fixtureDir("rgb", true) + QLatin1Char('/') + photoName(1, "rgb");
+    const QString path = fixtureFile("rgb");
     for (auto _ : state) {
         std::vector<PhotoImage> set;
         for (int i = 0; i < 15; ++i)
@@ -182,7 +188,7 @@ void BM_PrepareRawSetFirstPlay(benchmark::State& state)
 
 void BM_PrepareRawDisplayCopy(benchmark::State& state)
 {
-    const QString path = fixtureDir("rgb", true) + QLatin1Char('/') + photoName(1, "rgb");
+    const QString path = fixtureFile("rgb");
     for (auto _ : state)
         benchmark::DoNotOptimize(SetPreparer::prepareRawDisplay(path, FrameSize{kW, kH}, kDisplay));
 }
@@ -191,7 +197,7 @@ void BM_PrepareRawDisplayCopy(benchmark::State& state)
 // 1176 x 1568 decoded at 1/2, 2352 x 3136 at 7/8 of the photo.
 void BM_PrepareJpegDisplayCopy(benchmark::State& state)
 {
-    const QString path = fixtureDir("jpg", true) + QLatin1Char('/') + photoName(1, "jpg");
+    const QString path = fixtureFile("jpg");
     const QSize box =
         PlayerUi::defaultViewPixelSize(QSize(kH, kW), kDisplay, static_cast<double>(state.range(0)));
     for (auto _ : state)
@@ -200,7 +206,7 @@ void BM_PrepareJpegDisplayCopy(benchmark::State& state)
 
 void BM_PrepareHeicDisplayCopy(benchmark::State& state)
 {
-    const QString path = fixtureDir("heic", true) + QLatin1Char('/') + photoName(1, "heic");
+    const QString path = fixtureFile("heic");
     for (auto _ : state)
         benchmark::DoNotOptimize(SetPreparer::preparePhoto(path, kPrepared));
 }
@@ -208,7 +214,7 @@ void BM_PrepareHeicDisplayCopy(benchmark::State& state)
 // One HEIC photo's display copy decoded on the calling thread alone: the pace a single core sets.
 void BM_PrepareSingleThreadHeic(benchmark::State& state)
 {
-    const QString path = fixtureDir("heic", true) + QLatin1Char('/') + photoName(1, "heic");
+    const QString path = fixtureFile("heic");
     const int threads = PhotoDecoder::heicDecodingThreads();
     PhotoDecoder::setHeicDecodingThreads(0);
     for (auto _ : state)
@@ -386,16 +392,22 @@ public:
         ticks.push_back({pass, lastShown, late, text.toInt(),
                          static_cast<double>(sinceStart.nsecsElapsed()) / 1e6, threadCpuMs()});
     }
+    // The sliders go back to their start at every set start (with the new bar, and when the set
+    // changes); the speed chosen stays 30 photos per second, as the program restores it at the move to
+    // the next set.
     void recreateControllerBar() override
     {
         PlayerUi::recreateControllerBar();
+        keepSpeed();
         ++pass;
     }
-    // The sliders go back to their start at every set start; the speed chosen stays 30 photos per
-    // second, as the program restores it at the move to the next set.
     void resetSliders() override
     {
         PlayerUi::resetSliders();
+        keepSpeed();
+    }
+    void keepSpeed()
+    {
         engine->state()._timerTimeInterval = 1.0f / 30.0f;
         engine->state()._playbackSpeed = 30;
     }
@@ -679,9 +691,9 @@ int main(int argc, char** argv)
         std::printf("%s\n", qPrintable(figuresLine(f)));
         return 0;
     }
-    for (const QString& kind : {QStringLiteral("jpg"), QStringLiteral("heic"), QStringLiteral("rgb")})
-        for (const bool portrait : {true, false})
-            fixturesFor(kind, portrait);
+    for (const QString& kind : g_kinds)
+        for (const QString& orientation : g_orientations)
+            fixturesFor(kind, orientation == QLatin1String("portrait"));
 
     int benchArgc = static_cast<int>(args.size());
     benchmark::Initialize(&benchArgc, args.data());
