@@ -223,6 +223,12 @@ void PreparationPipeline::waitForPool()
     mailbox_->settler.waitUntilIdle();
 }
 
+int PreparationPipeline::queuedJobs() const
+{
+    const std::lock_guard lock(mailbox_->lock);
+    return static_cast<int>(mailbox_->jobs.size());
+}
+
 void PreparationPipeline::hold(bool held)
 {
     {

@@ -114,6 +114,8 @@ public:
     // Slots (1-based) of the current set still waiting for their photo.
     bool slotPending(int slot) const;
     int pendingSlots() const;
+    // Jobs waiting in the queue, not yet taken by a worker; for tests.
+    int queuedJobs() const;
     // Jobs of the current set start (slots and previews) not yet landed.
     int pending() const { return pending_; }
     // Jobs whose results came back since the pipeline was made.
