@@ -19,6 +19,8 @@ std::atomic<int> endedWithWorkRunningCount{0};
 
 // Slots handed to the pool ahead of the side previews; the rest follow them.
 constexpr int kUrgentSlots = 3;
+// Display copies kept waiting for the disk cache at most.
+constexpr std::size_t kPendingStores = 4;
 
 // A raw frame that gave nothing, or a JPEG or HEIC photo that gave no display copy when one was asked
 // for (its slot keeps the file reference).
@@ -119,6 +121,7 @@ void PreparationPipeline::runOne(Mailbox& m)
     std::optional<Pass> pass;
     std::optional<Job> job;
     std::optional<DiskStore> diskStore;
+    std::optional<DiskStore> ownStore; // written by this worker once its result is handed over
     {
         const std::lock_guard lock(m.lock);
         if (m.pass) {
@@ -188,10 +191,12 @@ void PreparationPipeline::runOne(Mailbox& m)
             break;
         }
         done.job = std::move(*job);
-        const std::lock_guard lock(m.lock);
-        if (store) {
+        std::unique_lock lock(m.lock);
+        // Copies waiting for the disk are held in memory: beyond a few, this worker writes its own.
+        if (store && m.stores.size() < kPendingStores) {
             m.stores.push_back(std::move(*store));
             m.pool->start(m.runner);
+            store.reset();
         }
         if (done.job.kind == Job::Kind::RawSlot) {
             // A runner that found only frames queued behind this one left them for this worker.
@@ -200,6 +205,7 @@ void PreparationPipeline::runOne(Mailbox& m)
                 m.pool->start(m.runner);
         }
         m.done.push_back(std::move(done));
+        ownStore = std::move(store);
     } else {
         return; // the work was dropped by a later set start
     }
@@ -211,6 +217,8 @@ void PreparationPipeline::runOne(Mailbox& m)
         if (!ending)
             QMetaObject::invokeMethod(m.owner, "drainResults", Qt::QueuedConnection);
     }
+    if (ownStore && !ending)
+        ownStore->disk->store(ownStore->key, ownStore->image);
     // After the hand-over: playback reads the new frames from the system's cache meanwhile. A pipeline
     // that has ended settles nothing: both files of each frame stay.
     if (!unsettled.isEmpty() && !ending)
