@@ -1,15 +1,21 @@
-// Playback of a set of 45 photos of 4032 x 3024 at 30 photos per second, for JPEG, HEIC and raw RGB
-// sets, on the offscreen platform; and the per-photo preparation steps behind it.
+// Playback of a set of camera-size photos (12 MP, with sensor noise) at 30 photos per second, for
+// JPEG, HEIC and raw RGB sets, portrait and landscape, at pixel ratio 1 and 2, through the program's
+// own display (PlayerUi: its copy sizes, its zoom, its image view's paint) on the offscreen
+// platform; and the per-photo preparation steps behind it.
 //
-//   bench_player [--benchmark_filter=...] [--passes=N] [--fixtures=DIR] [--kinds=jpg,heic,rgb] [--late]
+//   bench_player [--benchmark_filter=...] [--passes=N] [--photos=N] [--fixtures=DIR]
+//                [--kinds=jpg,heic,rgb] [--orientations=portrait,landscape] [--ratios=1,2] [--late]
 //
 // The Google Benchmark table reports per-photo costs with their ratio to a 48.8 MB frame copy
-// measured in the same run. The playback report that follows gives, per kind: the share of ticks
-// whose photo was on the display within 5 ms of its due time (first pass, later passes, and the first
-// pass of a new process over the disk cache the first run filled), ticks that showed an empty
-// display, photos skipped, the time from set start to the first frame, the time until every slot of
-// the set was prepared, the photos per second of the first pass (for HEIC also against one photo's
-// decode on one thread), and the peak resident memory. HEIC photos are grids of 512 x 512 tiles.
+// measured in the same run. The playback report that follows gives, per kind, orientation and pixel
+// ratio (each played in a process of its own): the share of ticks whose photo was on the display
+// within 5 ms of its due time (first pass, later passes, and the first pass of a new process over the
+// disk cache the first run filled), photos per second over the first pass and over later passes
+// against the 30 chosen (from the pass's first photo on screen to one period after its last), the
+// pre-roll (set start to first photo), ticks that showed an empty display, photos skipped, paints
+// of a copy stretched more than 1.25 times, larger copies asked for, the time until every slot was
+// prepared, and the peak resident memory. Portrait raw sets are 4032 x 3024 sensor frames (turned
+// upright), landscape ones 3840 x 2160. HEIC photos are grids of 512 x 512 tiles.
 
 #include "decode/FrameBufferPool.h"
 #include "platform/ThreadPriority.h"
@@ -20,15 +26,20 @@
 #include "player/PlayerEngine.h"
 #include "player/SetPreparer.h"
 
+#include "platform/ContainerView.h"
+#include "ui/ImageView.h"
+#include "ui/PlayerUi.h"
+#include "ui/ScreenMetrics.h"
+
 #include "HeicGridFixture.h"
 #include "PlayerFixtures.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -48,26 +59,29 @@ namespace {
 
 constexpr int kW = 4032;
 constexpr int kH = 3024;
-constexpr int kPhotos = 45;
 constexpr double kPeriodMs = 1000.0 / 30.0;
-const QSize kDisplay(588, 784); // the main display of a 1920 x 1080 screen at scale 1, in pixels
-// The player widgets ask for copies at twice the display's size (the zoom range at 1.0).
+const QSize kDisplay(588, 784); // the main display of a 1440 x 900 screen, in points
+// What the player's view 1 asks for a portrait camera photo at ratio 1 (zoomed to twice the display).
 const QSize kPrepared(2 * 588, 2 * 784);
 
 QString g_dir = QDir::tempPath() + QStringLiteral("/qr-bench-player");
 int g_passes = 3;
+int g_photos = 20;
 QStringList g_kinds{"jpg", "heic", "rgb"};
-bool g_warmChild = false;
+QStringList g_orientations{"portrait", "landscape"};
+QList<int> g_ratios{1, 2};
+QString g_play; // --play=KIND,ORIENTATION,RATIO: this process plays one set and prints its figures
+bool g_warm = false;
 bool g_listLate = false; // --late: list the ticks that were late or empty
 
-// A camera-like picture: gradients with sensor noise.
-QImage cameraImage(int seed)
+// A camera-like picture: gradients with sensor noise, in brightness as a camera's.
+QImage cameraImage(int seed, QSize size = QSize(kW, kH))
 {
-    QImage image(kW, kH, QImage::Format_RGB32);
+    QImage image(size, QImage::Format_RGB32);
     std::uint32_t x = 12345u + static_cast<std::uint32_t>(seed);
-    for (int y = 0; y < kH; ++y) {
+    for (int y = 0; y < size.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int c = 0; c < kW; ++c) {
+        for (int c = 0; c < size.width(); ++c) {
             x = x * 1664525u + 1013904223u;
             const int n = static_cast<int>(x >> 28) - 8;
             line[c] = qRgb(std::clamp(c / 16 + n + seed, 0, 255), std::clamp(y / 12 + n, 0, 255),
@@ -82,26 +96,33 @@ QString photoName(int i, const QString& ext)
     return QStringLiteral("kro_01_%1_01.%2").arg(i, 3, 10, QLatin1Char('0')).arg(ext);
 }
 
-// Makes the 45 photos of a kind once; later runs reuse them.
-QStringList fixturesFor(const QString& ext)
+QString fixtureDir(const QString& ext, bool portrait)
 {
-    const QString dir = g_dir + QLatin1Char('/') + ext;
+    return g_dir + QLatin1Char('/') + ext +
+           (portrait ? QStringLiteral("-portrait") : QStringLiteral("-landscape"));
+}
+
+// Makes the photos of a kind and orientation once; later runs reuse them. A raw portrait photo is a
+// 4032 x 3024 sensor frame, which the player turns upright; a landscape one is 3840 x 2160.
+QStringList fixturesFor(const QString& ext, bool portrait)
+{
+    const QString dir = fixtureDir(ext, portrait);
     QDir().mkpath(dir);
     QStringList names;
-    for (int i = 1; i <= kPhotos; ++i)
+    for (int i = 1; i <= g_photos; ++i)
         names.append(photoName(i, ext));
     if (QFile::exists(dir + QLatin1Char('/') + names.last()))
         return names;
     std::fprintf(stderr, "making %s fixtures in %s ...\n", qPrintable(ext), qPrintable(dir));
-    const QString first = dir + QLatin1Char('/') + names.first();
     if (ext == QLatin1String("rgb")) {
-        const QImage image = cameraImage(0);
-        QByteArray rgb(qsizetype{kW} * kH * 3, Qt::Uninitialized);
-        for (int i = 0; i < kPhotos; ++i) {
+        const QSize size = portrait ? QSize(kW, kH) : QSize(3840, 2160);
+        const QImage image = cameraImage(0, size);
+        QByteArray rgb(qsizetype{size.width()} * size.height() * 3, Qt::Uninitialized);
+        for (int i = 0; i < g_photos; ++i) {
             char* p = rgb.data();
-            for (int y = 0; y < kH; ++y) {
+            for (int y = 0; y < size.height(); ++y) {
                 const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-                for (int c = 0; c < kW; ++c) {
+                for (int c = 0; c < size.width(); ++c) {
                     *p++ = static_cast<char>(qRed(line[c]) + i);
                     *p++ = static_cast<char>(qGreen(line[c]));
                     *p++ = static_cast<char>(qBlue(line[c]));
@@ -111,13 +132,22 @@ QStringList fixturesFor(const QString& ext)
         }
         return names;
     }
-    if (ext == QLatin1String("jpg"))
-        cameraImage(0).save(first, "JPG", 92);
-    else // as phones store them: a grid of 512 x 512 tiles
-        fixtures::makeHeicGrid(first, cameraImage(0), 512, 80);
-    for (int i = 1; i < kPhotos; ++i)
-        QFile::copy(first, dir + QLatin1Char('/') + names.at(i));
+    // Every photo of its own content, as a burst is: a decoded photo is never another's copy.
+    for (int i = 0; i < g_photos; ++i) {
+        const QImage image = cameraImage(i, portrait ? QSize(kH, kW) : QSize(kW, kH));
+        const QString path = dir + QLatin1Char('/') + names.at(i);
+        if (ext == QLatin1String("jpg"))
+            image.save(path, "JPG", 92);
+        else // as phones store them: a grid of 512 x 512 tiles
+            fixtures::makeHeicGrid(path, image, 512, 80);
+    }
     return names;
+}
+
+// The first portrait photo of a kind, made when missing.
+QString fixtureFile(const QString& ext)
+{
+    return fixtureDir(ext, true) + QLatin1Char('/') + fixturesFor(ext, true).first();
 }
 
 // ---- Per-photo costs ------------------------------------------------------------------------
@@ -134,7 +164,7 @@ void BM_BaselineFrameCopy(benchmark::State& state)
 
 void BM_PrepareRawSlot(benchmark::State& state)
 {
-    const QString path = g_dir + "/rgb/" + photoName(1, "rgb");
+    const QString path = fixtureFile("rgb");
     for (auto _ : state)
         benchmark::DoNotOptimize(SetPreparer::prepareRawFrame(path, FrameSize{kW, kH}, kDisplay));
 }
@@ -142,7 +172,7 @@ void BM_PrepareRawSlot(benchmark::State& state)
 // A set's first play: every frame is kept, so each conversion writes into memory not touched before.
 void BM_PrepareRawSetFirstPlay(benchmark::State& state)
 {
-    const QString path = g_dir + "/rgb/" + photoName(1, "rgb");
+    const QString path = fixtureFile("rgb");
     for (auto _ : state) {
         std::vector<PhotoImage> set;
         for (int i = 0; i < 15; ++i)
@@ -158,21 +188,25 @@ void BM_PrepareRawSetFirstPlay(benchmark::State& state)
 
 void BM_PrepareRawDisplayCopy(benchmark::State& state)
 {
-    const QString path = g_dir + "/rgb/" + photoName(1, "rgb");
+    const QString path = fixtureFile("rgb");
     for (auto _ : state)
         benchmark::DoNotOptimize(SetPreparer::prepareRawDisplay(path, FrameSize{kW, kH}, kDisplay));
 }
 
+// A portrait JPEG's copy for the default view at pixel ratio 1 (argument 1) or 2 (argument 2):
+// 1176 x 1568 decoded at 1/2, 2352 x 3136 at 7/8 of the photo.
 void BM_PrepareJpegDisplayCopy(benchmark::State& state)
 {
-    const QString path = g_dir + "/jpg/" + photoName(1, "jpg");
+    const QString path = fixtureFile("jpg");
+    const QSize box =
+        PlayerUi::defaultViewPixelSize(QSize(kH, kW), kDisplay, static_cast<double>(state.range(0)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(SetPreparer::preparePhoto(path, kPrepared));
+        benchmark::DoNotOptimize(SetPreparer::preparePhoto(path, box));
 }
 
 void BM_PrepareHeicDisplayCopy(benchmark::State& state)
 {
-    const QString path = g_dir + "/heic/" + photoName(1, "heic");
+    const QString path = fixtureFile("heic");
     for (auto _ : state)
         benchmark::DoNotOptimize(SetPreparer::preparePhoto(path, kPrepared));
 }
@@ -180,7 +214,7 @@ void BM_PrepareHeicDisplayCopy(benchmark::State& state)
 // One HEIC photo's display copy decoded on the calling thread alone: the pace a single core sets.
 void BM_PrepareSingleThreadHeic(benchmark::State& state)
 {
-    const QString path = g_dir + "/heic/" + photoName(1, "heic");
+    const QString path = fixtureFile("heic");
     const int threads = PhotoDecoder::heicDecodingThreads();
     PhotoDecoder::setHeicDecodingThreads(0);
     for (auto _ : state)
@@ -265,7 +299,7 @@ BENCHMARK(BM_BaselineFrameCopy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareRawSlot)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareRawSetFirstPlay)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareRawDisplayCopy)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PrepareJpegDisplayCopy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrepareJpegDisplayCopy)->Arg(1)->Arg(2)->ArgName("ratio")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareHeicDisplayCopy)->Unit(benchmark::kMillisecond)->Iterations(4);
 BENCHMARK(BM_PrepareSingleThreadHeic)->Unit(benchmark::kMillisecond)->Iterations(4);
 BENCHMARK(BM_PaintDisplayCopy)->Unit(benchmark::kMillisecond);
@@ -309,23 +343,17 @@ double threadCpuMs()
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-void resetResidentPeak()
-{
-    QFile f("/proc/self/clear_refs");
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
-
-// A display that paints the way the player widgets do: the prepared copy when there is one, else
-// the full photo fitted (decoded on the spot for a file photo).
-class BenchDisplay : public PlayerDisplay {
+// The player's own display, watched: every photo handed to view 1 is painted at once (as the event
+// loop would paint it next), and every tick is recorded with how late its photo was on screen.
+class BenchUi : public PlayerUi {
 public:
+    using PlayerUi::PlayerUi;
     PlayerEngine* engine = nullptr;
-    QImage canvas{kDisplay, QImage::Format_RGB32};
     QElapsedTimer sinceStart;
     bool lastShown = false;
     int pass = 0;
     double firstFrameMs = -1;
+    int stretchedPaints = 0;
     struct Tick {
         int pass;
         bool shown;
@@ -338,103 +366,123 @@ public:
 
     void showImage(int view, const PhotoImage& image) override
     {
+        PlayerUi::showImage(view, image);
         if (view != 1)
             return;
-        lastShown = !image.isNull();
-        if (image.isNull())
+        ImageView* iv = panels().imageView(1);
+        lastShown = iv && !iv->image().isNull();
+        if (!lastShown)
             return;
-        const QImage picture = image.bestImage();
-        // As the main display's view does: a downscale on this thread, then a plain copy.
-        QPainter p(&canvas);
-        p.drawImage(QPoint(0, 0), PhotoDecoder::scaledToFit(picture, kDisplay));
-        if (firstFrameMs < 0 && !picture.isNull())
+        iv->repaint();
+        // How many device pixels the view paints per pixel of the copy it holds (a photo's own
+        // pixels may be shown larger: a raw frame at 1:1 on a high-density screen).
+        const double stretch = iv->imageRect().width() * iv->devicePixelRatioF() / iv->image().width();
+        stretchedPaints +=
+            stretch > PlayerUi::kMaxStretch + 1e-6 && iv->image().width() < image.width() ? 1 : 0;
+        if (firstFrameMs < 0)
             firstFrameMs = static_cast<double>(sinceStart.nsecsElapsed()) / 1e6;
-        lastShown = !picture.isNull();
     }
     // Called by every tick right after the photo was handed over.
     void setPhotoNumText(const QString& text) override
     {
+        PlayerUi::setPhotoNumText(text);
         if (text.isEmpty())
             return;
         const double late = static_cast<double>(engine->nowNs() - engine->tickDueNs()) / 1e6;
         ticks.push_back({pass, lastShown, late, text.toInt(),
                          static_cast<double>(sinceStart.nsecsElapsed()) / 1e6, threadCpuMs()});
     }
-    void setPlaybackSpeedText(const QString&) override {}
-    void setRepeatLabelColour(bool) override {}
-    void recreateControllerBar() override { ++pass; }
-    void resetSliders() override {}
-    void maxOutTheSliderAndImage(const PhotoImage&) override
+    // The sliders go back to their start at every set start (with the new bar, and when the set
+    // changes); the speed chosen stays 30 photos per second, as the program restores it at the move to
+    // the next set.
+    void recreateControllerBar() override
     {
-        engine->state()._transactionToTheNextSetWillOccur = false;
+        PlayerUi::recreateControllerBar();
+        keepSpeed();
+        ++pass;
     }
-    void setZoomSliderMaximum(float) override {}
+    void resetSliders() override
+    {
+        PlayerUi::resetSliders();
+        keepSpeed();
+    }
+    void keepSpeed()
+    {
+        engine->state()._timerTimeInterval = 1.0f / 30.0f;
+        engine->state()._playbackSpeed = 30;
+    }
     double speedSliderValue() const override { return 1.0; }
-    bool toolsPanelShown() const override { return false; }
-    void hideFavouriteButtons() override {}
-    void showFavouriteButtons() override {}
-    float outWidth() const override { return static_cast<float>(kDisplay.width()); }
-    QSize preparedPixelSize(int view) const override { return view == 1 ? kPrepared : QSize(294, 392); }
-    QSize rawCopyPixelSize() const override { return kDisplay; }
-    void playlistPassFinished(const PhotoImage&) override {}
 };
-
-QString diskFolder(const QString& ext)
-{
-    return g_dir + QStringLiteral("/disk-cache-") + ext;
-}
 
 struct PlaybackFigures {
     double firstPass = 0, laterPasses = 0;
-    int emptyTicks = 0, skipped = 0;
-    double firstFrameMs = 0, firstPassPhotosPerSecond = 0, preparedMs = -1;
+    double firstPassPhotosPerSecond = 0, laterPhotosPerSecond = 0;
+    int emptyTicks = 0, skipped = 0, stretchedPaints = 0, largerAsked = 0;
+    double firstFrameMs = 0, preparedMs = -1;
     long peakMb = 0;
     // Main-thread CPU time from one tick to the next on later passes (what a tick costs, whatever
     // the machine's load): mean and largest.
     double tickCpuMeanMs = 0, tickCpuMaxMs = 0;
-    double startBlockedMs = 0;
 };
 
-// Plays a set of the kind for g_passes passes (plus the first) with the disk cache in its folder:
-// emptied first unless `warm`.
-PlaybackFigures playback(const QString& ext, bool warm)
+// Plays a set of the kind for g_passes passes (one when `warm`) through PlayerUi on a screen of
+// pixel ratio `ratio` (the process runs with QT_SCALE_FACTOR set to it), with the disk cache in its
+// folder: emptied first unless `warm`.
+PlaybackFigures playback(const QString& ext, bool portrait, int ratio, bool warm)
 {
-    const QStringList names = fixturesFor(ext);
+    const QStringList names = fixturesFor(ext, portrait);
+    const QString disk = fixtureDir(ext, portrait) + QStringLiteral("-disk-cache-%1").arg(ratio);
     if (!warm)
-        QDir(diskFolder(ext)).removeRecursively();
-    // Each kind's peak on its own: the frame buffers an earlier kind left idle go first.
-    FrameBufferPool::shared().trim();
-    resetResidentPeak();
-    BenchDisplay display;
-    PlayerEngine engine(&display);
-    display.engine = &engine;
-    engine.setDiskCache(std::make_shared<PhotoDiskCache>(diskFolder(ext)));
+        QDir(disk).removeRecursively();
+    // A 1920 x 1080 screen at ratio 1, a 2880 x 1800 one at ratio 2 (its menu bar 24 points high).
+    ScreenMetrics metrics = ratio == 2 ? ScreenMetricsCalc::compute({2.0f, 1440, 900, 1440, 875, 24})
+                                       : ScreenMetricsCalc::compute({1.0f, 1920, 1080, 1920, 1080, 22});
+    QWidget window;
+    auto* container = new ContainerView(&window);
+    window.resize(metrics.screenWidth, static_cast<int>(metrics.outHeight));
+    container->setGeometry(0, 0, metrics.screenWidth, static_cast<int>(metrics.outHeight));
+    BenchUi ui(container, &metrics);
+    PlayerEngine engine(&ui);
+    ui.engine = &engine;
+    ui.setEngine(&engine);
+    ui.setLayoutModeSource([] { return LayoutMode{true, false, 2, false}; });
+    ui.configRenderView1();
+    ui.configRenderView2();
+    ui.configRenderView3();
+    ui.configRenderView4();
+    PlayerControls& c = ui.controls();
+    c._toolsEn = true;
+    c.configSliders();
+    c.configView1Labels();
+    window.show();
+    QCoreApplication::processEvents();
+
+    engine.setDiskCache(std::make_shared<PhotoDiskCache>(disk));
     engine.state()._timerTimeInterval = 1.0f / 30.0f;
     engine.state()._playbackSpeed = 30;
-    // The first moment every slot of the set holds its prepared photo (slots found in the cache count).
     PlaybackFigures f;
+    QObject::connect(&engine.pipeline(), &PreparationPipeline::largerReady, [&] { ++f.largerAsked; });
+    // The first moment every slot of the set holds its prepared photo (slots found in the cache count).
     auto checkPrepared = [&] {
         if (f.preparedMs >= 0)
             return;
-        for (int i = 0; i < kPhotos; ++i) {
+        for (int i = 0; i < g_photos; ++i) {
             const PhotoImage& slot = engine.state()._image[static_cast<std::size_t>(i)];
             if (slot.isNull() || slot.displayImage().isNull())
                 return;
         }
-        f.preparedMs = static_cast<double>(display.sinceStart.nsecsElapsed()) / 1e6;
+        f.preparedMs = static_cast<double>(ui.sinceStart.nsecsElapsed()) / 1e6;
     };
     QObject::connect(&engine, &PlayerEngine::slotPrepared, checkPrepared);
     PlaylistResult result;
-    result.symbolicPath = g_dir + QLatin1Char('/') + ext;
+    result.symbolicPath = fixtureDir(ext, portrait);
     result.sortedList = names;
-    result.setIndexes = {0, kPhotos - 1};
+    result.setIndexes = {0, g_photos - 1};
 
-    display.sinceStart.start();
-    const double cpuBefore = threadCpuMs();
+    ui.sinceStart.start();
     engine.takePlaylist(result);
-    f.startBlockedMs = threadCpuMs() - cpuBefore;
     const int passes = warm ? 1 : g_passes;
-    while (display.pass <= passes) {
+    while (ui.pass <= passes) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         checkPrepared();
     }
@@ -443,11 +491,13 @@ PlaybackFigures playback(const QString& ext, bool warm)
     engine.waitForPool();
     QCoreApplication::processEvents();
     f.peakMb = residentPeakKb() / 1024;
+    f.stretchedPaints = ui.stretchedPaints;
 
+    const auto& ticks = ui.ticks;
     auto share = [&](bool firstPass) {
         int all = 0;
         int onTime = 0;
-        for (const auto& t : display.ticks) {
+        for (const auto& t : ticks) {
             if ((t.pass == 1) != firstPass)
                 continue;
             ++all;
@@ -456,7 +506,7 @@ PlaybackFigures playback(const QString& ext, bool warm)
         return all == 0 ? 0.0 : 100.0 * onTime / all;
     };
     if (g_listLate) {
-        for (const auto& t : display.ticks) {
+        for (const auto& t : ticks) {
             if (!t.shown || t.lateMs > 5.0)
                 std::fprintf(stderr, "late tick: %s pass %d photo %d at %.1f ms, %s, late %.1f ms\n",
                              qPrintable(ext), t.pass, t.photo, t.atMs, t.shown ? "shown" : "empty", t.lateMs);
@@ -464,10 +514,12 @@ PlaybackFigures playback(const QString& ext, bool warm)
     }
     f.firstPass = share(true);
     f.laterPasses = share(false);
-    double firstMs = -1, lastMs = -1;
+    // Photos per second over a pass: its photos over the time from its first photo on screen to one
+    // period after its last (the last photo stays up for a period).
+    std::vector<double> firstAt(static_cast<std::size_t>(passes) + 2, -1), lastAt(firstAt.size(), -1);
     int previous = 0;
     int previousPass = 0;
-    for (const auto& t : display.ticks) {
+    for (const auto& t : ticks) {
         f.emptyTicks += t.shown ? 0 : 1;
         // Within a pass the photo number goes up by one at each tick; the set change repeats photo 1.
         if (t.pass != previousPass)
@@ -476,26 +528,36 @@ PlaybackFigures playback(const QString& ext, bool warm)
             f.skipped += t.photo - previous - 1;
         previous = t.photo;
         previousPass = t.pass;
-        if (t.pass == 1) {
-            if (firstMs < 0)
-                firstMs = t.atMs;
-            lastMs = t.atMs;
+        const auto p = static_cast<std::size_t>(std::clamp(t.pass, 0, passes + 1));
+        if (firstAt[p] < 0)
+            firstAt[p] = t.atMs;
+        lastAt[p] = t.atMs;
+    }
+    auto rate = [&](std::size_t p) {
+        return firstAt[p] < 0 ? 0.0 : g_photos / ((lastAt[p] - firstAt[p] + kPeriodMs) / 1000.0);
+    };
+    f.firstPassPhotosPerSecond = rate(1);
+    int later = 0;
+    for (std::size_t p = 2; p <= static_cast<std::size_t>(passes); ++p) {
+        if (firstAt[p] >= 0) {
+            f.laterPhotosPerSecond += rate(p);
+            ++later;
         }
     }
+    if (later > 0)
+        f.laterPhotosPerSecond /= later;
     int laterTicks = 0;
-    for (std::size_t i = 1; i < display.ticks.size(); ++i) {
-        if (display.ticks[i].pass < 2 || display.ticks[i - 1].pass < 2)
+    for (std::size_t i = 1; i < ticks.size(); ++i) {
+        if (ticks[i].pass < 2 || ticks[i - 1].pass < 2)
             continue;
-        const double cpu = display.ticks[i].cpuMs - display.ticks[i - 1].cpuMs;
+        const double cpu = ticks[i].cpuMs - ticks[i - 1].cpuMs;
         f.tickCpuMeanMs += cpu;
         f.tickCpuMaxMs = std::max(f.tickCpuMaxMs, cpu);
         ++laterTicks;
     }
     if (laterTicks > 0)
         f.tickCpuMeanMs /= laterTicks;
-    f.firstFrameMs = display.firstFrameMs;
-    if (lastMs > firstMs)
-        f.firstPassPhotosPerSecond = (kPhotos - 1) / ((lastMs - firstMs) / 1000.0);
+    f.firstFrameMs = ui.firstFrameMs;
     return f;
 }
 
@@ -505,22 +567,84 @@ double loadAverage()
     return loadavg.open(QIODevice::ReadOnly) ? loadavg.readAll().split(' ').first().toDouble() : 0.0;
 }
 
-void report(const QString& ext, const PlaybackFigures& cold, const PlaybackFigures& warm, double decodeMs)
+QString figuresLine(const PlaybackFigures& f)
 {
-    std::printf(
-        "%-5s [load %.1f] on time: first pass %5.1f%%, later passes %5.1f%%, warm disk cache (new "
-        "process) %5.1f%% | empty ticks %d (warm %d) | skipped %d | first frame %7.1f ms (%.2f ticks; "
-        "warm %.1f ms) | set prepared %7.1f ms | first pass %.1f photos/s",
-        qPrintable(ext), loadAverage(), cold.firstPass, cold.laterPasses, warm.firstPass, cold.emptyTicks,
-        warm.emptyTicks, cold.skipped + warm.skipped, cold.firstFrameMs, cold.firstFrameMs / kPeriodMs,
-        warm.firstFrameMs, cold.preparedMs, cold.firstPassPhotosPerSecond);
-    if (decodeMs > 0)
-        std::printf(" = %.2f x one photo's decode (%.1f ms)",
-                    cold.firstPassPhotosPerSecond * decodeMs / 1000.0, decodeMs);
-    std::printf(
-        " | set start on the main thread %.2f ms CPU | later passes: main-thread CPU per tick mean %.2f ms, "
-        "max %.2f ms | peak RSS %ld MB (warm %ld MB)\n",
-        cold.startBlockedMs, cold.tickCpuMeanMs, cold.tickCpuMaxMs, cold.peakMb, warm.peakMb);
+    return QStringLiteral("figures %1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12 %13")
+        .arg(f.firstPass)
+        .arg(f.laterPasses)
+        .arg(f.firstPassPhotosPerSecond)
+        .arg(f.laterPhotosPerSecond)
+        .arg(f.emptyTicks)
+        .arg(f.skipped)
+        .arg(f.stretchedPaints)
+        .arg(f.largerAsked)
+        .arg(f.firstFrameMs)
+        .arg(f.preparedMs)
+        .arg(f.peakMb)
+        .arg(f.tickCpuMeanMs)
+        .arg(f.tickCpuMaxMs);
+}
+
+PlaybackFigures parseFigures(const QByteArray& output)
+{
+    PlaybackFigures f;
+    for (const QByteArray& line : output.split('\n')) {
+        if (!line.startsWith("figures "))
+            continue;
+        const QList<QByteArray> v = line.split(' ');
+        f.firstPass = v.value(1).toDouble();
+        f.laterPasses = v.value(2).toDouble();
+        f.firstPassPhotosPerSecond = v.value(3).toDouble();
+        f.laterPhotosPerSecond = v.value(4).toDouble();
+        f.emptyTicks = v.value(5).toInt();
+        f.skipped = v.value(6).toInt();
+        f.stretchedPaints = v.value(7).toInt();
+        f.largerAsked = v.value(8).toInt();
+        f.firstFrameMs = v.value(9).toDouble();
+        f.preparedMs = v.value(10).toDouble();
+        f.peakMb = v.value(11).toLong();
+        f.tickCpuMeanMs = v.value(12).toDouble();
+        f.tickCpuMaxMs = v.value(13).toDouble();
+    }
+    return f;
+}
+
+// One playback in a process of its own, at its pixel ratio.
+PlaybackFigures playInChild(const QString& kind, const QString& orientation, int ratio, bool warm)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(ratio));
+    child.setProcessEnvironment(env);
+    QStringList args{QStringLiteral("--play=%1,%2,%3").arg(kind, orientation).arg(ratio),
+                     QStringLiteral("--fixtures=") + g_dir, QStringLiteral("--benchmark_filter=^$"),
+                     QStringLiteral("--passes=%1").arg(g_passes),
+                     QStringLiteral("--photos=%1").arg(g_photos)};
+    if (warm)
+        args << QStringLiteral("--warm");
+    if (g_listLate)
+        args << QStringLiteral("--late");
+    child.start(QCoreApplication::applicationFilePath(), args);
+    child.waitForFinished(600000);
+    return parseFigures(child.readAllStandardOutput());
+}
+
+void report(const QString& kind, const QString& orientation, int ratio, const PlaybackFigures& cold,
+            const PlaybackFigures& warm)
+{
+    std::printf("%-4s %-9s ratio %d [load %.1f] on time: first pass %5.1f%%, later %5.1f%%, warm disk cache "
+                "(new process) %5.1f%% | photos/s of 30: first pass %.1f (%.0f%%), later %.1f (%.0f%%), warm "
+                "%.1f | pre-roll %.0f ms | empty ticks %d (warm %d) | skipped %d | stretched paints %d | "
+                "larger copies %d | set prepared %.0f ms | tick CPU mean %.2f ms, max %.2f ms | peak RSS %ld "
+                "MB (warm %ld MB)\n",
+                qPrintable(kind), qPrintable(orientation), ratio, loadAverage(), cold.firstPass,
+                cold.laterPasses, warm.firstPass, cold.firstPassPhotosPerSecond,
+                100.0 * cold.firstPassPhotosPerSecond / 30.0, cold.laterPhotosPerSecond,
+                100.0 * cold.laterPhotosPerSecond / 30.0, warm.firstPassPhotosPerSecond, cold.firstFrameMs,
+                cold.emptyTicks, warm.emptyTicks, cold.skipped + warm.skipped,
+                cold.stretchedPaints + warm.stretchedPaints, cold.largerAsked + warm.largerAsked,
+                cold.preparedMs, cold.tickCpuMeanMs, cold.tickCpuMaxMs, cold.peakMb, warm.peakMb);
     std::fflush(stdout);
 }
 
@@ -535,21 +659,41 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         if (a.rfind("--passes=", 0) == 0)
             g_passes = std::stoi(a.substr(9));
+        else if (a.rfind("--photos=", 0) == 0)
+            g_photos = std::clamp(std::stoi(a.substr(9)), 10, PlayerState::kShownSlots);
         else if (a.rfind("--fixtures=", 0) == 0)
             g_dir = QString::fromStdString(a.substr(11));
         else if (a == "--late")
             g_listLate = true;
-        else if (a == "--warm-child")
-            g_warmChild = true;
+        else if (a == "--warm")
+            g_warm = true;
+        else if (a.rfind("--play=", 0) == 0)
+            g_play = QString::fromStdString(a.substr(7));
         else if (a.rfind("--kinds=", 0) == 0)
             g_kinds = QString::fromStdString(a.substr(8)).split(QLatin1Char(','), Qt::SkipEmptyParts);
-        else
+        else if (a.rfind("--orientations=", 0) == 0)
+            g_orientations = QString::fromStdString(a.substr(15)).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        else if (a.rfind("--ratios=", 0) == 0) {
+            g_ratios.clear();
+            for (const QString& r :
+                 QString::fromStdString(a.substr(9)).split(QLatin1Char(','), Qt::SkipEmptyParts))
+                g_ratios << r.toInt();
+        } else
             args.push_back(argv[i]);
     }
     int qtArgc = 1;
-    QGuiApplication app(qtArgc, argv);
-    for (const QString& kind : {QStringLiteral("jpg"), QStringLiteral("heic"), QStringLiteral("rgb")})
-        fixturesFor(kind);
+    QApplication app(qtArgc, argv);
+
+    if (!g_play.isEmpty()) {
+        const QStringList p = g_play.split(QLatin1Char(','));
+        const PlaybackFigures f =
+            playback(p.value(0), p.value(1) == QLatin1String("portrait"), p.value(2).toInt(), g_warm);
+        std::printf("%s\n", qPrintable(figuresLine(f)));
+        return 0;
+    }
+    for (const QString& kind : g_kinds)
+        for (const QString& orientation : g_orientations)
+            fixturesFor(kind, orientation == QLatin1String("portrait"));
 
     int benchArgc = static_cast<int>(args.size());
     benchmark::Initialize(&benchArgc, args.data());
@@ -566,40 +710,17 @@ int main(int argc, char** argv)
             std::printf("  %-28s %7.2f\n", name.c_str(), t / baseline);
     }
 
-    // The warm run: a new process over the disk cache the cold run left.
-    if (g_warmChild) {
-        const PlaybackFigures f = playback(g_kinds.first(), true);
-        std::printf("warm %f %d %d %f %ld\n", f.firstPass, f.emptyTicks, f.skipped, f.firstFrameMs, f.peakMb);
-        return 0;
-    }
-    std::printf("\nplayback at 30 photos per second, %d photos of %d x %d, %d passes, tick period %.1f ms:\n",
-                kPhotos, kW, kH, g_passes, kPeriodMs);
+    std::printf("\nplayback at 30 photos per second, sets of %d camera-size photos, %d passes, tick period "
+                "%.1f ms, each in a process of its own:\n",
+                g_photos, g_passes, kPeriodMs);
     for (const QString& kind : g_kinds) {
-        const PlaybackFigures cold = playback(kind, false);
-        PlaybackFigures warm;
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--warm-child"), QStringLiteral("--kinds=") + kind,
-                     QStringLiteral("--fixtures=") + g_dir, QStringLiteral("--benchmark_filter=^$"),
-                     g_listLate ? QStringLiteral("--late") : QStringLiteral("--passes=1")});
-        child.waitForFinished(300000);
-        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
-            if (line.startsWith("warm ")) {
-                const QList<QByteArray> v = line.split(' ');
-                warm.firstPass = v.value(1).toDouble();
-                warm.emptyTicks = v.value(2).toInt();
-                warm.skipped = v.value(3).toInt();
-                warm.firstFrameMs = v.value(4).toDouble();
-                warm.peakMb = v.value(5).toLong();
+        for (const QString& orientation : g_orientations) {
+            for (const int ratio : g_ratios) {
+                const PlaybackFigures cold = playInChild(kind, orientation, ratio, false);
+                const PlaybackFigures warm = playInChild(kind, orientation, ratio, true);
+                report(kind, orientation, ratio, cold, warm);
             }
         }
-        double decodeMs = 0;
-        for (const auto& [name, t] : reporter.times) {
-            if (kind == QLatin1String("heic") && name.find("SingleThreadHeic") != std::string::npos)
-                decodeMs = t;
-        }
-        report(kind, cold, warm, decodeMs);
     }
     benchmark::Shutdown();
     return 0;

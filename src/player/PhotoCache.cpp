@@ -46,7 +46,7 @@ void PhotoCache::insert(const QString& path, QSize box, const Stamp& stamp, cons
     if (photo.isNull() || stamp.size < 0)
         return;
     const std::int64_t cost = costOf(photo);
-    if (cost > budget_)
+    if (cost > budget())
         return;
     const auto old = entries_.find(path);
     if (old != entries_.end()) {
@@ -56,6 +56,12 @@ void PhotoCache::insert(const QString& path, QSize box, const Stamp& stamp, cons
     entries_.insert(path, Entry{box, stamp, photo, cost, ++clock_});
     bytes_ += cost;
     evict(path);
+}
+
+void PhotoCache::setReservedBytes(std::int64_t bytes)
+{
+    reserved_ = std::max<std::int64_t>(0, bytes);
+    evict(QString());
 }
 
 void PhotoCache::clear()
@@ -80,7 +86,7 @@ void PhotoCache::evict(const QString& fresh)
     std::int64_t unheld = 0;
     for (auto it = entries_.begin(); it != entries_.end(); ++it)
         unheld += held(it) ? 0 : it->cost;
-    while (unheld > budget_) {
+    while (unheld > budget()) {
         auto oldest = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
             if (!held(it) && (oldest == entries_.end() || it->lastUse < oldest->lastUse))

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace qr {
@@ -39,7 +40,12 @@ public:
     void insert(const QString& path, QSize box, const Stamp& stamp, const PhotoImage& photo);
     void clear();
     std::int64_t bytes() const { return bytes_; }
-    std::int64_t budget() const { return budget_; }
+    // The budget left to the cache beside the bytes reserved for what is kept outside it.
+    std::int64_t budget() const { return std::max<std::int64_t>(0, budget_ - reserved_); }
+    // Bytes kept outside the cache that share its budget (a larger copy for a zoomed display); the
+    // cache gives way to them at once.
+    void setReservedBytes(std::int64_t bytes);
+    std::int64_t reservedBytes() const { return reserved_; }
     // Bytes of the photos only the cache holds: what the budget bounds.
     std::int64_t unheldBytes() const;
     int count() const { return static_cast<int>(entries_.size()); }
@@ -57,6 +63,7 @@ private:
 
     QHash<QString, Entry> entries_;
     std::int64_t budget_;
+    std::int64_t reserved_ = 0;
     std::int64_t bytes_ = 0;
     std::uint64_t clock_ = 0;
 };

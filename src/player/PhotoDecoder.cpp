@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 
 namespace qr {
 
@@ -381,21 +382,22 @@ JpegOutcome decodeJpegTurbo(std::span<const std::uint8_t> data, QSize box, QImag
         jpeg_destroy_decompress(&cinfo);
         return JpegOutcome::Failed;
     }
-    // The smallest of 1/8, 1/4, 1/2 and 1 whose output still covers the fitted size, as the photo
-    // stands after its orientation.
+    // The smallest of the decoder's scales n/8 (n from 1 to 8) whose output still covers the fitted
+    // size, as the photo stands after its orientation: the scaled IDCT is cheaper than decoding whole
+    // and scaling down afterwards, and a scale that only just covers leaves the least to scale down.
     if (box.isValid() && !box.isEmpty()) {
         const bool turned = orientation >= 5;
         const QSize target = PhotoDecoder::fittedSize(stored, turned ? box.transposed() : box);
         // The scaled decoder rounds each side up.
-        const auto covers = [&](std::int64_t denom) {
-            return (stored.width() + denom - 1) / denom >= target.width() &&
-                   (stored.height() + denom - 1) / denom >= target.height();
+        const auto covers = [&](std::int64_t num) {
+            return (std::int64_t{stored.width()} * num + 7) / 8 >= target.width() &&
+                   (std::int64_t{stored.height()} * num + 7) / 8 >= target.height();
         };
-        unsigned denom = 8;
-        while (denom > 1 && !covers(denom))
-            denom /= 2;
-        cinfo.scale_num = 1;
-        cinfo.scale_denom = denom;
+        unsigned num = 1;
+        while (num < 8 && !covers(num))
+            ++num;
+        cinfo.scale_num = num;
+        cinfo.scale_denom = 8;
     }
     cinfo.out_color_space = JCS_EXT_BGRX;
     cinfo.dct_method = JDCT_ISLOW;
@@ -469,7 +471,11 @@ QSize jpegNaturalSize(std::span<const std::uint8_t> bytes)
 QImage decodeJpegTurboBytes(std::span<const std::uint8_t> bytes, const QString& path, QSize box,
                             QSize* natural, bool& overBudget)
 {
-    QImage image;
+    // A decode that is scaled down afterwards goes through this thread's scratch image: a fresh
+    // camera-size image costs more in page faults than its scaling.
+    thread_local QImage scratch;
+    const bool fitting = box.isValid() && !box.isEmpty();
+    QImage image = fitting ? std::exchange(scratch, QImage()) : QImage();
     int orientation = 1;
     QSize stored;
     std::int64_t pixels = 0;
@@ -483,7 +489,13 @@ QImage decodeJpegTurboBytes(std::span<const std::uint8_t> bytes, const QString& 
     if (natural)
         *natural = orientation >= 5 ? stored.transposed() : stored;
     image = upright(std::move(image), orientation);
-    return box.isValid() && !box.isEmpty() ? PhotoDecoder::scaledToFit(image, box) : image;
+    if (!fitting)
+        return image;
+    QImage fitted = PhotoDecoder::scaledToFit(image, box);
+    // Kept only when the result is a copy of its own.
+    if (fitted.constBits() != image.constBits())
+        scratch = std::move(image);
+    return fitted;
 }
 
 QImage decodeJpegBytes(std::span<const std::uint8_t> bytes, const QString& path, QSize box, QSize* natural)
@@ -576,6 +588,18 @@ QSize PhotoDecoder::fittedSize(QSize size, QSize box)
     if (size.width() <= box.width() && size.height() <= box.height())
         return size;
     return size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
+QSize PhotoDecoder::coveringBox(QSize size, QSize box)
+{
+    if (!box.isValid() || box.isEmpty() || size.isEmpty())
+        return box;
+    const std::int64_t sw = size.width(), sh = size.height(), bw = box.width(), bh = box.height();
+    // The side whose scale is the larger fills the box; the other is rounded up.
+    const QSize covering = bw * sh >= bh * sw
+                               ? QSize(box.width(), static_cast<int>((sh * bw + sw - 1) / sw))
+                               : QSize(static_cast<int>((sw * bh + sh - 1) / sh), box.height());
+    return covering.width() > size.width() || covering.height() > size.height() ? size : covering;
 }
 
 QImage PhotoDecoder::scaledToFit(const QImage& image, QSize box)

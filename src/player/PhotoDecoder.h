@@ -44,13 +44,16 @@ public:
     static void setHeicDecodingThreads(int threads);
     static int heicDecodingThreads();
     // The two JPEG paths, for the benchmarks that chose between them: libjpeg-turbo called directly
-    // (its scaled IDCT at 1/8, 1/4 or 1/2 to the smallest size that still covers the box, straight
+    // (its scaled IDCT at the smallest n/8 whose output still covers the box, straight
     // into the image's BGRX rows, EXIF orientation applied), and Qt's image reader. decode() uses the
     // first and falls back to the second for what it does not handle (CMYK).
     static QImage decodeJpegDirect(const QString& path, QSize box = {});
     static QImage decodeJpegWithQt(const QString& path, QSize box = {});
     // `size` scaled to fit `box` with its aspect ratio, never enlarged.
     static QSize fittedSize(QSize size, QSize box);
+    // The box to fit a photo of `size` into so that it covers `box` in both directions (to be
+    // cropped to fill it), never larger than `size`; `box` itself when either is empty.
+    static QSize coveringBox(QSize size, QSize box);
     // `image` (Format_RGB32 or ARGB32) fitted into `box` with a box filter; `image` itself when it
     // already fits or `box` is not valid.
     static QImage scaledToFit(const QImage& image, QSize box);

@@ -68,6 +68,14 @@ public:
     // frame itself, which every raw slot gets soon after its copy; so a display whose prepared size
     // covers a zoom range may ask for less here.
     virtual QSize rawCopyPixelSize() const { return preparedPixelSize(1); }
+    // The box (device pixels) that view 1's JPEG and HEIC copies are fitted into for a set whose
+    // first photo has natural size `firstPhoto`: what the view needs at the zoom that photo gives it
+    // by default, so that the set plays without larger copies.
+    virtual QSize mainCopyPixelSize(QSize firstPhoto) const
+    {
+        Q_UNUSED(firstPhoto);
+        return preparedPixelSize(1);
+    }
 
     // End of a playlist pass, after the first set start: `toolsButtonAction:` with no sender, the
     // Tools button added to render view 4, and `maxOutTheSliderAndImage:` with `first` (`_image1`).

@@ -200,8 +200,11 @@ void PlayerEngine::clearMainDisplayFor(std::int32_t pair)
 std::vector<PlayerEngine::Job> PlayerEngine::slotJobs(const QStringList& list, bool raw,
                                                       std::vector<QSize>* expected)
 {
-    const QSize box = raw ? display_->rawCopyPixelSize() : display_->preparedPixelSize(1);
     const QStringList paths = slotPaths(s_._symbolicPath, list);
+    // JPEG and HEIC copies cover the display at the zoom the set's first photo gives it by default.
+    QSize box = raw ? display_->rawCopyPixelSize() : display_->preparedPixelSize(1);
+    if (!raw && box.isValid() && !box.isEmpty() && !paths.isEmpty())
+        box = display_->mainCopyPixelSize(PhotoDecoder::naturalSize(paths.first()));
     std::vector<FrameSize> sizes(static_cast<std::size_t>(paths.size()));
     if (raw) {
         // Each frame is converted with the size recognised from its own byte count (an unrecognised
@@ -242,6 +245,11 @@ void PlayerEngine::configScheduler(bool laterSet)
     // Whatever an earlier set start still has queued can no longer land; its running work is adopted.
     ++generation_;
     awaitedSlot_ = 0;
+    if (!largerHolder_.isNull()) {
+        largerHolder_.setLargerImage(QImage());
+        largerHolder_ = PhotoImage();
+        pipeline_.cache().setReservedBytes(0);
+    }
     for (auto& list : s_._listOfFilesForView)
         list.clear();
     emptySlots(PlayerState::kShownSlots);
@@ -379,18 +387,36 @@ void PlayerEngine::prepareLargerCopy(const PhotoImage& photo, QSize box)
     pipeline_.prepareLarger(photo.filePath(), box);
 }
 
+void PlayerEngine::prepareFullFrameFirst(int slot)
+{
+    const QStringList& list = s_._listOfFilesForView[0];
+    if (!currentRaw_ || slot < 1 || slot > std::min<qsizetype>(list.size(), PlayerState::kShownSlots))
+        return;
+    pipeline_.prepareFrameFirst(s_._symbolicPath + QLatin1Char('/') + list.at(slot - 1));
+}
+
 void PlayerEngine::landLarger(const QString& path, QSize box, const QImage& image)
 {
     Q_UNUSED(box);
     const std::int32_t shown = s_._view1RenderPid;
     bool onDisplay = false;
+    PhotoImage holder;
     for (int i = 0; i < PlayerState::kShownSlots; ++i) {
         const PhotoImage& photo = s_._image[static_cast<std::size_t>(i)];
         if (!photo.isNull() && photo.filePath() == path) {
             photo.setLargerImage(image);
             onDisplay = onDisplay || i + 1 == std::max(shown, 1);
+            if (holder.isNull())
+                holder = photo;
         }
     }
+    if (holder.isNull())
+        return;
+    // One larger copy at a time, counted in the cache's budget.
+    if (!largerHolder_.isNull() && largerHolder_.filePath() != path)
+        largerHolder_.setLargerImage(QImage());
+    largerHolder_ = holder;
+    pipeline_.cache().setReservedBytes(image.sizeInBytes());
     if (onDisplay)
         display_->showImage(1, s_._image[static_cast<std::size_t>(std::max(shown, 1) - 1)]);
 }

@@ -90,6 +90,9 @@ public:
     // pixels) is prepared off the main thread, and the photo shown again when it lands. Only for JPEG
     // and HEIC photos; a raw frame is painted from its full frame.
     void prepareLargerCopy(const PhotoImage& photo, QSize box);
+    // The display paints view 1's raw photo (slot `slot`) larger than its display copy: that slot's
+    // full frame is converted next, ahead of the rest of the set.
+    void prepareFullFrameFirst(int slot);
 
     // Preparation bookkeeping, for the display and for tests.
     std::uint64_t generation() const { return generation_; }
@@ -155,6 +158,8 @@ private:
     QString m_unpackRecord;
     std::uint64_t generation_ = 0;
     bool currentRaw_ = false;
+    // The one photo that holds a larger copy (its bytes are reserved in the cache's budget).
+    PhotoImage largerHolder_;
     std::int64_t deadlineNs_ = 0;
     std::int64_t tickDueNs_ = 0;
     std::int64_t setStartNs_ = 0;

@@ -19,6 +19,8 @@ std::atomic<int> endedWithWorkRunningCount{0};
 
 // Slots handed to the pool ahead of the side previews; the rest follow them.
 constexpr int kUrgentSlots = 3;
+// Display copies kept waiting for the disk cache at most.
+constexpr std::size_t kPendingStores = 4;
 
 // A raw frame that gave nothing, or a JPEG or HEIC photo that gave no display copy when one was asked
 // for (its slot keeps the file reference).
@@ -28,8 +30,9 @@ bool failedToPrepare(const PreparationPipeline::Job& job, const PhotoImage& phot
 }
 
 // A JPEG or HEIC slot: its display copy from the disk cache when it holds one for this file as it is
-// now, else decoded and stored there.
-PhotoImage prepareFileSlot(const PreparationPipeline::Job& job)
+// now, else decoded; `store` then receives what to write to the disk cache.
+PhotoImage prepareFileSlot(const PreparationPipeline::Job& job,
+                           std::optional<PreparationPipeline::DiskStore>& store)
 {
     const bool copies = job.box.isValid() && !job.box.isEmpty();
     if (!job.disk || !copies || job.stamp.size < 0)
@@ -41,7 +44,7 @@ PhotoImage prepareFileSlot(const PreparationPipeline::Job& job)
         return PhotoImage::fromFile(job.path, std::move(copy), PhotoDecoder::naturalSize(job.path));
     PhotoImage photo = SetPreparer::preparePhoto(job.path, job.box);
     if (!photo.displayImage().isNull())
-        job.disk->store(key, photo.displayImage());
+        store = PreparationPipeline::DiskStore{job.disk, key, photo.displayImage()};
     return photo;
 }
 
@@ -83,6 +86,7 @@ PreparationPipeline::~PreparationPipeline()
     {
         const std::lock_guard lock(mailbox_->lock);
         mailbox_->jobs.clear();
+        mailbox_->stores.clear();
         mailbox_->pass.reset();
         mailbox_->held = false;
         mailbox_->owner = nullptr;
@@ -117,6 +121,8 @@ void PreparationPipeline::runOne(Mailbox& m)
     ThreadPriority::lowerForBackgroundWork();
     std::optional<Pass> pass;
     std::optional<Job> job;
+    std::optional<DiskStore> diskStore;
+    std::optional<DiskStore> ownStore; // written by this worker once its result is handed over
     {
         const std::lock_guard lock(m.lock);
         if (m.pass) {
@@ -132,8 +138,16 @@ void PreparationPipeline::runOne(Mailbox& m)
                 job = std::move(*next);
                 m.jobs.erase(next);
                 m.framesRunning += job->kind == Job::Kind::RawSlot ? 1 : 0;
+            } else if (m.jobs.empty() && !m.stores.empty()) {
+                // Copies go to the disk cache only when nothing is waiting to be prepared.
+                diskStore = std::move(m.stores.front());
+                m.stores.pop_front();
             }
         }
+    }
+    if (diskStore) {
+        diskStore->disk->store(diskStore->key, diskStore->image);
+        return;
     }
     if (job) {
         // A held job counts as running: it is no longer queued when the hold ends.
@@ -155,6 +169,7 @@ void PreparationPipeline::runOne(Mailbox& m)
         const std::lock_guard lock(m.lock);
         m.passesDone.push_back(std::move(done));
     } else if (job) {
+        std::optional<DiskStore> store;
         Done done;
         switch (job->kind) {
         case Job::Kind::RawSlot:
@@ -164,7 +179,7 @@ void PreparationPipeline::runOne(Mailbox& m)
             done.photo = SetPreparer::prepareRawDisplay(job->path, job->size, job->box);
             break;
         case Job::Kind::FileSlot:
-            done.photo = prepareFileSlot(*job);
+            done.photo = prepareFileSlot(*job, store);
             break;
         case Job::Kind::FilePreview:
             done.photo = SetPreparer::preparePreview(job->path, job->box);
@@ -177,7 +192,13 @@ void PreparationPipeline::runOne(Mailbox& m)
             break;
         }
         done.job = std::move(*job);
-        const std::lock_guard lock(m.lock);
+        std::unique_lock lock(m.lock);
+        // Copies waiting for the disk are held in memory: beyond a few, this worker writes its own.
+        if (store && m.stores.size() < kPendingStores) {
+            m.stores.push_back(std::move(*store));
+            m.pool->start(m.runner);
+            store.reset();
+        }
         if (done.job.kind == Job::Kind::RawSlot) {
             // A runner that found only frames queued behind this one left them for this worker.
             --m.framesRunning;
@@ -185,6 +206,7 @@ void PreparationPipeline::runOne(Mailbox& m)
                 m.pool->start(m.runner);
         }
         m.done.push_back(std::move(done));
+        ownStore = std::move(store);
     } else {
         return; // the work was dropped by a later set start
     }
@@ -196,6 +218,8 @@ void PreparationPipeline::runOne(Mailbox& m)
         if (!ending)
             QMetaObject::invokeMethod(m.owner, "drainResults", Qt::QueuedConnection);
     }
+    if (ownStore && !ending)
+        ownStore->disk->store(ownStore->key, ownStore->image);
     // After the hand-over: playback reads the new frames from the system's cache meanwhile. A pipeline
     // that has ended settles nothing: both files of each frame stay.
     if (!unsettled.isEmpty() && !ending)
@@ -206,6 +230,12 @@ void PreparationPipeline::waitForPool()
 {
     pool_->waitForDone();
     mailbox_->settler.waitUntilIdle();
+}
+
+int PreparationPipeline::queuedJobs() const
+{
+    const std::lock_guard lock(mailbox_->lock);
+    return static_cast<int>(mailbox_->jobs.size());
 }
 
 void PreparationPipeline::hold(bool held)
@@ -239,12 +269,7 @@ void PreparationPipeline::dropQueuedJobs()
     std::deque<Job> dropped;
     {
         const std::lock_guard lock(mailbox_->lock);
-        // Larger copies asked for by the display stay queued: they belong to no set start.
-        for (Job& job : mailbox_->jobs) {
-            if (job.kind != Job::Kind::FileLarger)
-                dropped.push_back(std::move(job));
-        }
-        std::erase_if(mailbox_->jobs, [](const Job& job) { return job.kind != Job::Kind::FileLarger; });
+        dropped.swap(mailbox_->jobs);
     }
     for (const Job& job : dropped)
         leaveFlight(job);
@@ -364,9 +389,47 @@ void PreparationPipeline::clearSet()
 void PreparationPipeline::prepareLarger(const QString& path, QSize box)
 {
     Job job = makeJob(Job::Kind::FileLarger, 0, path, box);
+    job.generation = generation_;
     if (inFlight_.contains(flightKey(job)))
         return;
-    enqueue({std::move(job)});
+    ++inFlight_[flightKey(job)];
+    std::vector<Job> replaced;
+    {
+        const std::lock_guard lock(mailbox_->lock);
+        // The latest request wins: the display wants only the photo it shows now.
+        for (auto it = mailbox_->jobs.begin(); it != mailbox_->jobs.end();) {
+            if (it->kind == Job::Kind::FileLarger) {
+                replaced.push_back(std::move(*it));
+                it = mailbox_->jobs.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        // Behind the slots the current set still waits for; ahead of the set prepared ahead, which
+        // is queued only once every slot has landed.
+        if (pendingSlots() > 0)
+            mailbox_->jobs.push_back(std::move(job));
+        else
+            mailbox_->jobs.push_front(std::move(job));
+    }
+    for (const Job& old : replaced)
+        leaveFlight(old);
+    if (replaced.empty())
+        pool_->start(runner_.get());
+}
+
+void PreparationPipeline::prepareFrameFirst(const QString& path)
+{
+    const std::lock_guard lock(mailbox_->lock);
+    auto& jobs = mailbox_->jobs;
+    const auto it = std::find_if(jobs.begin(), jobs.end(), [&path](const Job& job) {
+        return job.kind == Job::Kind::RawSlot && job.path == path;
+    });
+    if (it == jobs.end() || it == jobs.begin())
+        return;
+    Job job = std::move(*it);
+    jobs.erase(it);
+    jobs.push_front(std::move(job));
 }
 
 bool PreparationPipeline::slotPending(int slot) const
@@ -426,7 +489,8 @@ void PreparationPipeline::drainResults()
         const Job& job = d.job;
         if (job.kind == Job::Kind::FileLarger) {
             leaveFlight(job);
-            if (!d.larger.isNull())
+            // A set change drops what was asked for the set before.
+            if (!d.larger.isNull() && job.generation == generation_)
                 Q_EMIT largerReady(job.path, job.box, d.larger);
             continue;
         }

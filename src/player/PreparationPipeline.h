@@ -58,6 +58,13 @@ public:
         QSize cacheBox() const { return kind == Kind::RawSlot ? QSize() : box; }
     };
 
+    // A display copy to write to the disk cache, once nothing is waiting to be prepared.
+    struct DiskStore {
+        std::shared_ptr<PhotoDiskCache> disk;
+        PhotoDiskCache::Key key;
+        QImage image;
+    };
+
     // The one place a job is made.
     static Job makeJob(Job::Kind kind, int index, const QString& path, QSize box, FrameSize size = {});
 
@@ -84,10 +91,10 @@ public:
     // Forgets every pass started so far.
     void cancelPasses();
 
-    // A set start. Work queued for an earlier one is dropped; work already running is kept so that a
-    // slot asking for the same photo adopts it. `slots` holds the set's slot jobs in playing order,
-    // `previews` the side previews, `next` the slots of the set that plays after it (prepared into the
-    // cache once this set is). Returns, per slot job, the photo found in the cache (null when the
+    // A set start. Work queued for an earlier one is dropped (larger copies too); work already running
+    // is kept so that a slot asking for the same photo adopts it. `slots` holds the set's slot jobs in
+    // playing order, `previews` the side previews, `next` the slots of the set that plays after it (prepared
+    // into the cache once this set is). Returns, per slot job, the photo found in the cache (null when the
     // slot waits for slotReady()). A raw slot whose cached frame has not `expected` size (when valid)
     // is prepared again.
     std::vector<PhotoImage> startSet(std::uint64_t generation, const std::vector<Job>& slots,
@@ -97,12 +104,18 @@ public:
     void clearSet();
 
     // A larger copy of a JPEG or HEIC photo, fitted into `box`, for zooming past its display copy:
-    // largerReady() brings it back.
+    // largerReady() brings it back unless a set start came first. The latest request replaces any
+    // still queued, and waits behind the slots the current set still waits for.
     void prepareLarger(const QString& path, QSize box);
+
+    // The queued full frame of the raw photo at `path` is converted next.
+    void prepareFrameFirst(const QString& path);
 
     // Slots (1-based) of the current set still waiting for their photo.
     bool slotPending(int slot) const;
     int pendingSlots() const;
+    // Jobs waiting in the queue, not yet taken by a worker; for tests.
+    int queuedJobs() const;
     // Jobs of the current set start (slots and previews) not yet landed.
     int pending() const { return pending_; }
     // Jobs whose results came back since the pipeline was made.
@@ -148,6 +161,7 @@ private:
     struct Mailbox {
         std::mutex lock;
         std::deque<Job> jobs;
+        std::deque<DiskStore> stores;
         bool held = false;
         std::condition_variable released;
         std::optional<Pass> pass;

@@ -128,7 +128,8 @@ PhotoImage SetPreparer::prepareRawPreview(const QString& path, FrameSize fallbac
     const QImage full = convertFrame(*rgb, size);
     if (full.isNull())
         return {};
-    QImage small = PhotoDecoder::scaledToFit(full, box);
+    // Covering the panel: the side view crops it to fill and never enlarges it.
+    QImage small = PhotoDecoder::scaledToFit(full, PhotoDecoder::coveringBox(full.size(), box));
     return PhotoImage::fromImage(small, small);
 }
 
@@ -147,7 +148,10 @@ PhotoImage SetPreparer::preparePhoto(const QString& path, QSize box)
 PhotoImage SetPreparer::preparePreview(const QString& path, QSize box)
 {
     const QSize size = PhotoDecoder::naturalSize(path);
-    QImage display = box.isValid() && !box.isEmpty() ? PhotoDecoder::decodePreview(path, box) : QImage();
+    // Covering the panel: the side view crops it to fill and never enlarges it.
+    QImage display = box.isValid() && !box.isEmpty()
+                         ? PhotoDecoder::decodePreview(path, PhotoDecoder::coveringBox(size, box))
+                         : QImage();
     return PhotoImage::fromFile(path, std::move(display), size);
 }
 

@@ -28,15 +28,15 @@ public:
     // buffer and given back, so that a set's first play does not wait for fresh memory per frame.
     static PhotoImage prepareRawDisplay(const QString& path, FrameSize size, QSize box);
 
-    // A raw frame for a side preview: only the copy fitted into `box` is kept. The size comes from the
-    // file's byte count, or `fallback` when it is not recognised.
+    // A raw frame for a side preview: only a copy that covers `box` (to be cropped to fill it) is kept. The
+    // size comes from the file's byte count, or `fallback` when it is not recognised.
     static PhotoImage prepareRawPreview(const QString& path, FrameSize fallback, QSize box);
 
     // A JPEG or HEIC photo with a display copy decoded straight to fit `box` and its natural size;
     // without a valid box only the size is read. Null display copy when the file does not decode.
     static PhotoImage preparePhoto(const QString& path, QSize box);
-    // A JPEG or HEIC photo for a side preview: the display copy comes from the embedded thumbnail when
-    // that covers `box` (PhotoDecoder::decodePreview).
+    // A JPEG or HEIC photo for a side preview: a display copy that covers `box` (to be cropped to fill
+    // it), from the embedded thumbnail when that is large enough (PhotoDecoder::decodePreview).
     static PhotoImage preparePreview(const QString& path, QSize box);
 };
 

@@ -2,6 +2,7 @@
 
 #include "player/PhotoDecoder.h"
 #include "player/PlayerEngine.h"
+#include "ui/ControlsLayout.h"
 #include "ui/ImageView.h"
 #include "ui/LayerView.h"
 #include "ui/PanelStyle.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace qr {
 
@@ -292,31 +294,49 @@ QImage PlayerUi::imageForMainDisplay(const PhotoImage& image) const
         return image.kind() == PhotoImage::Kind::Bitmap ? image.fullImage() : QImage();
     }
     const QSize natural = image.size();
+    const double dpr = devicePixelRatio();
     // Zoomed past the copy's resolution, the view paints from more pixels: a raw frame's full bitmap
     // (so the largest zoom shows the frame 1:1), or a larger copy of a JPEG or HEIC photo, prepared
-    // off the main thread (the copy stands in meanwhile).
+    // off the main thread. Until it lands the copy stands in, painted no larger than kMaxStretch
+    // times its own pixels: a smaller sharp photo rather than a blurred one.
     const ImageView* iv = m_panels.imageView(1);
+    bool limitStretch = false;
     if (iv && natural.width() > 0) {
-        const double dpr = devicePixelRatio();
         const QSize needed =
             PhotoDecoder::fittedSize(natural, QSize(static_cast<int>(std::ceil(iv->width() * dpr)),
                                                     static_cast<int>(std::ceil(iv->height() * dpr))));
         if (needed.width() > shown.width()) {
             if (image.kind() == PhotoImage::Kind::Bitmap) {
-                // A raw frame still being converted shows its copy until the frame lands.
                 if (const QImage full = image.fullImage(); !full.isNull())
                     return full;
-            } else if (const QImage larger = image.largerImage();
-                       !larger.isNull() && larger.width() >= needed.width()) {
-                shown = larger;
-            } else if (m_engine) {
-                m_engine->prepareLargerCopy(image, needed);
+                // A raw frame still being converted: the one on screen goes first.
+                if (m_engine)
+                    m_engine->prepareFullFrameFirst(std::max(m_engine->state()._view1RenderPid, 1));
+                limitStretch = true;
+            } else if (const QImage larger = image.largerImage(); !larger.isNull()) {
+                // A larger copy made for a smaller zoom helps until the one asked for lands.
+                if (larger.width() < needed.width()) {
+                    if (m_engine)
+                        m_engine->prepareLargerCopy(image, needed);
+                    limitStretch = true;
+                }
+                if (larger.width() > shown.width())
+                    shown = larger;
+            } else {
+                if (m_engine)
+                    m_engine->prepareLargerCopy(image, needed);
+                limitStretch = true;
             }
         }
     }
-    // A copy stands in for the whole photo: it is shown at the photo's own size.
-    if (natural.width() > 0 && shown.width() > 0)
-        shown.setDevicePixelRatio(static_cast<double>(shown.width()) / natural.width());
+    // A copy stands in for the whole photo: it is shown at the photo's own size, or at most
+    // kMaxStretch times its pixels where that is smaller.
+    if (natural.width() > 0 && shown.width() > 0) {
+        double ratio = static_cast<double>(shown.width()) / natural.width();
+        if (limitStretch)
+            ratio = std::max(ratio, dpr / kMaxStretch);
+        shown.setDevicePixelRatio(ratio);
+    }
     return shown;
 }
 
@@ -391,21 +411,33 @@ float PlayerUi::outWidth() const
     return m_metrics->outWidth;
 }
 
-QSize PlayerUi::mainCopyPixelSize(QSizeF points, double dpr)
+QSize PlayerUi::defaultViewPixelSize(QSize photo, QSizeF points, double dpr)
 {
-    // At a pixel ratio of 2 or more the display's own pixels already hold the photo at twice its
-    // size in points; zooming past that asks for a larger copy (see imageForMainDisplay). 45 copies
-    // at twice the device size would take 1.3 GB on a screen at ratio 2.
-    const double factor = std::max(2.0, dpr);
-    return QSize(static_cast<int>(std::ceil(factor * points.width())),
-                 static_cast<int>(std::ceil(factor * points.height())));
+    // As maxOutTheSliderAndImage sets the zoom slider, kept within its range.
+    double zoom = 0.0;
+    if (photo.height() > photo.width() && points.width() > 0.0)
+        zoom = std::clamp((photo.width() - points.width()) / points.width(), ControlsLayout::zoomMin,
+                          ControlsLayout::zoomMax);
+    // Up to whole pixels, past the rounding noise of the zoom's arithmetic.
+    const auto pixels = [&](double side) {
+        return static_cast<int>(std::ceil((1.0 + zoom) * side * dpr - 1e-6));
+    };
+    return QSize(pixels(points.width()), pixels(points.height()));
+}
+
+QSize PlayerUi::mainCopyPixelSize(QSize firstPhoto) const
+{
+    if (firstPhoto.isEmpty()) // unreadable: the largest default view
+        firstPhoto = QSize(std::numeric_limits<int>::max() / 2, std::numeric_limits<int>::max());
+    return defaultViewPixelSize(firstPhoto, QSizeF(m_metrics->outWidth, m_metrics->outHeight),
+                                devicePixelRatio());
 }
 
 QSize PlayerUi::preparedPixelSize(int view) const
 {
     const double dpr = devicePixelRatio();
     if (view == 1)
-        return mainCopyPixelSize(QSizeF(m_metrics->outWidth, m_metrics->outHeight), dpr);
+        return defaultViewPixelSize({}, QSizeF(m_metrics->outWidth, m_metrics->outHeight), dpr);
     if (view == 2 || view == 3)
         return QSize(static_cast<int>(std::ceil(m_frames.widthOfTheRightColumn * dpr)),
                      static_cast<int>(std::ceil(m_frames.container.height / 3.0 * dpr)));

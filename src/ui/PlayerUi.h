@@ -97,11 +97,13 @@ public:
     void showFavouriteButtons() override;
     float outWidth() const override;
     QSize preparedPixelSize(int view) const override;
-    // The device pixels of the main display's prepared copies for a display of `points` at pixel
-    // ratio `dpr`: twice the display in points (room for zooming to twice the natural size), or the
-    // display's own pixels where there are more, so a high-density screen does not make each copy
-    // four times as large.
-    static QSize mainCopyPixelSize(QSizeF points, double dpr);
+    QSize mainCopyPixelSize(QSize firstPhoto) const override;
+    // The device pixels of image view 1 for a display of `points` at pixel ratio `dpr` at the zoom a
+    // set whose first photo is `photo` starts with: a portrait photo zooms the view by its width's
+    // excess over the display, up to twice the display; any other photo leaves it unzoomed.
+    static QSize defaultViewPixelSize(QSize photo, QSizeF points, double dpr);
+    // A copy is never painted larger than this many times its own pixels.
+    static constexpr double kMaxStretch = 1.25;
     QSize rawCopyPixelSize() const override;
     void playlistPassFinished(const PhotoImage& first) override;
 

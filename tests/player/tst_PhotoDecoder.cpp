@@ -297,6 +297,10 @@ private Q_SLOTS:
     void jpegMatchesQtReader();
     void brokenJpegGivesNothing_data();
     void brokenJpegGivesNothing();
+    void decodesKeepTheirPixels_data();
+    void decodesKeepTheirPixels();
+    void coveringBox_data();
+    void coveringBox();
     void heicPreviewUsesThumbnailThatCovers_data();
     void heicPreviewUsesThumbnailThatCovers();
     void heicGridDecodesOnAnyThreadCount_data();
@@ -317,6 +321,9 @@ void TestPhotoDecoder::jpegMatchesQtReader_data()
     const QList<QPair<const char*, QSize>> boxes = {{"whole", QSize()},
                                                     {"large box", QSize(4000, 4000)},
                                                     {"half", QSize(160, 160)},
+                                                    {"five eighths", QSize(200, 200)},
+                                                    {"just over a half", QSize(170, 170)},
+                                                    {"seven eighths", QSize(280, 280)},
                                                     {"eighth", QSize(40, 30)},
                                                     {"odd", QSize(77, 51)}};
     for (int orientation = 0; orientation <= 8; ++orientation)
@@ -345,6 +352,60 @@ void TestPhotoDecoder::jpegMatchesQtReader()
     QSize natural;
     QCOMPARE(PhotoDecoder::decode(path, box, &natural).size(), direct.size());
     QCOMPARE(natural, upright);
+}
+
+void TestPhotoDecoder::decodesKeepTheirPixels_data()
+{
+    QTest::addColumn<QSize>("box");
+    QTest::newRow("scaled down after the decode") << QSize(100, 100);
+    QTest::newRow("the decoder's own scale") << QSize(160, 120);
+    QTest::newRow("whole") << QSize();
+}
+
+// Decodes on one thread one after another: each result keeps its own pixels, whatever the next
+// decode writes.
+void TestPhotoDecoder::decodesKeepTheirPixels()
+{
+    QFETCH(QSize, box);
+    QTemporaryDir dir;
+    QImage red(320, 240, QImage::Format_RGB32), blue(320, 240, QImage::Format_RGB32);
+    red.fill(qRgb(220, 30, 30));
+    blue.fill(qRgb(30, 30, 220));
+    QVERIFY(red.save(dir.filePath("red.jpg"), "JPG", 95));
+    QVERIFY(blue.save(dir.filePath("blue.jpg"), "JPG", 95));
+    const QImage first = PhotoDecoder::decode(dir.filePath("red.jpg"), box);
+    const QImage second = PhotoDecoder::decode(dir.filePath("blue.jpg"), box);
+    const QImage third = PhotoDecoder::decode(dir.filePath("red.jpg"), box);
+    QVERIFY(!first.isNull() && !second.isNull() && !third.isNull());
+    QVERIFY(near(first.pixel(10, 10), qRgb(220, 30, 30)));
+    QVERIFY(near(second.pixel(10, 10), qRgb(30, 30, 220)));
+    QVERIFY(near(third.pixel(10, 10), qRgb(220, 30, 30)));
+}
+
+void TestPhotoDecoder::coveringBox_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QSize>("box");
+    QTest::addColumn<QSize>("covering");
+    QTest::newRow("portrait into a wide panel: full width")
+        << QSize(3024, 4032) << QSize(364, 345) << QSize(364, 486);
+    QTest::newRow("landscape into a tall panel: full height")
+        << QSize(4032, 3024) << QSize(300, 400) << QSize(534, 400);
+    QTest::newRow("never larger than the photo") << QSize(300, 400) << QSize(600, 300) << QSize(300, 400);
+    QTest::newRow("no box") << QSize(300, 400) << QSize() << QSize();
+}
+
+// A side preview is decoded to cover its panel, then cropped to fill it, so it is never enlarged.
+void TestPhotoDecoder::coveringBox()
+{
+    QFETCH(QSize, size);
+    QFETCH(QSize, box);
+    QFETCH(QSize, covering);
+    QCOMPARE(PhotoDecoder::coveringBox(size, box), covering);
+    if (covering.isValid() && covering != size) {
+        const QSize fitted = PhotoDecoder::fittedSize(size, covering);
+        QVERIFY(fitted.width() >= box.width() - 1 && fitted.height() >= box.height() - 1);
+    }
 }
 
 void TestPhotoDecoder::brokenJpegGivesNothing_data()

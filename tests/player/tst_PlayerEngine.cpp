@@ -151,6 +151,7 @@ private Q_SLOTS:
     void pausedStepShowsPhotoWhenItLands();
     void resizeWhileNextSetIsPreparedAhead();
     void largerCopyForZoom();
+    void largerCopiesLatestWinsBehindSlots();
     void copiesSurviveARestartOnDisk();
 };
 
@@ -551,6 +552,41 @@ void TestPlayerEngine::largerCopyForZoom()
     QTRY_VERIFY_WITH_TIMEOUT(rig.display.showCount > shows, 10000);
     QCOMPARE(nameOf(rig.display.views[1]), photoName(1, 1));
     QCOMPARE(rig.display.views[1].largerImage().size(), QSize(150, 112));
+}
+
+// Larger copies are asked for as the user zooms: only the latest one asked is made, after the slots
+// the set still waits for, and nothing asked for a set lands once another set has started.
+void TestPlayerEngine::largerCopiesLatestWinsBehindSlots()
+{
+    CopyRig rig;
+    QVERIFY(rig.make(2, 10));
+    rig.startHeld();
+    QStringList order; // what landed, in order: "slot" or the larger copy's file
+    QObject::connect(&rig.engine->pipeline(), &PreparationPipeline::slotReady, [&] { order << "slot"; });
+    QObject::connect(&rig.engine->pipeline(), &PreparationPipeline::largerReady,
+                     [&](const QString& path) { order << QFileInfo(path).fileName(); });
+    auto& pipeline = rig.engine->pipeline();
+    for (int photo = 1; photo <= 3; ++photo)
+        pipeline.prepareLarger(rig.dir.filePath(photoName(1, photo)), QSize(150, 150));
+    QVERIFY(rig.release());
+    rig.engine->waitForPool();
+    QCoreApplication::processEvents();
+    QCOMPARE(order.count(photoName(1, 3)), 1);
+    QCOMPARE(order.count(photoName(1, 1)) + order.count(photoName(1, 2)), 0);
+    // Two workers: when the copy was taken, every slot before it was taken, and at most one other
+    // job was still running beside it.
+    QVERIFY2(order.indexOf(photoName(1, 3)) >= 9, qPrintable(order.join(' ')));
+
+    // Asked for while set 1 plays and under way when set 2 starts: it does not land.
+    order.clear();
+    pipeline.hold(true);
+    pipeline.prepareLarger(rig.dir.filePath(photoName(1, 4)), QSize(150, 150));
+    QTRY_COMPARE_WITH_TIMEOUT(pipeline.queuedJobs(), 0, 10000);
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::NextSet);
+    QVERIFY(rig.release());
+    rig.engine->waitForPool();
+    QCoreApplication::processEvents();
+    QCOMPARE(order.count(photoName(1, 4)), 0);
 }
 
 // Display copies kept on disk serve a new engine over the same folder (a restart) without decoding;

@@ -796,12 +796,19 @@ void TstPlayerUi::mainDisplayShowsPreparedCopies()
     // Not prepared yet: the display stays empty rather than decoding on the main thread.
     f.ui->showImage(1, PhotoImage::fromFile(path, {}, QSize(300, 400)));
     QVERIFY(iv->image().isNull());
-    // A half-size prepared copy stands for the whole photo: it is shown at the photo's size.
-    QImage copy(150, 200, QImage::Format_RGB32);
+    // A prepared copy stands for the whole photo: it is shown at the photo's size when that
+    // stretches it by no more than 1.25 times.
+    QImage copy(240, 320, QImage::Format_RGB32);
     copy.fill(Qt::darkGreen);
     f.ui->showImage(1, PhotoImage::fromFile(path, copy, QSize(300, 400)));
     QCOMPARE(iv->image().deviceIndependentSize(), QSizeF(300, 400));
     QCOMPARE(iv->imageRect(), QRectF((588 - 300) / 2.0, (784 - 400) / 2.0, 300, 400));
+    // A half-size copy is shown at 1.25 times its pixels until a larger copy lands, not blurred.
+    QImage half(150, 200, QImage::Format_RGB32);
+    half.fill(Qt::darkGreen);
+    f.ui->showImage(1, PhotoImage::fromFile(path, half, QSize(300, 400)));
+    QCOMPARE(iv->image().deviceIndependentSize(), QSizeF(187.5, 250));
+    QCOMPARE(iv->imageRect(), QRectF((588 - 187.5) / 2.0, (784 - 250) / 2.0, 187.5, 250));
     // A converted raw frame is at hand and shown as it is; a null photo clears the display.
     f.ui->showImage(1, PhotoImage::fromImage(photo));
     QCOMPARE(iv->image().size(), QSize(300, 400));
@@ -933,14 +940,15 @@ void TstPlayerUi::zoomedRawFramePaintsFullFrame()
     // Back to no zoom: the copy again.
     f.ui->resetSliders();
     QCOMPARE(iv->image().size(), QSize(588, 784));
-    // A frame known by its copy alone is shown zoomed from the copy, at the frame's size, until the
-    // full frame lands; the paused display then paints from the frame.
+    // A frame known by its copy alone is shown from the copy at no more than 1.25 times its pixels,
+    // not stretched to the frame's size, until the full frame lands; the paused display then paints
+    // from the frame.
     const PhotoImage copyOnly = PhotoImage::fromFrameCopy(frame.scaled(588, 784), frame.size());
     f.engine->state()._image[0] = copyOnly;
     f.ui->showImage(1, copyOnly);
     f.ui->maxOutTheSliderAndImage(copyOnly);
     QCOMPARE(iv->image().size(), QSize(588, 784));
-    QCOMPARE(iv->imageRect(), QRectF(0, 0, 1512, 2016));
+    QCOMPARE(iv->imageRect(), QRectF((1512 - 735) / 2.0, (2016 - 980) / 2.0, 735, 980));
     Q_EMIT f.engine->pipeline().slotCompleted(1, photo);
     QCOMPARE(iv->image().size(), QSize(1512, 2016));
     QVERIFY(f.engine->state()._image[0].fullImage().cacheKey() == frame.cacheKey());
@@ -1061,24 +1069,34 @@ void TstPlayerUi::panMovesPhoto()
 
 void TstPlayerUi::mainCopySize_data()
 {
+    QTest::addColumn<QSize>("photo");
     QTest::addColumn<QSizeF>("points");
     QTest::addColumn<double>("dpr");
     QTest::addColumn<QSize>("pixels");
-    QTest::newRow("ratio 1: twice the display") << QSizeF(588, 784) << 1.0 << QSize(1176, 1568);
-    QTest::newRow("ratio 1.5: still twice") << QSizeF(588, 784) << 1.5 << QSize(1176, 1568);
-    QTest::newRow("ratio 2: the display's own pixels") << QSizeF(588, 784) << 2.0 << QSize(1176, 1568);
-    QTest::newRow("ratio 3: the display's own pixels") << QSizeF(588, 784) << 3.0 << QSize(1764, 2352);
-    QTest::newRow("fractions round up") << QSizeF(588.25, 784.5) << 1.0 << QSize(1177, 1569);
+    const QSize portrait(3024, 4032), landscape(4032, 3024);
+    QTest::newRow("portrait, ratio 1: zoomed to twice the display")
+        << portrait << QSizeF(588, 784) << 1.0 << QSize(1176, 1568);
+    QTest::newRow("portrait, ratio 2: twice the display in device pixels")
+        << portrait << QSizeF(588, 784) << 2.0 << QSize(2352, 3136);
+    QTest::newRow("portrait, ratio 1.5") << portrait << QSizeF(588, 784) << 1.5 << QSize(1764, 2352);
+    QTest::newRow("landscape: not zoomed") << landscape << QSizeF(588, 784) << 1.0 << QSize(588, 784);
+    QTest::newRow("landscape, ratio 2") << landscape << QSizeF(588, 784) << 2.0 << QSize(1176, 1568);
+    QTest::newRow("portrait a little wider than the display: zoomed to its width")
+        << QSize(768, 1024) << QSizeF(588, 784) << 1.0 << QSize(768, 1024);
+    QTest::newRow("portrait narrower than the display: not zoomed")
+        << QSize(300, 400) << QSizeF(588, 784) << 2.0 << QSize(1176, 1568);
+    QTest::newRow("fractions round up") << landscape << QSizeF(588.25, 784.5) << 1.0 << QSize(589, 785);
 }
 
-// A screen at ratio 2 gets copies of the display's size in pixels, not twice that: 45 copies of a
-// 4032 x 3024 set were 1.3 GB there.
+// JPEG and HEIC copies cover image view 1 in device pixels at the zoom the set starts with, so a set
+// plays without asking for larger copies.
 void TstPlayerUi::mainCopySize()
 {
+    QFETCH(QSize, photo);
     QFETCH(QSizeF, points);
     QFETCH(double, dpr);
     QFETCH(QSize, pixels);
-    QCOMPARE(PlayerUi::mainCopyPixelSize(points, dpr), pixels);
+    QCOMPARE(PlayerUi::defaultViewPixelSize(photo, points, dpr), pixels);
 }
 
 QTEST_MAIN(TstPlayerUi)

@@ -1,7 +1,10 @@
 // Generates signed burst sets for trying the media player without a phone:
 //   demo-gen [--no-raw] [--no-heic] OUT_DIR
+//   demo-gen --camera SETS [--landscape] OUT_DIR
 // JPEG sets, a HEIC set (when an HEVC encoder is installed), a raw set of ".rgb2" frames and one
-// ".krox" container, each showing a ball bouncing across the set.
+// ".krox" container, each showing a ball bouncing across the set. With --camera: only SETS sets of
+// 20 camera-size JPEG photos (3024 x 4032 as a phone is held, or 4032 x 3024) with sensor noise, as
+// costly to decode as a phone's photos at high quality.
 #include "DemoScene.h"
 #include "SignedPhotoWriter.h"
 #include "decode/KroxWriter.h"
@@ -12,6 +15,8 @@
 #include <QDir>
 #include <QGuiApplication>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 using namespace qr;
@@ -53,6 +58,46 @@ int photoSet(const QString& dir, const QString& nameFormat, int set, int count, 
     return 0;
 }
 
+// Sensor noise of about +-8 levels, mostly in brightness as a camera's, different in every photo.
+void addNoise(QImage& image, std::uint32_t seed)
+{
+    std::uint32_t x = 2463534242u ^ seed;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int c = 0; c < image.width(); ++c) {
+            x = x * 1664525u + 1013904223u;
+            const int n = static_cast<int>(x >> 28) - 8;
+            const int tint = static_cast<int>((x >> 20) & 3u) - 1;
+            const QRgb p = line[c];
+            line[c] = qRgb(std::clamp(qRed(p) + n + tint, 0, 255), std::clamp(qGreen(p) + n, 0, 255),
+                           std::clamp(qBlue(p) + n - tint, 0, 255));
+        }
+    }
+}
+
+int cameraSets(const QString& dir, int sets, bool landscape)
+{
+    const QSize size = landscape ? QSize(4032, 3024) : QSize(3024, 4032);
+    const int count = 20;
+    const QString comment = SignedPhotoWriter::signature();
+    for (int set = 1; set <= sets; ++set) {
+        const DemoScene scene(size, set, QColor::fromHsv((set * 53) % 360, 200, 230));
+        for (int i = 0; i < count; ++i) {
+            QImage frame = scene.frame(i, count);
+            addNoise(frame, static_cast<std::uint32_t>(set * 1000 + i));
+            const QByteArray bytes = SignedPhotoWriter::jpeg(frame, comment, 92);
+            if (!writeWhole(dir + QStringLiteral("/kro_%1_%2_01.jpg")
+                                      .arg(set, 3, 10, QLatin1Char('0'))
+                                      .arg(i + 1, 3, 10, QLatin1Char('0')),
+                            bytes))
+                return 1;
+        }
+        std::fprintf(stderr, "set %d: %d camera-size JPEG photos of %d x %d\n", set, count, size.width(),
+                     size.height());
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -68,6 +113,10 @@ int main(int argc, char* argv[])
     parser.addOption({QStringLiteral("raw-only"),
                       QStringLiteral("Only a raw set of N .rgb2 frames of 4032 x 3024 (N from 10 to 999)."),
                       QStringLiteral("N")});
+    parser.addOption({QStringLiteral("camera"),
+                      QStringLiteral("Only N sets (1 to 99) of 20 noisy camera-size JPEG photos."),
+                      QStringLiteral("N")});
+    parser.addOption({QStringLiteral("landscape"), QStringLiteral("With --camera: 4032 x 3024 photos.")});
     parser.addPositionalArgument(QStringLiteral("OUT_DIR"),
                                  QStringLiteral("Folder to fill (created when missing)."));
     parser.process(app);
@@ -79,6 +128,16 @@ int main(int argc, char* argv[])
     if (!QDir().mkpath(out)) {
         std::fprintf(stderr, "demo-gen: cannot create %s\n", qPrintable(out));
         return 1;
+    }
+
+    if (parser.isSet(QStringLiteral("camera"))) {
+        bool ok = false;
+        const int sets = parser.value(QStringLiteral("camera")).toInt(&ok);
+        if (!ok || sets < 1 || sets > 99) {
+            std::fprintf(stderr, "demo-gen: --camera takes a number from 1 to 99\n");
+            return 2;
+        }
+        return cameraSets(out, sets, parser.isSet(QStringLiteral("landscape")));
     }
 
     if (parser.isSet(QStringLiteral("raw-only"))) {
