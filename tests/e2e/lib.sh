@@ -1,4 +1,4 @@
-# Helpers for end-to-end tests of the real binary. Source inside an X server (xvfb-run).
+# Helpers for end-to-end tests of the real binary. Source inside an X server (own-display.sh).
 set -euo pipefail
 
 # Waits for a window whose name matches $1; prints its id.
