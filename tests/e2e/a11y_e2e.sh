@@ -47,14 +47,41 @@ ocr_area() {
   convert "$ART/$2.png" -resize 400% -colorspace Gray -normalize -negate "$ART/$2-ocr.png"
   tesseract "$ART/$2-ocr.png" - --psm 7 2>/dev/null | tr -d '\n' | sed 's/ *$//'
 }
-# Fails unless the label named $2 in program $1 describes itself as what it shows and, when given,
-# as matching the regular expression $3.
+# Waits up to 10 s until the label named $2 in program $1 has a description that reads the same three
+# times in a row, 0.3 s apart: a value is compared with the screen only while it is not changing.
+wait_steady() {
+  local got last= same=0
+  for ((i = 0; i < 33; i++)); do
+    got=$(label "$1" "$2")
+    if [ -n "${got%%|*}" ] && [ "$got" = "$last" ]; then same=$((same + 1)); else same=0; fi
+    [ $same -ge 2 ] && return 0
+    last=$got
+    sleep 0.3
+  done
+  echo "FAIL: '$2' did not settle (last described as '${got%%|*}')"
+  fail=1
+  return 1
+}
+# Waits up to 10 s until the label named $2 in program $1 is described otherwise than "$3".
+wait_changed() {
+  local got
+  for ((i = 0; i < 100; i++)); do
+    got=$(label "$1" "$2")
+    [ -n "${got%%|*}" ] && [ "${got%%|*}" != "$3" ] && { echo "${got%%|*}"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+# Fails unless the label named $2 in program $1, once steady, describes itself as what it shows and,
+# when given, as matching the regular expression $3.
 check_label() {
   local got desc ext shown
+  wait_steady "$1" "$2" || return 0
   got=$(label "$1" "$2")
   desc=${got%%|*} ext=${got#*|}
   if [ -z "$got" ] || [ -z "$desc" ]; then echo "FAIL: '$2' has no description"; fail=1; return; fi
   shown=$(ocr_area "$ext" "a11y-${2// /-}")
+  [ "$(label "$1" "$2")" = "$got" ] || { echo "FAIL: '$2' changed while it was read"; fail=1; return 0; }
   if [ "$shown" = "$desc" ]; then echo "ok: '$2' describes itself as '$desc', the value it shows"
   else echo "FAIL: '$2' describes itself as '$desc' but shows '$shown'"; fail=1; fi
   if [ -n "${3:-}" ] && ! grep -qE "$3" <<<"$desc"; then echo "FAIL: '$2': '$desc' is not $3"; fail=1; fi
@@ -66,18 +93,18 @@ app=$!
 pids+=($app)
 main=$(enter_player_mode)
 probe press "$app" "Generate Playlist" || { echo "FAIL: no Generate Playlist button on the bus"; fail=1; }
-sleep 3
-first=$(label "$app" "Photo number")
-sleep 2.2
-second=$(label "$app" "Photo number")
-echo "photo number described as '${first%%|*}', 2.2 s later '${second%%|*}'"
-if [ -n "${first%%|*}" ] && [ "${first%%|*}" != "${second%%|*}" ]; then echo "ok: the description follows the photo shown"
+first=$(wait_changed "$app" "Photo number" "") || first=
+second=$(wait_changed "$app" "Photo number" "$first") || second=
+echo "photo number described as '$first', then as '$second'"
+if [ -n "$first" ] && [ -n "$second" ]; then echo "ok: the description follows the photo shown"
 else echo "FAIL: the photo number's description does not follow playback"; fail=1; fi
 # The Speed slider runs over 0 to 10000 on the bus; 8000 is 15 photos per second.
 probe set "$app" "Speed" 8000 || { echo "FAIL: Speed cannot be set through the bus"; fail=1; }
-sleep 1
+for ((i = 0; i < 100; i++)); do # the check below says what it is when it never becomes 15
+  [ "$(label "$app" "Photos per second" | cut -d'|' -f1)" = 15 ] && break
+  sleep 0.1
+done
 probe press "$app" "Pause" || { echo "FAIL: no Pause button on the bus"; fail=1; }
-sleep 0.7
 check_label "$app" "Photo number" '^[0-9]+$'
 check_label "$app" "Photos per second" '^15$'
 send_keys "$main" ctrl+q
@@ -101,7 +128,6 @@ for phone in "0 10" "1 15" "2 20"; do
   sleep 0.1
 done
 for p in "${phones[@]}"; do wait "$p" || true; done
-sleep 0.5
 for row in "1 10" "2 15" "3 20"; do
   read -r n fps <<<"$row"
   check_label "$app" "Frame rate, position $n" "^($((fps - 1))\.[5-9]|$fps\.[0-4]) fps$"

@@ -1,4 +1,4 @@
-# Helpers for end-to-end tests of the real binary. Source inside an X server (xvfb-run).
+# Helpers for end-to-end tests of the real binary. Source inside an X server (own-display.sh).
 set -euo pipefail
 
 # Waits for a window whose name matches $1; prints its id.
@@ -39,7 +39,7 @@ enter_player_mode() {
   welcome=$(wait_window "^Quintaray TV/Studio$") || return 1
   send_keys "$welcome" space >&2
   main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$") || return 1
-  sleep 1
+  wait_settled "$main" || true
   echo "$main"
 }
 
@@ -104,6 +104,21 @@ frame_geometry() {
   echo $((x - ${l:-0})) $((y - ${t:-0})) $((w + ${l:-0} + ${r:-0})) $((h + ${t:-0} + ${b:-0}))
 }
 
+# Waits up to 10 s until the frame of window $1 has kept one geometry for 1 s: the program corrects
+# its size 0.3 s after a resize ends, the window manager places a new window once it maps.
+wait_settled() {
+  local id=$1 last= now= same=0
+  for ((i = 0; i < 50; i++)); do
+    now=$(frame_geometry "$id" 2>/dev/null || true)
+    if [ -n "$now" ] && [ "$now" = "$last" ]; then same=$((same + 1)); else same=0; fi
+    [ $same -ge 5 ] && return 0
+    last=$now
+    sleep 0.2
+  done
+  echo "window $id did not settle (last frame $now)" >&2
+  return 1
+}
+
 # Prints the window manager's work area (the available area) as "x y width height".
 work_area() {
   xprop -root _NET_WORKAREA | awk -F'= ' '{split($2, a, ", "); print a[1], a[2], a[3], a[4]}'
@@ -133,7 +148,8 @@ drag_corner() {
     sleep 0.05
   done
   xdotool mouseup 1
-  sleep 1.5
+  sleep 0.3
+  wait_settled "$id" || true
 }
 
 # Fails unless window $1's client area is 16:9 up to the resize computation's rounding of the

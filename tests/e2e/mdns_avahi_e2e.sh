@@ -71,7 +71,7 @@ ss -ulpn | grep -q ':5353 .*avahi' && echo "avahi-daemon holds UDP 5353"
 # The program in Multi View Capture mode with code 314159.
 export HOME=$work XDG_CONFIG_HOME=$work/.config XDG_DATA_HOME=$work/.local/share
 unset QT_QPA_PLATFORM
-xvfb-run -a -n 93 -s "-screen 0 1280x800x24" bash -c '
+bash "$(dirname "$0")/own-display.sh" 1280x800x24 bash -c '
   source "$0"
   "$1" & app=$!
   echo $app >"$2"

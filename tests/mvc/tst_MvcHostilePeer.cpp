@@ -1,6 +1,7 @@
 #include "PhoneSim.h"
 #include "mvc/MvcMaster.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -82,17 +83,24 @@ void TestMvcHostilePeer::masterStillServes()
         if (m_master->slotTable().slot(k).filled)
             QTRY_VERIFY_WITH_TIMEOUT(!m_master->slotTable().slot(k).ready, 10000);
     }
-    QTest::qWait(10);
     QSignalSpy decoded(m_master.get(), &MvcMaster::frameDecoded);
     PhoneSim::Options o;
     o.port = m_master->serverPort();
     o.width = 64;
     o.height = 48;
     o.fps = 100;
-    o.frames = 3;
-    PhoneSim good(o);
-    good.start();
-    QTRY_VERIFY_WITH_TIMEOUT(!decoded.isEmpty(), 10000);
+    // Connections of an attack may still come out of the kernel's backlog and take the phone's
+    // place (or come less than 1 ms before it); as a phone does, it connects again when dropped.
+    QDeadlineTimer deadline(30000);
+    for (int attempt = 1; decoded.isEmpty(); ++attempt) {
+        QVERIFY2(!deadline.hasExpired(), qPrintable(QStringLiteral("%1 attempts").arg(attempt - 1)));
+        QTest::qWait(10);
+        PhoneSim good(o);
+        QSignalSpy finished(&good, &PhoneSim::finished);
+        good.start();
+        QTest::qWaitFor([&] { return !decoded.isEmpty() || !finished.isEmpty(); },
+                        int(deadline.remainingTime()));
+    }
 }
 
 void TestMvcHostilePeer::garbage()
@@ -153,21 +161,24 @@ void TestMvcHostilePeer::slowTrickle()
 
 void TestMvcHostilePeer::rapidConnections()
 {
+    // How many of these connections fill a slot depends on how far apart the machine accepts them
+    // (the duplicate rule drops those less than 1 ms after the previous one; tst_MvcMaster tests
+    // the rule through the clock), and some wait in the kernel's backlog for seconds. What holds at
+    // any speed: the first takes a slot, the master keeps at most three, and it still serves a
+    // well-behaved phone afterwards.
     std::vector<std::unique_ptr<QTcpSocket>> sockets;
     for (int i = 0; i < 200; ++i) {
         auto s = std::make_unique<QTcpSocket>();
         s->connectToHost(QHostAddress::LocalHost, m_master->serverPort());
         sockets.push_back(std::move(s));
     }
-    // Every connection is accepted in the end (some after the kernel's backlog retries); only those
-    // that found a slot stay open on the master's side.
     QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).filled, 10000);
-    QTest::qWait(3000);
-    QTRY_VERIFY_WITH_TIMEOUT(m_master->liveSocketCount() <= 3, 10000);
-    for (int k = 0; k < 3; ++k)
-        QVERIFY(m_master->slotTable().slot(k).filled);
+    QTRY_VERIFY2_WITH_TIMEOUT(m_master->liveSocketCount() <= 3,
+                              qPrintable(QString::number(m_master->liveSocketCount())), 10000);
     sockets.clear();
     masterStillServes();
+    QTRY_VERIFY2_WITH_TIMEOUT(m_master->liveSocketCount() <= 3,
+                              qPrintable(QString::number(m_master->liveSocketCount())), 10000);
 }
 
 QTEST_GUILESS_MAIN(TestMvcHostilePeer)

@@ -147,6 +147,7 @@ private Q_SLOTS:
     void hostileHeadersCancel_data();
     void hostileHeadersCancel();
     void newConnectionDiscardsLeftoverBytes();
+    void reusedSlotCountsFpsFromItsOwnConnection();
     void phoneMovesToAnotherPosition();
     void duplicateRule_data();
     void duplicateRule();
@@ -446,6 +447,38 @@ void TestMvcMaster::newConnectionDiscardsLeftoverBytes()
     d->write(msg);
     QTRY_COMPARE_WITH_TIMEOUT(processed.size(), 1, 5000);
     QCOMPARE(processed[0][0].toInt(), 0);
+}
+
+void TestMvcMaster::reusedSlotCountsFpsFromItsOwnConnection()
+{
+    auto a = connectClient();
+    auto b = connectClient();
+    auto c = connectClient();
+    QVERIFY(a && b && c);
+    QSignalSpy processed(m_master.get(), &MvcMaster::messageProcessed);
+    QSignalSpy fps(m_master.get(), &MvcMaster::fpsTextChanged);
+    const QByteArray msg = frameMessage(0x01, 32, 24);
+    // The first phone sends 4 messages over 1.5 s, then goes away.
+    for (int i = 0; i < 4; ++i) {
+        m_clock.ns->fetch_add(500'000'000);
+        a->write(msg);
+        QTRY_COMPARE_WITH_TIMEOUT(processed.size(), i + 1, 5000);
+    }
+    a->close();
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->slotTable().slot(0).waitingForRestart, 5000);
+    m_clock.ns->fetch_add(10'000'000'000);
+    auto d = connectClient();
+    QVERIFY(d);
+    fps.clear();
+    // Its successor in slot 1: one message, 0.1 s from its first chunk to its last.
+    d->write(msg.first(10));
+    QTRY_VERIFY_WITH_TIMEOUT(m_master->bufferedBytes(0) > 0, 5000);
+    m_clock.ns->fetch_add(100'000'000);
+    d->write(msg.mid(10));
+    QTRY_COMPARE_WITH_TIMEOUT(fps.size(), 1, 5000);
+    QCOMPARE(fps[0][0].toInt(), 0);
+    QCOMPARE(fps[0][1].toString(), QStringLiteral("10.0 fps"));
+    QCOMPARE(m_master->slotTable().slot(0).cntr, 1);
 }
 
 void TestMvcMaster::phoneMovesToAnotherPosition()

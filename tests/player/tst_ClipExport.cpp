@@ -30,8 +30,9 @@ struct Clip {
     QSize size;
     AVRational frameRate{0, 1};
     AVRational timeBase{0, 1};
-    QList<std::int64_t> pts; // presentation order
-    QList<QImage> frames;    // RGB32
+    QList<std::int64_t> pts;   // presentation order
+    std::int64_t duration = 0; // of the stream, in its time base
+    QList<QImage> frames;      // RGB32
     QStringList topLevelBoxes;
 };
 
@@ -75,6 +76,7 @@ Clip readClip(const QString& path)
     clip.size = QSize(stream->codecpar->width, stream->codecpar->height);
     clip.frameRate = stream->avg_frame_rate;
     clip.timeBase = stream->time_base;
+    clip.duration = stream->duration;
     const AVCodec* decoder = avcodec_find_decoder(clip.codec);
     AVCodecContext* context = avcodec_alloc_context3(decoder);
     std::unique_ptr<AVCodecContext*, void (*)(AVCodecContext**)> freeContext(&context, avcodec_free_context);
@@ -248,6 +250,8 @@ void TestClipExport::jpegSet()
     QCOMPARE(clip.codec, AV_CODEC_ID_H264);
     QCOMPARE(clip.pixelFormat, AV_PIX_FMT_YUV420P);
     QCOMPARE(clip.size, frame);
+    // The last photo lasts one period too: the clip lasts count / fps seconds.
+    QCOMPARE(clip.duration * clip.timeBase.num * fps, std::int64_t(count) * clip.timeBase.den);
     QCOMPARE(clip.frameRate.num * 1, fps * clip.frameRate.den);
     QCOMPARE(clip.frames.size(), count);
     QVERIFY(exactTimes(clip, fps));

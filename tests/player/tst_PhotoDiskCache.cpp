@@ -114,6 +114,7 @@ void TestPhotoDiskCache::damagedEntryIsIgnoredAndRewritten_data()
     QTest::newRow("a pixel byte flipped") << "pixel";
     QTest::newRow("width changed in the header") << "width";
     QTest::newRow("bytes appended") << "append";
+    QTest::newRow("two 32-byte words of pixels swapped") << "swap";
 }
 
 void TestPhotoDiskCache::damagedEntryIsIgnoredAndRewritten()
@@ -137,7 +138,13 @@ void TestPhotoDiskCache::damagedEntryIsIgnoredAndRewritten()
         bytes.clear();
     else if (damage == QLatin1String("pixel"))
         bytes[64 + 40 * 4 * 15 + 6] = char(bytes[64 + 40 * 4 * 15 + 6] ^ 0x10);
-    else if (damage == QLatin1String("width"))
+    else if (damage == QLatin1String("swap")) {
+        const QByteArray first = bytes.mid(64 + 32 * 3, 32);
+        const QByteArray second = bytes.mid(64 + 32 * 40, 32);
+        QVERIFY(first != second);
+        bytes.replace(64 + 32 * 3, 32, second);
+        bytes.replace(64 + 32 * 40, 32, first);
+    } else if (damage == QLatin1String("width"))
         bytes[32] = char(bytes[32] ^ 0x01); // width 40 becomes 41
     else
         bytes.append("xyz");

@@ -160,6 +160,10 @@ private Q_SLOTS:
     void candidate();
     void sets_data();
     void sets();
+    void setNeedsBothEndsSigned_data();
+    void setNeedsBothEndsSigned();
+    void setsSplitAtKey_data();
+    void setsSplitAtKey();
     void passOrdersSignedSets_data();
     void passOrdersSignedSets();
     void passTypeFilter_data();
@@ -281,6 +285,61 @@ void TestPlaylist::sets()
         const QStringList set = setNames(name.mid(4, 3).toInt(), runs.at(name.mid(4, 3).toInt() - 1));
         QVERIFY2(name == set.first() || name == set.last(), qPrintable(name));
     }
+}
+
+void TestPlaylist::setNeedsBothEndsSigned_data()
+{
+    QTest::addColumn<QString>("unsignedName");
+    QTest::addColumn<IndexList>("indexes");
+    // Set 1 (10 photos) is signed throughout; set 2 (11 photos) has one unsigned photo.
+    QTest::newRow("first only unsigned") << "kro_002_001_01.jpg" << IndexList{0, 9};
+    QTest::newRow("last only unsigned") << "kro_002_011_01.jpg" << IndexList{0, 9};
+    QTest::newRow("a middle one unsigned") << "kro_002_005_01.jpg" << IndexList{0, 9, 10, 20};
+}
+
+void TestPlaylist::setNeedsBothEndsSigned()
+{
+    QFETCH(QString, unsignedName);
+    QFETCH(IndexList, indexes);
+    QStringList playlist;
+    IndexList pairs;
+    Playlist::cutIntoSets(
+        setNames(1, 10) + setNames(2, 11), [&](const QString& name) { return name != unsignedName; },
+        playlist, pairs);
+    QCOMPARE(playlist.size(), 21);
+    QCOMPARE(pairs, indexes);
+}
+
+void TestPlaylist::setsSplitAtKey_data()
+{
+    QTest::addColumn<QStringList>("candidates");
+    QTest::addColumn<IndexList>("indexes");
+    const auto run = [](const QString& pattern, int count) {
+        QStringList names;
+        for (int i = 1; i <= count; ++i)
+            names.append(pattern.arg(i, 3, 10, QLatin1Char('0')));
+        return names;
+    };
+    QTest::newRow("krox_005, krox_006")
+        << run("krox_005_%1.jpg", 10) + run("krox_006_%1.jpg", 12) << IndexList{0, 9, 10, 21};
+    QTest::newRow("kro_01_099, kro_01_100")
+        << run("kro_01_099_%1.heic", 10) + run("kro_01_100_%1.heic", 12) << IndexList{0, 9, 10, 21};
+    // The key is the first 8 characters, so these two share one.
+    QTest::newRow("kro_01_098, kro_01_099")
+        << run("kro_01_098_%1.heic", 10) + run("kro_01_099_%1.heic", 12) << IndexList{0, 21};
+}
+
+void TestPlaylist::setsSplitAtKey()
+{
+    QFETCH(QStringList, candidates);
+    QFETCH(IndexList, indexes);
+    QStringList playlist;
+    IndexList pairs;
+    Playlist::cutIntoSets(
+        candidates, [](const QString&) { return true; }, playlist, pairs);
+    QCOMPARE(playlist, candidates);
+    QCOMPARE(pairs, indexes);
+    QCOMPARE(Playlist::countSets(candidates), int(indexes.size() / 2));
 }
 
 void TestPlaylist::passOrdersSignedSets_data()

@@ -30,9 +30,12 @@ void TstControlsLayout::speed_data()
     QTest::newRow("0.875 exactly") << 0.875 << 15 << 0.06666667f;
     QTest::newRow("0.76") << 0.76 << 15 << 0.06666667f;
     QTest::newRow("0.75 exactly") << 0.75 << 10 << 0.1f;
+    QTest::newRow("0.625 exactly") << 0.625 << 6 << 0.16666667f;
     QTest::newRow("0.6") << 0.6 << 6 << 0.16666667f;
     QTest::newRow("0.5 exactly") << 0.5 << 5 << 0.2f;
+    QTest::newRow("0.375 exactly") << 0.375 << 3 << 0.33333334f;
     QTest::newRow("0.3") << 0.3 << 3 << 0.33333334f;
+    QTest::newRow("0.25 exactly") << 0.25 << 2 << 0.5f;
     QTest::newRow("0.2") << 0.2 << 2 << 0.5f;
     QTest::newRow("0.125 exactly") << 0.125 << 1 << 1.0f;
     QTest::newRow("start 0.0625") << 0.0625 << 1 << 1.0f;
