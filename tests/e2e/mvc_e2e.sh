@@ -32,7 +32,11 @@ for phone in "0 1 1280 960" "1 0 1280 960" "2 1 960 720"; do
   "$SIM" --mdns-server 127.0.0.1 --wait 20 --view "$view" --orientation "$orientation" --width "$w" \
     --height "$h" --fps 20 --frames -1 --code 314159 >"$ART/phone-$view.log" 2>&1 &
   pids+=($!)
-  sleep 0.1 # one host connecting twice within 1 ms is one phone's connection race: dropped
+  # One host connecting twice within 1 ms is one phone's connection race, and the later one is
+  # dropped: the next phone starts only once this one is connected, however slow the machine.
+  for _ in $(seq 250); do grep -q "^connected to" "$ART/phone-$view.log" && break; sleep 0.1; done
+  grep -q "^connected to" "$ART/phone-$view.log" || { echo "FAIL: phone $view did not connect"; fail=1; }
+  sleep 0.1
 done
 sleep 5
 shot="$ART/mvc.png"
