@@ -115,14 +115,21 @@ def main():
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 255)
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
-    s.sendto(query(name), (GROUP, 5353))
-    end = time.time() + seconds
+    # Asked again a little over a second later, as a querier does: a responder multicasts a record
+    # at most once a second on a link, so a query that comes just after its announcement goes
+    # unanswered, and only the next one is.
+    start = time.time()
+    end = start + seconds
+    next_query = start
     while time.time() < end:
-        s.settimeout(max(0.05, end - time.time()))
+        if time.time() >= next_query:
+            s.sendto(query(name), (GROUP, 5353))
+            next_query += 1.1
+        s.settimeout(max(0.05, min(end, next_query) - time.time()))
         try:
             p, src = s.recvfrom(9000)
         except socket.timeout:
-            break
+            continue
         show(p, src)
 
 
