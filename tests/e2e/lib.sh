@@ -82,7 +82,7 @@ wait_exit() {
 start_wm() {
   openbox --sm-disable >/dev/null 2>&1 &
   WM_PID=$!
-  for ((i = 0; i < 50; i++)); do
+  for ((i = 0; i < 200; i++)); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return 0
     sleep 0.1
   done

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs a test with a scratch folder and, unless the screen is "none", an X server of its own:
 #   own-display.sh SCREEN COMMAND [ARGS...]      e.g. own-display.sh 1920x1080x24 bash test.sh ...
-# The server picks a display number nobody holds (its lock file is created exclusively), so tests
-# that run side by side never race for one. Every temporary file the test makes (its HOME among
+# The display is one nobody holds, chosen under a lock, so tests that run side by side never race
+# for one. Every temporary file the test makes (its HOME among
 # them) goes below the scratch folder through TMPDIR; the server and the folder go when it ends.
 set -euo pipefail
 screen=$1
@@ -22,17 +22,26 @@ mkdir "$scratch/tmp"
 export TMPDIR=$scratch/tmp
 
 if [ "$screen" != none ]; then
-  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
+  # One display is chosen at a time, under a lock all copies of this script share: the first number
+  # with neither a server lock nor a socket, held until its server answers. The server's own choice
+  # (-displayfd) raced between a server in a network namespace and one outside it, whose abstract
+  # sockets do not see each other.
+  exec 9>/tmp/.qr-own-display.lock
+  flock 9
+  n=0
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 "$screen" -nolisten tcp 2>"$scratch/xvfb.log" 9>&- &
   xvfb=$!
-  display=
+  up=0
   for ((i = 0; i < 300; i++)); do
-    display=$(cat "$scratch/display")
-    [ -n "$display" ] && break
+    if xdpyinfo -display ":$n" >/dev/null 2>&1; then up=1; break; fi
     kill -0 "$xvfb" 2>/dev/null || break
     sleep 0.1
   done
-  [ -n "$display" ] || { echo "FAIL: Xvfb did not start"; cat "$scratch/xvfb.log"; exit 1; }
-  export DISPLAY=:$display
+  flock -u 9
+  exec 9>&-
+  [ "$up" = 1 ] || { echo "FAIL: Xvfb did not start on :$n"; cat "$scratch/xvfb.log"; exit 1; }
+  export DISPLAY=:$n
 fi
 
 status=0
