@@ -26,11 +26,12 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
 trap cleanup EXIT
 
-# Polls `$@` every 0.1 s until it succeeds or $DEADLINE seconds have passed.
+# Polls `$@` every 0.1 s until it succeeds or $DEADLINE seconds have passed, however long each try
+# takes (a screenshot read by OCR takes seconds on a busy machine).
 until_true() {
-  local deadline=$1; shift
-  for ((i = 0; i < deadline * 10; i++)); do "$@" && return 0; sleep 0.1; done
-  return 1
+  local end=$((SECONDS + $1)); shift
+  while ((SECONDS < end)); do "$@" && return 0; sleep 0.1; done
+  "$@"
 }
 # The frame lies inside the work area, at every look for $1 seconds; with $2 = cover it covers
 # the area exactly, as placed at start.

@@ -25,12 +25,14 @@ if [ "$screen" != none ]; then
   # One display is chosen at a time, under a lock all copies of this script share: the first number
   # with neither a server lock nor a socket, held until its server answers. The server's own choice
   # (-displayfd) raced between a server in a network namespace and one outside it, whose abstract
-  # sockets do not see each other.
+  # sockets do not see each other. The server never resets: by default it does when its last client
+  # goes (a test's program quitting, or the probe below), and a program started meanwhile cannot
+  # connect.
   exec 9>/tmp/.qr-own-display.lock
   flock 9
   n=0
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 "$screen" -nolisten tcp 2>"$scratch/xvfb.log" 9>&- &
+  Xvfb ":$n" -screen 0 "$screen" -nolisten tcp -noreset 2>"$scratch/xvfb.log" 9>&- &
   xvfb=$!
   up=0
   for ((i = 0; i < 300; i++)); do
