@@ -97,14 +97,14 @@ void TestMvcRecordEndToEnd::threePhonesRecorded()
     recorder.start(master.now());
 
     // The phones join during the recording; the third leaves early, the others at their end.
-    struct Spec {
+    struct PhoneSetup {
         int view, orientation, frames;
         QSize size;
     };
-    const Spec specs[] = {
+    const PhoneSetup setups[] = {
         {0, 1, 45, QSize(320, 240)}, {1, 0, 45, QSize(320, 240)}, {2, 1, 15, QSize(256, 192)}};
     std::vector<std::unique_ptr<PhoneSim>> phones;
-    for (const Spec& s : specs) {
+    for (const PhoneSetup& s : setups) {
         PhoneSim::Options o;
         o.port = master.serverPort();
         o.width = s.size.width();
