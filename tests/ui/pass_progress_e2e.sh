@@ -45,32 +45,46 @@ ocr_panel() { # $1: screenshot; prints the text read in render view 4
 }
 
 xdotool mousemove "$gx" "$gy" click 1 # Generate Playlist
+# The text is read with the program stopped (SIGSTOP), so the pass cannot end while the screenshot is
+# read, however slow the OCR. The program logs each progress text as it sets it; by the time it logs
+# the next one (250 ms later) the one before has been painted.
 fail=0
-seen=""
-for ((i = 0; i < 40; i++)); do
+seen="" text=""
+shown() { grep -c "progress shown: Decompressing" "$LOG" || true; }
+deadline=$((SECONDS + 120))
+looked=0
+while [ -z "$seen" ] && [ $SECONDS -lt $deadline ] && [ $looked -lt 5 ]; do
+  before=$(shown)
+  until [ "$(shown)" -gt "$before" ] && [ "$(shown)" -ge 2 ]; do
+    grep -q "playlist: 45 photos" "$LOG" && break 2
+    [ $SECONDS -lt $deadline ] || break 2
+    sleep 0.02
+  done
+  kill -STOP "$pid"
   import -window "$main" "$ART/pass-shot.png"
+  kill -CONT "$pid"
+  looked=$((looked + 1))
   text=$(ocr_panel "$ART/pass-shot.png")
   if [[ "$text" =~ Decompressing\ [0-9]+\ of\ 45\ raw\ frames ]]; then
     seen=${BASH_REMATCH[0]}
     cp "$ART/pass-shot.png" "$ART/pass-progress.png"
-    break
   fi
-  sleep 0.2
 done
 # A later view of the same pass, with the bar part way (kept for the documentation).
-sleep 2
 import -window "$main" "$ART/pass-progress-later.png"
 if [ -n "$seen" ]; then echo "ok: progress text during the pass: '$seen'"; else
-  echo "FAIL: no progress text read during the pass (last read: '$text')"; fail=1; fi
+  echo "FAIL: no progress text read during the pass ($looked looks; last read: '$text')"; fail=1; fi
 
 # The pass ends and the set starts; the progress text is gone from render view 4.
-for ((i = 0; i < 600 && fail == 0; i++)); do
+deadline=$((SECONDS + 120))
+while [ $fail = 0 ] && [ $SECONDS -lt $deadline ]; do
   grep -q "playlist: 45 photos" "$LOG" && break
   sleep 0.1
 done
 grep -q "playlist: 45 photos, 1 playable sets" "$LOG" || { echo "FAIL: the pass did not hand over the set"; fail=1; }
 # The first raw frame is converted after the pass: wait for a photo on the main display.
-for ((i = 0; i < 60; i++)); do
+deadline=$((SECONDS + 60))
+while [ $SECONDS -lt $deadline ]; do
   sleep 0.5
   import -window "$main" "$ART/pass-after.png"
   spread=$(convert "$ART/pass-after.png" -crop "$((W - 80))x$((H / 3))+$((W / 2 + 40))+$((bottom - H * 2 / 3))" \
