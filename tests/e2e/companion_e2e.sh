@@ -20,15 +20,14 @@ start_wm
 LD_PRELOAD="$work/fake_arm64.so" "$APP" &
 pid=$!
 trap 'kill $pid 2>/dev/null || true; rm -rf "$work"' EXIT
-chooser=$(wait_window "^Quintaray TV/Studio$")
-sleep 0.5
-send_keys "$chooser" space # "Quintaray on Apple Si Mac"
-sleep 1
+a11y press "$pid" "Quintaray on Apple Si Mac"
+# The companion dialog shares the chooser's title: it is the one that holds "Dismiss".
+a11y wait "$pid" "Dismiss" >/dev/null
 dialog=$(wait_window "^Quintaray TV/Studio$")
 shot_framed "$dialog" "$ART/companion-dialog.png"
-send_keys "$dialog" Escape # "Dismiss"
-main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
-sleep 1
+a11y press "$pid" "Dismiss"
+main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$" 300)
+wait_settled "$main" || true
 
 read -r SW SH < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
 read -r ax ay aw ah < <(work_area)

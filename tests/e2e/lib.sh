@@ -13,6 +13,14 @@ wait_window() {
   return 1
 }
 
+# Runs a command until it succeeds, for up to $1 seconds; the status of its last run. Waits are on
+# conditions with a deadline, never on a fixed time.
+until_true() {
+  local end=$((SECONDS + $1)); shift
+  while ((SECONDS < end)); do "$@" && return 0; sleep 0.1; done
+  "$@"
+}
+
 # Sends keys to a window after giving it the input focus.
 send_keys() {
   local id=$1; shift
@@ -28,35 +36,34 @@ ocr_window() {
   tesseract "$out-ocr.png" - 2>/dev/null
 }
 
-# Picks "Burst Photo Set Media Player" in the start dialog, presses "Proceed" on the welcome page,
-# and prints the main window's id once it shows.
+# The accessibility client (a11y_probe.py) on the test's own bus (with-a11y.sh): "press PID NAME",
+# "wait PID NAME [STATE]", "set PID NAME VALUE", "dump PID". Each waits for what it looks for.
+a11y() { /usr/bin/python3 -W ignore "${QR_A11Y_PROBE:?run the test under with-a11y.sh}" "$@"; }
+
+# Picks "Burst Photo Set Media Player" in the start dialog of program $1, presses "Proceed" on the
+# welcome dialog, and prints the main window's id once it shows. Both dialogs share a title: each is
+# found by the button it holds, and its button is pressed by name.
 enter_player_mode() {
-  local chooser welcome main
-  chooser=$(wait_window "^Quintaray TV/Studio$") || return 1
-  sleep 0.5
-  send_keys "$chooser" Tab Tab space >&2
-  sleep 1
-  welcome=$(wait_window "^Quintaray TV/Studio$") || return 1
-  send_keys "$welcome" space >&2
-  main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$") || return 1
+  local pid=$1 main
+  a11y press "$pid" "Burst Photo Set Media Player" >&2 || return 1
+  a11y press "$pid" "Proceed" >&2 || return 1
+  main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$" 300) || return 1
   wait_settled "$main" || true
   echo "$main"
 }
 
-# Picks "Multi View Capture (Master)" in the start dialog, types the 6-digit code $1 into the code
-# field (which has the focus), keeps a shot of the dialog in $2 when given, presses "Proceed", and
-# prints the main window's id once it shows.
+# Picks "Multi View Capture (Master)" in the start dialog of program $1, types the 6-digit code $2
+# into the code field once it has the focus, keeps a shot of the dialog in $3 when given, presses
+# "Proceed", and prints the main window's id once it shows.
 enter_mvc_master() {
-  local code=$1 shot=${2:-} chooser dialog main
-  chooser=$(wait_window "^Quintaray TV/Studio$") || return 1
-  sleep 0.5
-  send_keys "$chooser" Tab space >&2
-  sleep 1
+  local pid=$1 code=$2 shot=${3:-} dialog main
+  a11y press "$pid" "Multi View Capture (Master)" >&2 || return 1
+  a11y wait "$pid" "6-digit Secret Code" focused >/dev/null || return 1
   dialog=$(wait_window "^Quintaray TV/Studio$") || return 1
   send_keys "$dialog" $(echo "$code" | sed 's/./& /g') >&2
   [ -z "$shot" ] || shot_framed "$dialog" "$shot"
-  send_keys "$dialog" Return >&2
-  main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$") || return 1
+  a11y press "$pid" "Proceed" >&2 || return 1
+  main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$" 300) || return 1
   echo "$main"
 }
 
@@ -167,24 +174,4 @@ shot_framed() {
   local x y w h
   read -r x y w h < <(frame_geometry "$1")
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2"
-}
-
-# Starts an accessibility bus for this D-Bus session (run the test under dbus-run-session) and waits
-# until the session bus hands out its address. Returns 1 when none starts; the launcher's output
-# goes to $1.
-start_a11y_bus() {
-  local log=$1 launcher= bus= l
-  for l in /usr/libexec/at-spi-bus-launcher /usr/lib/at-spi2-core/at-spi-bus-launcher; do
-    [ -x "$l" ] && launcher=$l && break
-  done
-  [ -n "$launcher" ] || { echo "no at-spi-bus-launcher" >"$log"; return 1; }
-  "$launcher" --launch-immediately >"$log" 2>&1 &
-  A11Y_BUS_PID=$!
-  for ((i = 0; i < 50; i++)); do
-    bus=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
-      --method org.a11y.Bus.GetAddress 2>/dev/null || true)
-    [ -n "$bus" ] && { echo "accessibility bus: $bus"; return 0; }
-    sleep 0.1
-  done
-  return 1
 }

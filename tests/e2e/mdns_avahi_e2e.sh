@@ -31,7 +31,8 @@ B=$!
 unshare -n sleep 300 >/dev/null 2>&1 &
 C=$!
 pids+=("$B" "$C")
-sleep 0.2
+own_ns() { [ "$(readlink "/proc/$1/ns/net" 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ]; }
+until_true 10 own_ns "$B" && until_true 10 own_ns "$C" || { echo "FAIL: no network namespaces"; exit 1; }
 in_ns() { local pid=$1; shift; nsenter -t "$pid" -n "$@"; }
 ip link add qr-a0 type veth peer name qr-b0 netns "$B"
 ip addr add 10.77.0.1/24 dev qr-a0
@@ -64,9 +65,10 @@ publish-workstation=no
 CONF
 avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-chroot --no-rlimits --no-proc-title >"$ART/avahi.log" 2>&1 &
 pids+=($!)
-sleep 2
+holds_5353() { ss -ulpn | grep -q ":5353 .*$1"; }
+until_true 20 holds_5353 avahi || true
 kill -0 "${pids[-1]}" || { echo "FAIL: avahi-daemon did not start"; cat "$ART/avahi.log"; exit 1; }
-ss -ulpn | grep -q ':5353 .*avahi' && echo "avahi-daemon holds UDP 5353"
+holds_5353 avahi && echo "avahi-daemon holds UDP 5353"
 
 # The program in Multi View Capture mode with code 314159.
 export HOME=$work XDG_CONFIG_HOME=$work/.config XDG_DATA_HOME=$work/.local/share
@@ -75,7 +77,7 @@ bash "$(dirname "$0")/own-display.sh" 1280x800x24 bash -c '
   source "$0"
   "$1" & app=$!
   echo $app >"$2"
-  enter_mvc_master 314159 >/dev/null
+  enter_mvc_master "$app" 314159 >/dev/null
   wait $app' "$(dirname "$0")/lib.sh" "$APP" "$work/app.pid" >"$ART/mdns-app.log" 2>&1 &
 pids+=($!)
 port=""
@@ -86,8 +88,8 @@ for ((i = 0; i < 100; i++)); do
 done
 [ -n "$port" ] || { echo "FAIL: the program is not listening"; exit 1; }
 echo "the program listens on TCP port $port"
+until_true 10 holds_5353 quintaray || echo "the program holds no UDP 5353 socket yet"
 ss -ulpn | grep ':5353 ' | sed 's/^/  /'
-sleep 1
 
 fail=0
 expect() { # expect FILE PATTERN WHAT
@@ -120,7 +122,7 @@ while True:
     p, a = s.recvfrom(64)
     s.sendto(p, a)' &
 pids+=($!)
-sleep 0.3
+until_true 10 eval "ss -ulpn | grep -q '10.77.0.1:5400 '" || { echo "FAIL: the echo did not start"; fail=1; }
 unicast() { # unicast SOURCE OUT
   in_ns "$B" python3 "$BROWSER" "$1" _quintaray-mvc._tcp.local 2 10.77.0.1 8 5400 >"$2"
   sed 's/^/  /' "$2"
@@ -147,8 +149,13 @@ ip link set qr-a1 up
 in_ns "$C" ip link set lo up
 in_ns "$C" ip addr add 10.78.0.2/24 dev qr-c1
 in_ns "$C" ip link set qr-c1 up
-sleep 5 # the program checks its interfaces every 3 seconds
-browse "$C" 10.78.0.2 _quintaray-mvc._tcp.local "$ART/browse2.txt"
+# The program checks its interfaces every 3 seconds: browsed until it answers there, up to 20 s.
+answers_on_c() {
+  in_ns "$C" python3 "$BROWSER" 10.78.0.2 _quintaray-mvc._tcp.local 3 >"$ART/browse2.txt"
+  grep -q "^10.78.0.1 MVC-Server._quintaray-mvc._tcp.local 16 " "$ART/browse2.txt"
+}
+until_true 20 answers_on_c || true
+sed 's/^/  /' "$ART/browse2.txt"
 expect "$ART/browse2.txt" "^10.78.0.1 MVC-Server._quintaray-mvc._tcp.local 16 030104010509$" "TXT over the new interface"
 expect "$ART/browse2.txt" "^10.78.0.1 MVC-Server._quintaray-mvc._tcp.local 33 $port " "SRV over the new interface"
 expect "$ART/browse2.txt" " 1 10.78.0.1$" "A record of the new interface's address"

@@ -22,8 +22,8 @@ trap cleanup EXIT
 "$APP" &
 app=$!
 pids+=($app)
-main=$(enter_mvc_master 314159 "$ART/mvc-dialog.png")
-sleep 0.5
+main=$(enter_mvc_master "$app" 314159 "$ART/mvc-dialog.png")
+wait_settled "$main" || true
 fail=0
 check_frame "$main" "$(work_area)" || fail=1
 
@@ -34,33 +34,48 @@ for phone in "0 1 1280 960" "1 0 1280 960" "2 1 960 720"; do
   pids+=($!)
   # One host connecting twice within 1 ms is one phone's connection race, and the later one is
   # dropped: the next phone starts only once this one is connected, however slow the machine.
-  for _ in $(seq 250); do grep -q "^connected to" "$ART/phone-$view.log" && break; sleep 0.1; done
-  grep -q "^connected to" "$ART/phone-$view.log" || { echo "FAIL: phone $view did not connect"; fail=1; }
+  until_true 25 grep -q "^connected to" "$ART/phone-$view.log" ||
+    { echo "FAIL: phone $view did not connect"; fail=1; }
   sleep 0.1
 done
-sleep 5
 shot="$ART/mvc.png"
-import -window "$main" "$shot"
-read -r CX CY WIDTH HEIGHT < <(client_geometry "$main")
-shot_framed "$main" "$ART/mvc-framed.png"
-echo "window ${WIDTH}x${HEIGHT}; screenshot $shot"
 grep -h -i "txt" "$ART"/phone-*.log | head -n 3 || true
 
 # Presentation mode 2 after start-up: positions 1 and 2 are quarter-width columns on the left,
 # 3 and 4 stacked halves on the right. A stream shows as a varied picture, an empty panel does not.
+# The screenshot is taken once every position shows its stream, or after 30 s.
 spread() { convert "$shot" -crop "$3x$4+$1+$2" -colorspace Gray -format "%[fx:standard_deviation]" info:; }
-q=$((WIDTH / 4)) half=$((HEIGHT / 2))
-for area in "position 1:$((q / 8)) $((HEIGHT / 4)) $((q * 3 / 4)) $((HEIGHT / 3))" \
-            "position 2:$((q + q / 8)) $((HEIGHT / 4)) $((q * 3 / 4)) $((HEIGHT / 3))" \
-            "position 3:$((2 * q + q / 4)) $((half / 4)) $((q * 3 / 2)) $((half / 2))"; do
+areas() {
+  local q=$((WIDTH / 4)) half=$((HEIGHT / 2))
+  echo "position 1:$((q / 8)) $((HEIGHT / 4)) $((q * 3 / 4)) $((HEIGHT / 3))"
+  echo "position 2:$((q + q / 8)) $((HEIGHT / 4)) $((q * 3 / 4)) $((HEIGHT / 3))"
+  echo "position 3:$((2 * q + q / 4)) $((half / 4)) $((q * 3 / 2)) $((half / 2))"
+}
+streams_shown() {
+  import -window "$main" "$shot"
+  read -r CX CY WIDTH HEIGHT < <(client_geometry "$main")
+  local area x y w h
+  while IFS= read -r area; do
+    read -r x y w h <<<"${area#*:}"
+    awk -v v="$(spread "$x" "$y" "$w" "$h")" 'BEGIN { exit !(v > 0.05) }' || return 1
+  done < <(areas)
+}
+until_true 30 streams_shown || true
+shot_framed "$main" "$ART/mvc-framed.png"
+echo "window ${WIDTH}x${HEIGHT}; screenshot $shot"
+while IFS= read -r area; do
   name=${area%%:*}
   read -r x y w h <<<"${area#*:}"
   s=$(spread "$x" "$y" "$w" "$h")
   if awk -v v="$s" 'BEGIN { exit !(v > 0.05) }'; then echo "ok: stream in $name ($s)"; else echo "FAIL: no stream in $name ($s)"; fail=1; fi
-done
+done < <(areas)
 
 send_keys "$main" ctrl+r
-sleep 3
+# Recording until each of the three clips being written (hidden until finished) holds 256 KB.
+clips_grown() {
+  [ "$(find "$HOME/Videos" -maxdepth 1 -name '.*' -type f -size +256k 2>/dev/null | wc -l)" -ge 3 ]
+}
+until_true 30 clips_grown || echo "clips being written after 30 s: $(ls -la "$HOME/Videos" 2>&1)"
 import -window "$main" "$ART/mvc-recording.png"
 echo "recording; screenshot $ART/mvc-recording.png"
 

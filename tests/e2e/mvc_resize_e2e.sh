@@ -28,11 +28,6 @@ trap cleanup EXIT
 
 # Polls `$@` every 0.1 s until it succeeds or $DEADLINE seconds have passed, however long each try
 # takes (a screenshot read by OCR takes seconds on a busy machine).
-until_true() {
-  local end=$((SECONDS + $1)); shift
-  while ((SECONDS < end)); do "$@" && return 0; sleep 0.1; done
-  "$@"
-}
 # The frame lies inside the work area, at every look for $1 seconds; with $2 = cover it covers
 # the area exactly, as placed at start.
 frame_holds() {
@@ -53,7 +48,7 @@ frame_holds() {
 "$APP" &
 app=$!
 pids+=($app)
-main=$(enter_mvc_master 271828)
+main=$(enter_mvc_master "$app" 271828)
 fail=0
 frame_holds 4 cover || { echo "FAIL: frame left the work area after start"; fail=1; }
 # The panels start right below the menu bar: their top border (accent-coloured) is on screen.

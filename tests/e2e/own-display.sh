@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs a test with a scratch folder and, unless the screen is "none", an X server of its own:
+# Runs a test with a scratch folder, a D-Bus session with an accessibility bus (with-a11y.sh) and,
+# unless the screen is "none", an X server of its own:
 #   own-display.sh SCREEN COMMAND [ARGS...]      e.g. own-display.sh 1920x1080x24 bash test.sh ...
 # The display is one nobody holds, chosen under a lock, so tests that run side by side never race
 # for one. Every temporary file the test makes (its HOME among
@@ -46,6 +47,7 @@ if [ "$screen" != none ]; then
   export DISPLAY=:$n
 fi
 
+# Every test also has a D-Bus session and an accessibility bus of its own.
 status=0
-"$@" || status=$?
+bash "$(dirname "$0")/with-a11y.sh" "$@" || status=$?
 exit "$status"

@@ -15,10 +15,15 @@ start_wm
 "$APP" &
 pid=$!
 chooser=$(wait_window "^Quintaray TV/Studio$")
-sleep 0.5
-text=$(ocr_window "$chooser" "$ART/chooser" | tr -s ' \n' ' ')
+titles=("Quintaray on Apple Si Mac" "Multi View Capture (Master)" "Burst Photo Set Media Player" "Cancel")
+# Read until every title shows (the dialog may map before it has painted), for up to 20 s.
+shows_all() {
+  text=$(ocr_window "$chooser" "$ART/chooser" | tr -s ' \n' ' ')
+  for title in "${titles[@]}"; do grep -qiF "$title" <<<"$text" || return 1; done
+}
+until_true 20 shows_all || true
 echo "chooser reads: $text"
-for title in "Quintaray on Apple Si Mac" "Multi View Capture (Master)" "Burst Photo Set Media Player" "Cancel"; do
+for title in "${titles[@]}"; do
   if ! grep -qiF "$title" <<<"$text"; then
     echo "FAIL: chooser does not show '$title'"; kill $pid; exit 1
   fi
@@ -26,7 +31,7 @@ done
 
 send_keys "$chooser" Escape
 main=$(wait_window "^Quintaray TV/Studio \(v1.3 / Build #74\)$")
-sleep 0.5
+wait_settled "$main" || true
 check_frame "$main" "$(work_area)" || { kill $pid; exit 1; }
 read -r X Y WIDTH HEIGHT < <(client_geometry "$main")
 # Below the menu bar the window is black.

@@ -28,7 +28,7 @@ row() {
   local tag=${kind}-${name//\//_}
   "$APP" &
   local pid=$!
-  main=$(enter_player_mode)
+  main=$(enter_player_mode "$pid")
   eval "$(xdotool getwindowgeometry --shell "$main")"
   import -window "$main" "$ART/odd-$tag-layout.png"
   # The main display's accent border gives its left edge (at W/2) and its bottom edge.
@@ -39,23 +39,22 @@ row() {
   bottom=$(convert "$ART/odd-$tag-layout.png" -crop "1x${HEIGHT}+$W+0" txt:- |
     awk -F'[,: ]+' '/#D24D57/ { last = $2 } END { print last }')
   base=$((HEIGHT - bottom - 1))
-  # Generate Playlist, in render view 4 under the side previews.
-  xdotool mousemove $((2 * W + COL / 2)) $((HEIGHT - base - $(awk -v h=$H 'BEGIN { printf "%d", 0.2083333 * h / 3 + 25 }'))) click 1
-  sleep 4
-  import -window "$main" "$ART/odd-$tag.png"
+  a11y press "$pid" "Generate Playlist"
   local spread
-  spread=$(convert "$ART/odd-$tag.png" -crop "$((W - 80))x$((H / 3))+$((W / 2 + 40))+$((HEIGHT - base - H * 5 / 6))" \
-    -colorspace Gray -format "%[fx:standard_deviation]" info:)
-  if awk -v v="$spread" 'BEGIN { exit !(v > 0.02) }'; then echo "ok: $tag: sets play ($spread)"; else
+  plays() {
+    import -window "$main" "$ART/odd-$tag.png"
+    spread=$(convert "$ART/odd-$tag.png" -crop "$((W - 80))x$((H / 3))+$((W / 2 + 40))+$((HEIGHT - base - H * 5 / 6))" \
+      -colorspace Gray -format "%[fx:standard_deviation]" info:)
+    awk -v v="$spread" 'BEGIN { exit !(v > 0.02) }'
+  }
+  if until_true 60 plays; then echo "ok: $tag: sets play ($spread)"; else
     echo "FAIL: $tag: nothing plays ($spread)"; fail=1; fi
   if [ "$kind" = favorites ]; then
     send_keys "$main" space # pause: Copy appears in the tools panel
-    sleep 0.7
-    xdotool mousemove $(awk -v w=$W -v c=$COL 'BEGIN { printf "%d", 2 * w + 0.25 * c - 60 + 10 }') \
-      $((HEIGHT - base - $(awk -v h=$H 'BEGIN { printf "%d", 0.2083333 * h / 3 + 22 }'))) click 1
-    sleep 1
-    local copied
-    copied=$(find "$favorites" -maxdepth 1 -type f 2>/dev/null | wc -l)
+    a11y press "$pid" "Copy photo into Favorites" || { echo "FAIL: $tag: no Copy button shown"; fail=1; }
+    local copied=0
+    copied_one() { copied=$(find "$favorites" -maxdepth 1 -type f 2>/dev/null | wc -l); [ "$copied" = 1 ]; }
+    until_true 10 copied_one || true
     if [ -d "$favorites" ] && [ "$copied" = 1 ]; then echo "ok: $tag: Favorites is a folder, Copy wrote 1 file"; else
       echo "FAIL: $tag: Favorites $(stat -c %F "$favorites" 2>&1), $copied files"; fail=1; fi
   fi

@@ -22,7 +22,7 @@ LOG="$ART/pass-progress.log"
 QT_LOGGING_RULES="quintaray.playlist.debug=true" QT_MESSAGE_PATTERN="%{time process} %{message}" \
   "$APP" 2>"$LOG" &
 pid=$!
-main=$(enter_player_mode)
+main=$(enter_player_mode "$pid")
 
 eval "$(xdotool getwindowgeometry --shell "$main")"
 # The layout read off the window as in player_e2e.sh: the main display's accent border.
@@ -37,14 +37,13 @@ echo "window ${WIDTH}x${HEIGHT}, display ${W}x${H} ending at row $bottom, column
 [ "$W" -gt 100 ] || { echo "FAIL: no main display"; exit 1; }
 # Render view 4: the bottom third of the right column.
 panel="${COL}x${THIRD}+$((2 * W))+$((bottom + 1 - THIRD))"
-gx=$((2 * W + COL / 2)) gy=$((bottom + 1 - $(awk -v t=$THIRD 'BEGIN { printf "%d", 0.2083333 * t + 25 }')))
 
 ocr_panel() { # $1: screenshot; prints the text read in render view 4
   convert "$1" -crop "$panel" +repage -resize 300% -colorspace Gray -negate "$1-panel.png"
   tesseract "$1-panel.png" - 2>/dev/null | tr '\n' ' '
 }
 
-xdotool mousemove "$gx" "$gy" click 1 # Generate Playlist
+a11y press "$pid" "Generate Playlist"
 # The text is read with the program stopped (SIGSTOP), so the pass cannot end while the screenshot is
 # read, however slow the OCR. The program logs each progress text as it sets it; by the time it logs
 # the next one (250 ms later) the one before has been painted.

@@ -24,7 +24,7 @@ LW=$((SW / SCALE)) LH=$((SH / SCALE)) # the screen in points
 "$APP" &
 pid=$!
 trap 'kill $pid 2>/dev/null || true' EXIT
-main=$(enter_player_mode)
+main=$(enter_player_mode "$pid")
 # The frame, title bar included, covers the work area. At scale 2 the client area moves in steps of
 # two device pixels, so odd decoration widths leave up to two pixels of the area uncovered.
 check_frame "$main" "$(work_area)" $((2 * (SCALE - 1))) || exit 1
@@ -50,9 +50,7 @@ echo "screen ${LW}x${LH} points, window ${WIDTH}x${HEIGHT}, display ${W}x${H} at
 px() { awk -v x="$1" -v y="$2" -v s=$SCALE -v wh=$WINH -v b=$BASE 'BEGIN { printf "%d %d\n", x * s, (wh - b - y) * s }'; }
 
 retina=$([ "$SCALE" = 2 ] && echo 1 || echo 0)
-read -r gx gy < <(px $((2 * W + COL / 2)) "$(awk -v h=$H -v r=$retina \
-  'BEGIN { printf "%f", 0.2083333 * h / 3 + (r ? 20 : 25) }')")
-xdotool mousemove "$gx" "$gy" click 1 # Generate Playlist
+a11y press "$pid" "Generate Playlist"
 
 # From a cold start (no display copies on disk yet), once the first photo is up the main display
 # shows a photo in every sampled frame, also across moves to the next set and back (Page Up, Down).
@@ -60,24 +58,23 @@ box_spread() { # FILE X Y W H: standard deviation of a box of points (x, y from 
   convert "$1" -crop "$(($4 * SCALE))x$(($5 * SCALE))+$(($2 * SCALE))+$(((WINH - BASE - $3 - $5) * SCALE))" \
     -colorspace Gray -format "%[fx:standard_deviation]" info:
 }
-up=0 empty=0 samples=0
-for i in $(seq 1 24); do
+photo_up() {
   import -window "$main" "$ART/sample-scale$SCALE.png"
   v=$(box_spread "$ART/sample-scale$SCALE.png" $((W / 2 + 40)) $((H / 2)) $((W - 80)) $((H / 3)))
-  if awk -v v="$v" 'BEGIN { exit !(v > 0.02) }'; then up=1; elif [ $up = 1 ]; then
-    empty=$((empty + 1)); cp "$ART/sample-scale$SCALE.png" "$ART/empty-$i-scale$SCALE.png"; fi
-  [ $up = 1 ] && samples=$((samples + 1))
-  [ "$i" = 8 ] && send_keys "$main" Prior # to set 2
-  [ "$i" = 16 ] && send_keys "$main" Next # and back
+  awk -v v="$v" 'BEGIN { exit !(v > 0.02) }'
+}
+until_true 60 photo_up || { echo "FAIL: no photo on the main display 60 s after Generate Playlist"; exit 1; }
+empty=0 samples=0
+for i in $(seq 1 16); do
+  photo_up || { empty=$((empty + 1)); cp "$ART/sample-scale$SCALE.png" "$ART/empty-$i-scale$SCALE.png"; }
+  samples=$((samples + 1))
+  [ "$i" = 6 ] && send_keys "$main" Prior # to set 2
+  [ "$i" = 11 ] && send_keys "$main" Next # and back
   sleep 0.15
 done
 echo "sampled frames with a photo up: $samples, empty among them: $empty"
-[ $samples -ge 10 ] && [ $empty = 0 ] || { echo "FAIL: the main display was empty while playing"; exit 1; }
-sleep 1
+[ $empty = 0 ] || { echo "FAIL: the main display was empty while playing"; exit 1; }
 shot="$ART/player-scale$SCALE.png"
-import -window "$main" "$shot"
-echo "screenshot: $shot"
-
 fail=0
 # Standard deviation of a box of points (x, y from the display's bottom, width, height): photos
 # vary, empty panels do not.
@@ -90,6 +87,20 @@ colour() { convert "$shot" -format "%[pixel:p{$1,$2}]" info:; }
 check() { if awk -v v="$2" -v m="$3" 'BEGIN { exit !(v > m) }'; then echo "ok: $1 ($2)"; else echo "FAIL: $1 ($2)"; fail=1; fi; }
 
 third=$((H / 3))
+# The side previews come after the main display's photo: the screenshot is taken once all three
+# panels show one (or after 30 s, and the checks below say which did not).
+panels_up() {
+  import -window "$main" "$shot"
+  local a b c
+  a=$(spread $((W / 2 + 40)) $((H / 2)) $((W - 80)) $((H / 3)))
+  b=$(spread $((2 * W + 10)) $((2 * third + 20)) $((COL - 20)) $((third - 40)))
+  c=$(spread $((2 * W + 10)) $((third + 20)) $((COL - 20)) $((third - 40)))
+  awk -v a="$a" -v b="$b" -v c="$c" 'BEGIN { exit !(a > 0.02 && b > 0.01 && c > 0.01) }'
+}
+until_true 30 panels_up || true
+echo "screenshot: $shot"
+# Seconds after start, with photos playing, the frame still covers the work area.
+check_frame "$main" "$(work_area)" $((2 * (SCALE - 1))) || fail=1
 check "photo in the main display" "$(spread $((W / 2 + 40)) $((H / 2)) $((W - 80)) $((H / 3)))" 0.02
 check "photo in the upper side panel" "$(spread $((2 * W + 10)) $((2 * third + 20)) $((COL - 20)) $((third - 40)))" 0.01
 check "photo in the middle side panel" "$(spread $((2 * W + 10)) $((third + 20)) $((COL - 20)) $((third - 40)))" 0.01
@@ -122,24 +133,30 @@ c=$(colour "$zx" "$zy")
 echo "zoom slider: $c"
 [ "$c" = "srgb(210,77,87)" ] || { echo "FAIL: no zoom slider in render view 4"; fail=1; }
 
-# Playback is playback: at 1 photo per second, the main display changes within a second and a half.
-sleep 1.5
-import -window "$main" "$ART/later-scale$SCALE.png"
+# Playback is playback: at 1 photo per second the main display changes (looked at for up to 10 s).
 crop="$((W * SCALE - 80))x$((H * SCALE / 2))+$(((W / 2 + 40) * SCALE))+$(((WINH - BASE - H * 3 / 4) * SCALE))"
 convert "$shot" -crop "$crop" +repage "$ART/a-scale$SCALE.png"
-convert "$ART/later-scale$SCALE.png" -crop "$crop" +repage "$ART/b-scale$SCALE.png"
-changed=$(compare -metric AE -fuzz 5% "$ART/a-scale$SCALE.png" "$ART/b-scale$SCALE.png" null: 2>&1 || true)
-[[ "$changed" =~ ^[0-9]+$ ]] || { echo "FAIL: could not compare screenshots: $changed"; changed=0; }
+display_changed() {
+  import -window "$main" "$ART/later-scale$SCALE.png"
+  convert "$ART/later-scale$SCALE.png" -crop "$crop" +repage "$ART/b-scale$SCALE.png"
+  changed=$(compare -metric AE -fuzz 5% "$ART/a-scale$SCALE.png" "$ART/b-scale$SCALE.png" null: 2>&1 || true)
+  [[ "$changed" =~ ^[0-9]+$ ]] || { echo "could not compare screenshots: $changed"; changed=0; }
+  [ "$changed" -gt 1000 ]
+}
+until_true 10 display_changed || true
 check "main display changed while playing (pixels)" "$changed" 1000
 
 # Space pauses (the bar's play/pause command); with the tools panel showing, Copy appears.
 send_keys "$main" space
-sleep 0.7
-import -window "$main" "$ART/paused-scale$SCALE.png"
 cw=$([ "$SCALE" = 2 ] && echo 30 || echo 45)
 read -r cx cy < <(px "$(awk -v w=$W -v c=$COL -v r=$retina 'BEGIN { printf "%d", 2 * w + 0.25 * c - (r ? 37.5 : 60) + 4 }')" \
   "$(awk -v h=$H -v b=$cw 'BEGIN { printf "%d", 0.2083333 * h / 3 + b / 2 }')")
-light=$(convert "$ART/paused-scale$SCALE.png" -format "%[fx:p{$cx,$cy}.intensity]" info:)
+copy_shown() {
+  import -window "$main" "$ART/paused-scale$SCALE.png"
+  light=$(convert "$ART/paused-scale$SCALE.png" -format "%[fx:p{$cx,$cy}.intensity]" info:)
+  awk -v v="$light" 'BEGIN { exit !(v > 0.7) }'
+}
+until_true 10 copy_shown || true
 check "Copy shown after Space paused playback" "$light" 0.7
 
 # A resize rebuilds the layout for the new size W' and zooms the display out to the first photo's
@@ -148,12 +165,17 @@ check "Copy shown after Space paused playback" "$light" 0.7
 # scale 2, 2560 pixels is a standard width whose height is 1440 (W' 540).
 if [ "$SCALE" = 2 ]; then newsize="2560 1600"; else newsize="1700 1000"; fi
 xdotool windowsize "$main" $newsize
-sleep 1.5
+wait_settled "$main" || true
 check_16x9 "$main" || fail=1
 read -r CX CY WIDTH HEIGHT < <(client_geometry "$main")
 if [ "$SCALE" = 2 ]; then newW=540; else newW=$((3 * ((HEIGHT - 19) / 4))); fi
-import -window "$main" "$ART/layout-scale$SCALE.png"
-left=$(accent_cols $((HEIGHT / 2)))
+# The program rebuilds its layout once the size has settled; looked at until it has (up to 10 s).
+rebuilt() {
+  import -window "$main" "$ART/layout-scale$SCALE.png"
+  left=$(accent_cols $((HEIGHT / 2)))
+  [ -n "$left" ] && [ $((left / SCALE)) -ge $((newW - 384 - 1)) ] && [ $((left / SCALE)) -le $((newW - 384 + 1)) ]
+}
+until_true 10 rebuilt || true
 echo "after resize: window ${WIDTH}x${HEIGHT}, display left edge at $((left / SCALE)), expected $((newW - 384))"
 [ $((left / SCALE)) -ge $((newW - 384 - 1)) ] && [ $((left / SCALE)) -le $((newW - 384 + 1)) ] ||
   { echo "FAIL: display not rebuilt for the new size"; fail=1; }
@@ -168,15 +190,8 @@ check_16x9 "$main" || fail=1
 [ "$WIDTH" -ge $((SCALE == 2 ? 1280 : 1600)) ] || { echo "FAIL: dragged below the minimum width"; fail=1; }
 
 send_keys "$main" ctrl+q
-# Reaped here, in the shell that started it, with a 10-second limit.
-(sleep 10 && kill $pid 2>/dev/null) &
-killer=$!
-set +e
-wait $pid
-rc=$?
-set -e
-kill $killer 2>/dev/null || true
+wait_exit "$pid" 10
 trap - EXIT
-[ "$rc" = 0 ] || { echo "FAIL: exit code $rc after Ctrl+Q"; fail=1; }
+[ "$EXIT_CODE" = 0 ] || { echo "FAIL: exit code $EXIT_CODE after Ctrl+Q"; fail=1; }
 [ $fail = 0 ] && echo PASS
 exit $fail
