@@ -1,5 +1,7 @@
 #include "player/PhotoDecoder.h"
 
+#include "decode/HeifBoxCheck.h"
+
 #include "platform/FileListing.h"
 #include "platform/LogCategories.h"
 #include "platform/RegularFile.h"
@@ -154,6 +156,10 @@ std::atomic<int>& heicThreads()
 // The context reads `bytes` in place: they must outlive it.
 bool openHeic(std::span<const std::uint8_t> bytes, const QString& path, HeifContext& ctx, HeifHandle& handle)
 {
+    if (!HeifBoxCheck::wellFormed(bytes)) {
+        qCDebug(lcPlayer).noquote() << path << "skipped: its HEIF boxes do not fit each other";
+        return false;
+    }
     ctx.reset(heif_context_alloc());
     if (!ctx)
         return false;

@@ -1,5 +1,7 @@
 #include "player/PhotoSignature.h"
 
+#include "decode/HeifBoxCheck.h"
+
 #include "player/Playlist.h"
 
 #include "platform/FileListing.h"
@@ -18,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -72,6 +75,9 @@ struct HeifHandleDeleter {
 
 std::optional<QString> heicComment(const QByteArray& bytes)
 {
+    if (!HeifBoxCheck::wellFormed(
+            std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()))))
+        return std::nullopt;
     std::unique_ptr<heif_context, HeifContextDeleter> ctx(heif_context_alloc());
     if (!ctx)
         return std::nullopt;
