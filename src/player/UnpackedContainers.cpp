@@ -104,7 +104,7 @@ void UnpackedContainers::remember(const QString& path, const QStringList& writte
         forget(path);
         return;
     }
-    m_entries.insert(path, std::move(entry));
+    m_entries[path] = std::move(entry);
     m_changed = true;
 }
 
