@@ -341,7 +341,7 @@ enum class JpegOutcome { Decoded, Failed, OverBudget };
 // allocated before the jump point and only filled after it. `needed` receives the memory the decode
 // was found to need and `pixels` the pixels the header declares.
 JpegOutcome decodeJpegTurbo(std::span<const std::uint8_t> data, QSize box, QImage& out, int& orientation,
-                            QSize& stored, std::int64_t& pixels, std::int64_t& needed)
+                            QSize& stored, std::int64_t& pixels, std::int64_t& needed, double coverSlack)
 {
     jpeg_decompress_struct cinfo;
     JpegError error;
@@ -389,15 +389,16 @@ JpegOutcome decodeJpegTurbo(std::span<const std::uint8_t> data, QSize box, QImag
         return JpegOutcome::Failed;
     }
     // The smallest of the decoder's scales n/8 (n from 1 to 8) whose output still covers the fitted
-    // size, as the photo stands after its orientation: the scaled IDCT is cheaper than decoding whole
-    // and scaling down afterwards, and a scale that only just covers leaves the least to scale down.
+    // size (within `coverSlack` of it), as the photo stands after its orientation: the scaled IDCT is cheaper
+    // than decoding whole and scaling down afterwards, and a scale that only just covers leaves the least to
+    // scale down.
     if (box.isValid() && !box.isEmpty()) {
         const bool turned = orientation >= 5;
         const QSize target = PhotoDecoder::fittedSize(stored, turned ? box.transposed() : box);
         // The scaled decoder rounds each side up.
         const auto covers = [&](std::int64_t num) {
-            return (std::int64_t{stored.width()} * num + 7) / 8 >= target.width() &&
-                   (std::int64_t{stored.height()} * num + 7) / 8 >= target.height();
+            return double((std::int64_t{stored.width()} * num + 7) / 8) >= coverSlack * target.width() &&
+                   double((std::int64_t{stored.height()} * num + 7) / 8) >= coverSlack * target.height();
         };
         unsigned num = 1;
         while (num < 8 && !covers(num))
@@ -475,7 +476,7 @@ QSize jpegNaturalSize(std::span<const std::uint8_t> bytes)
 
 // libjpeg-turbo on `bytes`; nothing when it cannot (`overBudget` set when the photo is too large).
 QImage decodeJpegTurboBytes(std::span<const std::uint8_t> bytes, const QString& path, QSize box,
-                            QSize* natural, bool& overBudget)
+                            QSize* natural, bool& overBudget, double coverSlack = 1.0)
 {
     // A decode that is scaled down afterwards goes through this thread's scratch image: a fresh
     // camera-size image costs more in page faults than its scaling.
@@ -486,7 +487,8 @@ QImage decodeJpegTurboBytes(std::span<const std::uint8_t> bytes, const QString& 
     QSize stored;
     std::int64_t pixels = 0;
     std::int64_t needed = 0;
-    const JpegOutcome outcome = decodeJpegTurbo(bytes, box, image, orientation, stored, pixels, needed);
+    const JpegOutcome outcome =
+        decodeJpegTurbo(bytes, box, image, orientation, stored, pixels, needed, coverSlack);
     overBudget = outcome == JpegOutcome::OverBudget;
     if (overBudget)
         withinBudget(path, pixels, needed);
@@ -504,10 +506,11 @@ QImage decodeJpegTurboBytes(std::span<const std::uint8_t> bytes, const QString& 
     return fitted;
 }
 
-QImage decodeJpegBytes(std::span<const std::uint8_t> bytes, const QString& path, QSize box, QSize* natural)
+QImage decodeJpegBytes(std::span<const std::uint8_t> bytes, const QString& path, QSize box, QSize* natural,
+                       double coverSlack)
 {
     bool overBudget = false;
-    QImage image = decodeJpegTurboBytes(bytes, path, box, natural, overBudget);
+    QImage image = decodeJpegTurboBytes(bytes, path, box, natural, overBudget, coverSlack);
     if (!image.isNull() || overBudget)
         return image;
     if (natural)
@@ -543,6 +546,17 @@ QImage PhotoDecoder::decode(const QString& path, QSize box, QSize* natural)
 
 QImage PhotoDecoder::decodeFile(RegularFile& file, QSize box, QSize* natural)
 {
+    return decodeFile(file, box, natural, 1.0);
+}
+
+QImage PhotoDecoder::decodeDisplayCopy(const QString& path, QSize box, QSize* natural)
+{
+    RegularFile file(path);
+    return decodeFile(file, box, natural, kCoverSlack);
+}
+
+QImage PhotoDecoder::decodeFile(RegularFile& file, QSize box, QSize* natural, double coverSlack)
+{
     if (natural)
         *natural = QSize();
     const PhotoBytes bytes(file);
@@ -550,7 +564,7 @@ QImage PhotoDecoder::decodeFile(RegularFile& file, QSize box, QSize* natural)
         return {};
     if (isHeic(file.path()))
         return decodeHeic(bytes.bytes(), file.path(), box, natural);
-    return decodeJpegBytes(bytes.bytes(), file.path(), box, natural);
+    return decodeJpegBytes(bytes.bytes(), file.path(), box, natural, coverSlack);
 }
 
 QImage PhotoDecoder::decodePreview(const QString& path, QSize box)

@@ -26,6 +26,10 @@ public:
     // The most memory one decode may need: the decoder's own (a progressive JPEG's coefficients,
     // a HEIC's planes) and the images made from it.
     static constexpr std::int64_t kMemoryBudget = std::int64_t{512} << 20;
+    // A main-display copy of at least this share of its view's size serves for it: painted at most
+    // 1.04 times its pixels, a difference no eye sees. Spares a JPEG decode at the next larger scale
+    // (and scaling that down) when a view is only just larger than one of the decoder's scales.
+    static constexpr double kCoverSlack = 0.96;
 
     // The upright pixel size of the photo at `path`, read from its header; empty when unreadable.
     static QSize naturalSize(const QString& path);
@@ -36,6 +40,9 @@ public:
     // The same for a file already open (its type from its path's extension); null too when the file
     // changed since it was opened.
     static QImage decodeFile(RegularFile& file, QSize box = {}, QSize* natural = nullptr);
+    // A main-display copy: decode(), except that a JPEG decoder scale whose output is within
+    // kCoverSlack of the fitted size is used as it comes (a little smaller than the fitted size).
+    static QImage decodeDisplayCopy(const QString& path, QSize box, QSize* natural = nullptr);
     // A small copy for a side preview, fitted into `box`: for HEIC the smallest embedded thumbnail
     // that covers the fitted size (of the photo's shape), the whole photo otherwise.
     static QImage decodePreview(const QString& path, QSize box);
@@ -57,6 +64,9 @@ public:
     // `image` (Format_RGB32 or ARGB32) fitted into `box` with a box filter; `image` itself when it
     // already fits or `box` is not valid.
     static QImage scaledToFit(const QImage& image, QSize box);
+
+private:
+    static QImage decodeFile(RegularFile& file, QSize box, QSize* natural, double coverSlack);
 };
 
 } // namespace qr

@@ -19,8 +19,9 @@ std::atomic<int> endedWithWorkRunningCount{0};
 
 // Slots handed to the pool ahead of the side previews; the rest follow them.
 constexpr int kUrgentSlots = 3;
-// Display copies kept waiting for the disk cache at most.
-constexpr std::size_t kPendingStores = 4;
+// Display copies kept waiting for the disk cache, in bytes at most: a set's copies, so that its
+// decodes are not slowed by writing (the set's slots hold the same images meanwhile).
+constexpr qsizetype kPendingStoreBytes = qsizetype{320} << 20;
 
 // A raw frame that gave nothing, or a JPEG or HEIC photo that gave no display copy when one was asked
 // for (its slot keeps the file reference).
@@ -194,7 +195,10 @@ void PreparationPipeline::runOne(Mailbox& m)
         done.job = std::move(*job);
         std::unique_lock lock(m.lock);
         // Copies waiting for the disk are held in memory: beyond a few, this worker writes its own.
-        if (store && m.stores.size() < kPendingStores) {
+        qsizetype pendingBytes = 0;
+        for (const DiskStore& pending : m.stores)
+            pendingBytes += pending.image.sizeInBytes();
+        if (store && (m.stores.empty() || pendingBytes + store->image.sizeInBytes() <= kPendingStoreBytes)) {
             m.stores.push_back(std::move(*store));
             m.pool->start(m.runner);
             store.reset();

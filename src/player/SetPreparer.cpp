@@ -139,7 +139,7 @@ PhotoImage SetPreparer::preparePhoto(const QString& path, QSize box)
         return PhotoImage::fromFile(path, QImage(), PhotoDecoder::naturalSize(path));
     // One read of the file gives both the copy and the natural size.
     QSize size;
-    QImage display = PhotoDecoder::decode(path, box, &size);
+    QImage display = PhotoDecoder::decodeDisplayCopy(path, box, &size);
     if (display.isNull())
         size = PhotoDecoder::naturalSize(path);
     return PhotoImage::fromFile(path, std::move(display), size);

@@ -305,7 +305,8 @@ QImage PlayerUi::imageForMainDisplay(const PhotoImage& image) const
         const QSize needed =
             PhotoDecoder::fittedSize(natural, QSize(static_cast<int>(std::ceil(iv->width() * dpr)),
                                                     static_cast<int>(std::ceil(iv->height() * dpr))));
-        if (needed.width() > shown.width()) {
+        // A copy within kCoverSlack of the view serves for it.
+        if (PhotoDecoder::kCoverSlack * needed.width() > shown.width()) {
             if (image.kind() == PhotoImage::Kind::Bitmap) {
                 if (const QImage full = image.fullImage(); !full.isNull())
                     return full;

@@ -299,6 +299,8 @@ private Q_SLOTS:
     void brokenJpegGivesNothing();
     void decodesKeepTheirPixels_data();
     void decodesKeepTheirPixels();
+    void displayCopyTakesADecoderScaleWithinSlack_data();
+    void displayCopyTakesADecoderScaleWithinSlack();
     void coveringBox_data();
     void coveringBox();
     void heicPreviewUsesThumbnailThatCovers_data();
@@ -380,6 +382,32 @@ void TestPhotoDecoder::decodesKeepTheirPixels()
     QVERIFY(near(first.pixel(10, 10), qRgb(220, 30, 30)));
     QVERIFY(near(second.pixel(10, 10), qRgb(30, 30, 220)));
     QVERIFY(near(third.pixel(10, 10), qRgb(220, 30, 30)));
+}
+
+void TestPhotoDecoder::displayCopyTakesADecoderScaleWithinSlack_data()
+{
+    QTest::addColumn<QSize>("box");
+    QTest::addColumn<QSize>("displayCopy");
+    // 320 x 240: the decoder's half is 160 x 120, its five eighths 200 x 150.
+    QTest::newRow("3 % over the half: the half as it comes") << QSize(165, 165) << QSize(160, 120);
+    QTest::newRow("the half itself") << QSize(160, 160) << QSize(160, 120);
+    QTest::newRow("6 % over the half: five eighths, scaled down") << QSize(170, 170) << QSize(170, 127);
+    QTest::newRow("whole") << QSize() << QSize(320, 240);
+}
+
+// A main-display copy whose view is only just larger than one of the decoder's scales takes that
+// scale's output as it is; decode() and the side previews keep the exact fitted size.
+void TestPhotoDecoder::displayCopyTakesADecoderScaleWithinSlack()
+{
+    QFETCH(QSize, box);
+    QFETCH(QSize, displayCopy);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.jpg"));
+    QVERIFY(writeJpeg(path, QSize(320, 240), 1));
+    QSize natural;
+    QCOMPARE(PhotoDecoder::decodeDisplayCopy(path, box, &natural).size(), displayCopy);
+    QCOMPARE(natural, QSize(320, 240));
+    QCOMPARE(PhotoDecoder::decode(path, box).size(), PhotoDecoder::fittedSize(QSize(320, 240), box));
 }
 
 void TestPhotoDecoder::coveringBox_data()
