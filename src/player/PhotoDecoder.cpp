@@ -397,8 +397,10 @@ JpegOutcome decodeJpegTurbo(std::span<const std::uint8_t> data, QSize box, QImag
         const QSize target = PhotoDecoder::fittedSize(stored, turned ? box.transposed() : box);
         // The scaled decoder rounds each side up.
         const auto covers = [&](std::int64_t num) {
-            return double((std::int64_t{stored.width()} * num + 7) / 8) >= coverSlack * target.width() &&
-                   double((std::int64_t{stored.height()} * num + 7) / 8) >= coverSlack * target.height();
+            const std::int64_t width = (std::int64_t{stored.width()} * num + 7) / 8;
+            const std::int64_t height = (std::int64_t{stored.height()} * num + 7) / 8;
+            return static_cast<double>(width) >= coverSlack * target.width() &&
+                   static_cast<double>(height) >= coverSlack * target.height();
         };
         unsigned num = 1;
         while (num < 8 && !covers(num))
