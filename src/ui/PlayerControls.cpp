@@ -750,7 +750,10 @@ void PlayerControls::copyFavPhotoAction()
     if (m_engine) {
         const PlayerState& s = m_engine->state();
         const QStringList& list = s._listOfFilesForView[0];
-        const int32_t pid = s._view1RenderPid;
+        int32_t pid = s._view1RenderPid;
+        // Before the set's first tick its first photo is on the main display once it has landed.
+        if (pid == 0 && !s._image[0].isNull())
+            pid = 1;
         // Before any photo has been shown there is nothing to copy.
         if (pid >= 1 && pid <= list.size())
             FavouritesFolder::copyInto(s._symbolicPath, list[pid - 1], _pathToFavoritesDir);

@@ -159,7 +159,7 @@ private Q_SLOTS:
     void speedSlider();
     void sliderMoveDuringPlaybackRearms();
     void copyTwiceLeavesOne();
-    void copyWithoutPhotoDoesNothing();
+    void copyOnlyAPhotoOnDisplay();
     void shareOffersLastFavourite();
     void shareOffersClipBesideFavourite();
     void pauseBringsFavouriteButtons();
@@ -433,15 +433,22 @@ void TstPlayerUi::copyTwiceLeavesOne()
     QVERIFY(c.shareFavPhotosButton()->isVisible());
 }
 
-void TstPlayerUi::copyWithoutPhotoDoesNothing()
+void TstPlayerUi::copyOnlyAPhotoOnDisplay()
 {
     Fixture f;
     f.loadSet({"IMG_0001.jpg"}, 0);
     PlayerControls& c = f.ui->controls();
     c.toolsButtonAction();
+    // Before the set's first tick and before its first photo has landed nothing is on the display.
+    f.engine->state()._image[0] = PhotoImage();
     c.copyFavPhotoAction();
     QVERIFY(QDir(f.favourites).isEmpty());
     QVERIFY(!c.shareFavPhotosButton()->isVisible());
+    // Once the first photo has landed it is on the display before the set's first tick: Copy takes it.
+    f.engine->state()._image[0] = PhotoImage::fromImage(QImage(4, 4, QImage::Format_RGB32), {});
+    c.copyFavPhotoAction();
+    QCOMPARE(QDir(f.favourites).entryList(QDir::Files), QStringList{"IMG_0001.jpg"});
+    QVERIFY(QFile::remove(f.favourites + "/IMG_0001.jpg"));
     // An unreadable photo is not copied either.
     f.engine->state()._view1RenderPid = 1;
     QVERIFY(QFile::remove(f.downloads + "/IMG_0001.jpg"));
