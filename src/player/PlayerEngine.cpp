@@ -325,11 +325,17 @@ void PlayerEngine::configScheduler(bool laterSet)
         // A JPEG or HEIC slot refers to its file at once; its display copy follows.
         s_._image[i] = !found[i].isNull() || currentRaw_ ? found[i] : PhotoImage::fromFile(slots[i].path);
     }
+    // A pause that lands before the display step (a set that ended on a tick, its successor not yet
+    // shown) holds: the set is shown and stays paused.
+    const std::uint64_t pausesBefore = pauses_;
     QMetaObject::invokeMethod(
         this,
-        [this, gen, first] {
-            if (gen == generation_)
-                displayStep(first);
+        [this, gen, first, pausesBefore] {
+            if (gen != generation_)
+                return;
+            displayStep(first);
+            if (pauses_ != pausesBefore)
+                stopRenderTimer();
         },
         Qt::QueuedConnection);
     if (currentRaw_ && !s_._image[0].isNull()) {
@@ -625,6 +631,8 @@ void PlayerEngine::toContainerVCFromPbCtlrView(TransportCommand command)
     case TransportCommand::PlayPause:
         if (!wasRunning)
             arm(ArmMode::FromNow);
+        else
+            ++pauses_;
         break;
     case TransportCommand::NextPhoto:
         if (cursor < length) {

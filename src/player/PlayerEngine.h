@@ -157,6 +157,8 @@ private:
     KroxDecoder kroxDecoder_;
     QString m_unpackRecord;
     std::uint64_t generation_ = 0;
+    // Counts the user's pauses: a set start posted before a pause does not start playback after it.
+    std::uint64_t pauses_ = 0;
     bool currentRaw_ = false;
     // The one photo that holds a larger copy (its bytes are reserved in the cache's budget).
     PhotoImage largerHolder_;

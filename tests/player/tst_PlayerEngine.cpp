@@ -137,6 +137,7 @@ private Q_SLOTS:
     void repeatAtLastPhoto();
     void fiftyPhotosHoldSlot45();
     void pauseAndResume();
+    void pauseAsTheNextSetStartsHolds();
     void commandsWhilePaused_data();
     void commandsWhilePaused();
     void setCommandsAtTheEnds_data();
@@ -268,6 +269,25 @@ void TestPlayerEngine::pauseAndResume()
     QVERIFY(rig.tick());
     QCOMPARE(rig.display.photoNum, QStringLiteral("8"));
     QCOMPARE(rig.shown(1), photoName(1, 8));
+}
+
+// The last photo's tick starts the next set, whose display step is posted; a pause that lands before
+// that step runs keeps the next set paused.
+void TestPlayerEngine::pauseAsTheNextSetStartsHolds()
+{
+    Rig rig;
+    QVERIFY(rig.load({3, 3}));
+    for (int photo = 1; photo <= 3; ++photo)
+        QVERIFY(rig.tick());
+    QVERIFY(rig.timer->fire()); // set 2 starts; its display step is still queued
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
+    QVERIFY(rig.settle());
+    QVERIFY(!rig.engine->renderTimerRunning());
+    QCOMPARE(rig.engine->state()._setNumRenderedInView1, 2);
+    rig.timer->now += 5'000'000'000;
+    QVERIFY(!rig.timer->fire());
+    QVERIFY(rig.command(1)); // and plays again when asked
+    QVERIFY(rig.engine->renderTimerRunning());
 }
 
 void TestPlayerEngine::commandsWhilePaused_data()
