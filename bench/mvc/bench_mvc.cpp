@@ -42,6 +42,26 @@ std::int64_t steadyNs()
         .count();
 }
 
+// Runs the event loop until `done` holds or `ms` have passed. It blocks between events as the
+// program's loop does: a loop that polls would keep the main thread busy and take a core from the
+// decoding and encoding threads.
+template <class Done> void runEventsUntil(Done done, qint64 ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    if (done())
+        return;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done() || clock.elapsed() >= ms)
+            loop.quit();
+    });
+    poll.start();
+    loop.exec();
+}
+
 // An image view that notes when the image it was handed is first painted.
 class TimedImageView : public qr::ImageView {
 public:
@@ -165,13 +185,8 @@ Result runScenario(int w, int h, int threads, bool noisy, bool record, double se
     // to it, and a busy main thread handles two that came 20 ms apart at once.
     for (int v = 0; v < 3; ++v) {
         QMetaObject::invokeMethod(phones[std::size_t(v)], &PhoneSim::start, Qt::QueuedConnection);
-        QElapsedTimer wait;
-        wait.start();
-        while (master.liveSocketCount() < v + 1 && wait.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        const qint64 taken = wait.elapsed();
-        while (wait.elapsed() < taken + 20)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        runEventsUntil([&] { return master.liveSocketCount() >= v + 1; }, 5000);
+        runEventsUntil([] { return false; }, 20);
     }
 
     bool measuring = false;
@@ -229,8 +244,7 @@ Result runScenario(int w, int h, int threads, bool noisy, bool record, double se
 
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 700) // warm-up: connections, first frames
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    runEventsUntil([] { return false; }, 700); // warm-up: connections, first frames
     int sentBefore = 0;
     for (auto* p : phones)
         sentBefore += p->framesSent();
@@ -239,8 +253,7 @@ Result runScenario(int w, int h, int threads, bool noisy, bool record, double se
     lastTick = 0;
     if (record)
         recorder.start(master.now());
-    while (clock.elapsed() < qint64(seconds * 1000))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    runEventsUntil([] { return false; }, qint64(seconds * 1000));
     recorder.stop();
     measuring = false;
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
@@ -257,8 +270,8 @@ Result runScenario(int w, int h, int threads, bool noisy, bool record, double se
         Qt::BlockingQueuedConnection);
     phoneThread.quit();
     phoneThread.wait();
-    while (record && !summary)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (record)
+        runEventsUntil([&] { return summary.has_value(); }, 60000);
 
     Result r;
     if (summary) {
