@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace qr {
 
@@ -117,6 +118,20 @@ void FrameBufferPool::give(std::uint8_t* data, std::size_t bytes)
     }
     for (const Idle& b : freed)
         unmap(b.data, b.bytes, hugePages_);
+}
+
+QImage FrameBufferPool::largeImage(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return {};
+    const std::uint64_t bytes = std::uint64_t(width) * std::uint64_t(height) * 4;
+    if (bytes < kHugePage)
+        return QImage(width, height, QImage::Format_RGB32);
+    if (bytes > std::numeric_limits<std::size_t>::max() / 2)
+        return {};
+    // Nothing kept idle: each image's mapping goes with it. Never destroyed, as shared().
+    static auto* const unpooled = new FrameBufferPool(0, true);
+    return unpooled->wrap(unpooled->take(std::size_t(bytes)), std::size_t(bytes), width, height, false);
 }
 
 QImage FrameBufferPool::wrap(std::uint8_t* data, std::size_t bytes, int width, int height, bool displayP3)

@@ -42,6 +42,12 @@ public:
     // buffer given back) when QImage refuses the size.
     QImage wrap(std::uint8_t* data, std::size_t bytes, int width, int height, bool displayP3 = true);
 
+    // An RGB32 image of width x height without a colour space. From 2 MiB up its buffer is a mapping
+    // of its own on huge pages, unmapped when the image's last copy goes: a fresh camera-size image
+    // otherwise costs thousands of small page faults, more than decoding into it on a virtual
+    // machine. Smaller ones are Qt's own. Null when the system or QImage refuses the size.
+    static QImage largeImage(int width, int height);
+
     std::size_t idleBytes() const;
     std::size_t idleCount() const;
     // Frees every idle buffer.

@@ -1,5 +1,6 @@
 #include "player/PhotoDecoder.h"
 
+#include "decode/FrameBufferPool.h"
 #include "decode/HeifBoxCheck.h"
 
 #include "platform/FileListing.h"
@@ -206,7 +207,7 @@ QImage decodeHeicHandle(heif_image_handle* handle, QSize box, const QString& pat
     const std::uint8_t* rgb = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     if (!rgb || width <= 0 || height <= 0 || stride < width * 3)
         return {};
-    QImage out(width, height, QImage::Format_RGB32);
+    QImage out = FrameBufferPool::largeImage(width, height);
     if (out.isNull())
         return {};
     // libyuv's "RAW" is memory order R, G, B; its "ARGB" is memory order B, G, R, A.
@@ -418,7 +419,7 @@ JpegOutcome decodeJpegTurbo(std::span<const std::uint8_t> data, QSize box, QImag
         return JpegOutcome::OverBudget;
     }
     if (out.width() != int(cinfo.output_width) || out.height() != int(cinfo.output_height))
-        out = QImage(int(cinfo.output_width), int(cinfo.output_height), QImage::Format_RGB32);
+        out = FrameBufferPool::largeImage(int(cinfo.output_width), int(cinfo.output_height));
     if (out.isNull()) {
         jpeg_destroy_decompress(&cinfo);
         return JpegOutcome::Failed;
@@ -634,7 +635,9 @@ QImage PhotoDecoder::scaledToFit(const QImage& image, QSize box)
     QImage source = image;
     if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_ARGB32)
         source = source.convertToFormat(QImage::Format_RGB32);
-    QImage out(target, source.format());
+    QImage out = source.format() == QImage::Format_RGB32
+                     ? FrameBufferPool::largeImage(target.width(), target.height())
+                     : QImage(target, source.format());
     if (out.isNull())
         return {};
     if (libyuv::ARGBScale(source.constBits(), static_cast<int>(source.bytesPerLine()), source.width(),

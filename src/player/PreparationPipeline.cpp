@@ -1,5 +1,6 @@
 #include "player/PreparationPipeline.h"
 
+#include "platform/FileListing.h"
 #include "platform/LogCategories.h"
 #include "platform/ThreadPriority.h"
 #include "player/PhotoDecoder.h"
@@ -30,13 +31,16 @@ bool failedToPrepare(const PreparationPipeline::Job& job, const PhotoImage& phot
     return photo.isNull() || (job.box.isValid() && !job.box.isEmpty() && photo.displayImage().isNull());
 }
 
-// A JPEG or HEIC slot: its display copy from the disk cache when it holds one for this file as it is
-// now, else decoded; `store` then receives what to write to the disk cache.
+// A JPEG or HEIC slot: a HEIC photo's display copy comes from the disk cache when it holds one for
+// this file as it is now, else it is decoded and `store` receives what to write there. A JPEG is
+// always decoded: libjpeg-turbo's scaled decoding of a camera photo costs less than writing its
+// display copy (12-48 MB) and reading it back, which took a quarter of a first play.
 PhotoImage prepareFileSlot(const PreparationPipeline::Job& job,
                            std::optional<PreparationPipeline::DiskStore>& store)
 {
     const bool copies = job.box.isValid() && !job.box.isEmpty();
-    if (!job.disk || !copies || job.stamp.size < 0)
+    const bool heic = FileListing::extension(job.path) == QLatin1String("heic");
+    if (!job.disk || !copies || !heic || job.stamp.size < 0)
         return SetPreparer::preparePhoto(job.path, job.box);
     // The file as it is now, its first and last bytes included.
     const PhotoDiskCache::Key key = PhotoDiskCache::keyFor(job.path, job.box);

@@ -3,6 +3,7 @@
 #include "decode/RawFrameKernels.h"
 
 #include <QColorSpace>
+#include <QFile>
 #include <QTest>
 
 #include <algorithm>
@@ -67,6 +68,8 @@ private Q_SLOTS:
     void bufferPoolReusesWithinBudget_data();
     void bufferPoolReusesWithinBudget();
     void bufferPoolAcrossThreads();
+    void largeImages_data();
+    void largeImages();
     void shortOrBadInputsYieldNothing_data();
     void shortOrBadInputsYieldNothing();
     void imageWrapsWithoutCopy();
@@ -390,6 +393,86 @@ void TestRawFrame::bufferPoolAcrossThreads()
         thread.join();
     QCOMPARE(wrong.load(), 0);
     QVERIFY(pool.idleBytes() <= 3 * bytes);
+}
+
+namespace {
+
+// The kernel's "THPeligible" of the mapping that holds `address` (-1 when it cannot be read): 1 once
+// the mapping was marked for huge pages where they are given only on request.
+int hugePageEligible(const void* address)
+{
+    QFile smaps(QStringLiteral("/proc/self/smaps"));
+    if (!smaps.open(QIODevice::ReadOnly))
+        return -1;
+    const auto at = reinterpret_cast<quintptr>(address);
+    bool inside = false;
+    for (QByteArray line = smaps.readLine(); !line.isEmpty(); line = smaps.readLine()) {
+        // A mapping's line starts with its range in lower-case hex; its fields' names are capitalised.
+        const char first = line.at(0);
+        if ((first >= '0' && first <= '9') || (first >= 'a' && first <= 'f')) {
+            const int dash = line.indexOf('-');
+            const int space = line.indexOf(' ');
+            inside = dash > 0 && space > dash && at >= line.left(dash).toULongLong(nullptr, 16) &&
+                     at < line.mid(dash + 1, space - dash - 1).toULongLong(nullptr, 16);
+        } else if (inside && line.startsWith("THPeligible:")) {
+            return line.mid(12).trimmed().toInt();
+        }
+    }
+    return -1;
+}
+
+QByteArray hugePageMode()
+{
+    QFile mode(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
+    return mode.open(QIODevice::ReadOnly) ? mode.readAll() : QByteArray();
+}
+
+} // namespace
+
+void TestRawFrame::largeImages_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("ownMapping");
+    QTest::newRow("preview, Qt's own") << QSize(400, 300) << false;
+    QTest::newRow("just under 2 MiB") << QSize(1024, 511) << false;
+    QTest::newRow("exactly 2 MiB") << QSize(1024, 512) << true;
+    QTest::newRow("camera photo, portrait") << QSize(1512, 2016) << true;
+    QTest::newRow("odd sides") << QSize(2017, 1513) << true;
+    QTest::newRow("no width") << QSize(0, 300) << false;
+}
+
+// Display copies take a mapping of their own on huge pages when they are large, which goes with the
+// image; they are plain RGB32 images with rows of 4 bytes a pixel either way.
+void TestRawFrame::largeImages()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, ownMapping);
+    const void* bits = nullptr;
+    {
+        QImage image = qr::FrameBufferPool::largeImage(size.width(), size.height());
+        if (size.isEmpty()) {
+            QVERIFY(image.isNull());
+            return;
+        }
+        QCOMPARE(image.size(), size);
+        QCOMPARE(image.format(), QImage::Format_RGB32);
+        QCOMPARE(image.bytesPerLine(), qsizetype(size.width()) * 4);
+        QVERIFY(!image.colorSpace().isValid());
+        image.fill(QColor(10, 20, 30)); // every row writable
+        QCOMPARE(image.pixel(size.width() - 1, size.height() - 1), qRgb(10, 20, 30));
+        bits = image.constBits();
+        const auto address = reinterpret_cast<std::uintptr_t>(bits);
+        QCOMPARE(address % (std::uintptr_t(2) << 20) == 0, ownMapping);
+        if (ownMapping && hugePageMode().contains("[madvise]"))
+            QCOMPARE(hugePageEligible(bits), 1);
+        // A copy shares the buffer; the mapping stays while any copy does.
+        const QImage copy = image;
+        image = QImage();
+        QCOMPARE(copy.constBits(), bits);
+        QCOMPARE(copy.pixel(0, 0), qRgb(10, 20, 30));
+    }
+    if (ownMapping)
+        QCOMPARE(hugePageEligible(bits), -1); // unmapped with the last copy
 }
 
 void TestRawFrame::shortOrBadInputsYieldNothing_data()

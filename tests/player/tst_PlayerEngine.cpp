@@ -22,11 +22,12 @@ using fixtures::nameOf;
 
 namespace {
 
-QString photoName(int set, int photo)
+QString photoName(int set, int photo, const QString& extension = QStringLiteral("jpg"))
 {
-    return QStringLiteral("kro_%1_%2_01.jpg")
+    return QStringLiteral("kro_%1_%2_01.%3")
         .arg(set, 3, 10, QLatin1Char('0'))
-        .arg(photo, 3, 10, QLatin1Char('0'));
+        .arg(photo, 3, 10, QLatin1Char('0'))
+        .arg(extension);
 }
 
 // An engine on a fake display and a manual clock, playing JPEG sets whose files need not exist:
@@ -83,19 +84,21 @@ struct Rig {
     QString shown(int view) const { return nameOf(display.views[static_cast<std::size_t>(view)]); }
 };
 
-// An engine that asks for display copies, as the program runs, over JPEG sets made at test time
-// (`sets` sets of `photos` photos of 160 x 120, a different colour each).
+// An engine that asks for display copies, as the program runs, over JPEG (or HEIC) sets made at
+// test time (`sets` sets of `photos` photos of 160 x 120, a different colour each).
 struct CopyRig : Rig {
     QStringList names;
 
-    bool make(int sets, int photos)
+    bool make(int sets, int photos, const QString& extension = QStringLiteral("jpg"))
     {
         display.prepared = QSize(80, 80);
+        const bool heic = extension == QLatin1String("heic");
         for (int set = 1; set <= sets; ++set) {
             for (int photo = 1; photo <= photos; ++photo) {
-                names.append(photoName(set, photo));
-                if (!fixtures::makeJpeg(dir.filePath(names.last()), QString(), QSize(160, 120),
-                                        set * 50 + photo))
+                names.append(photoName(set, photo, extension));
+                const QString path = dir.filePath(names.last());
+                if (!(heic ? fixtures::makeHeic(path, QString(), QSize(160, 120), set * 50 + photo)
+                           : fixtures::makeJpeg(path, QString(), QSize(160, 120), set * 50 + photo)))
                     return false;
             }
         }
@@ -154,6 +157,7 @@ private Q_SLOTS:
     void largerCopyForZoom();
     void largerCopiesLatestWinsBehindSlots();
     void copiesSurviveARestartOnDisk();
+    void jpegCopiesStayOffTheDisk();
 };
 
 void TestPlayerEngine::threeSetsWrapWithPreviews()
@@ -609,17 +613,19 @@ void TestPlayerEngine::largerCopiesLatestWinsBehindSlots()
     QCOMPARE(order.count(photoName(1, 4)), 0);
 }
 
-// Display copies kept on disk serve a new engine over the same folder (a restart) without decoding;
-// a damaged entry is decoded again and rewritten.
+// HEIC display copies kept on disk serve a new engine over the same folder (a restart) without
+// decoding; a damaged entry is decoded again and rewritten.
 void TestPlayerEngine::copiesSurviveARestartOnDisk()
 {
+    if (!fixtures::heicEncoderAvailable())
+        QSKIP("no HEVC encoder for HEIC fixtures");
     QTemporaryDir cacheDir;
     auto disk = std::make_shared<PhotoDiskCache>(cacheDir.path());
     QStringList names;
     QString folder;
     {
         CopyRig rig;
-        QVERIFY(rig.make(1, 10));
+        QVERIFY(rig.make(1, 10, QStringLiteral("heic")));
         rig.engine->setDiskCache(disk);
         rig.startHeld();
         QVERIFY(rig.release());
@@ -662,6 +668,23 @@ void TestPlayerEngine::copiesSurviveARestartOnDisk()
     }
     QVERIFY(QFileInfo(entry).size() > 80 * 60 * 4);
     QDir(folder).removeRecursively();
+}
+
+// A JPEG decodes faster than its display copy is written and read back: its copies are not kept.
+void TestPlayerEngine::jpegCopiesStayOffTheDisk()
+{
+    QTemporaryDir cacheDir;
+    auto disk = std::make_shared<PhotoDiskCache>(cacheDir.path());
+    CopyRig rig;
+    QVERIFY(rig.make(1, 10));
+    rig.engine->setDiskCache(disk);
+    rig.startHeld();
+    QVERIFY(rig.release());
+    rig.engine->waitForPool();
+    QVERIFY(rig.showsCopyOf(1, 1));
+    for (const QString& name : std::as_const(rig.names))
+        QVERIFY(!QFileInfo::exists(
+            disk->entryPath(PhotoDiskCache::keyFor(rig.dir.filePath(name), QSize(80, 80)))));
 }
 
 QTEST_MAIN(TestPlayerEngine)
