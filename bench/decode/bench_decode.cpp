@@ -16,6 +16,10 @@
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -32,6 +36,7 @@
 #include <map>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -539,6 +544,148 @@ void HeicTile(benchmark::State& state)
     }
 }
 
+// ---- HEVC tiles: libheif's decoder against libavcodec's -----------------------------------------
+
+// The first row of 512-pixel tiles of the textured photo, each coded as a grid's tile is: its HEIC
+// file as libheif reads it, and its decoder configuration and coded data as a decoder takes them.
+struct TileFixture {
+    std::vector<QByteArray> files;
+    std::vector<qr::fixtures::heicgrid::Coded> coded;
+    TileFixture()
+    {
+        const auto& rgb = rgbFrame();
+        const QImage frame = QImage(rgb.data(), kWidth, kHeight, kWidth * 3, QImage::Format_RGB888)
+                                 .convertToFormat(QImage::Format_RGB32);
+        for (int x = 0; x + 512 <= kWidth; x += 512) {
+            QByteArray file = qr::fixtures::heicgrid::encode(frame.copy(x, 1024, 512, 512), 60);
+            auto c = qr::fixtures::heicgrid::extract(file);
+            if (file.isEmpty() || !c) {
+                files.clear();
+                return;
+            }
+            files.push_back(std::move(file));
+            coded.push_back(*c);
+        }
+    }
+};
+
+TileFixture& tiles()
+{
+    static TileFixture f;
+    return f;
+}
+
+// One tile by libheif (libde265), to the coded planes: no colour conversion.
+bool decodeTileLibheif(const QByteArray& file)
+{
+    std::unique_ptr<heif_context, void (*)(heif_context*)> ctx(heif_context_alloc(), heif_context_free);
+    if (heif_context_read_from_memory_without_copy(ctx.get(), file.constData(), std::size_t(file.size()),
+                                                   nullptr)
+            .code != heif_error_Ok)
+        return false;
+    heif_image_handle* handle = nullptr;
+    if (heif_context_get_primary_image_handle(ctx.get(), &handle).code != heif_error_Ok)
+        return false;
+    heif_image* image = nullptr;
+    const bool ok =
+        heif_decode_image(handle, &image, heif_colorspace_undefined, heif_chroma_undefined, nullptr).code ==
+        heif_error_Ok;
+    heif_image_release(image);
+    heif_image_handle_release(handle);
+    return ok;
+}
+
+// libavcodec's HEVC decoder over one tile configuration, kept open from tile to tile as a grid's
+// tiles share theirs.
+class AvHevcDecoder {
+public:
+    explicit AvHevcDecoder(const QByteArray& hvcCBox)
+    {
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_HEVC);
+        c_ = codec ? avcodec_alloc_context3(codec) : nullptr;
+        frame_ = av_frame_alloc();
+        packet_ = av_packet_alloc();
+        if (!c_ || !frame_ || !packet_ || hvcCBox.size() <= 8)
+            return;
+        const QByteArray config = hvcCBox.mid(8); // the box's payload: the configuration record
+        c_->extradata =
+            static_cast<std::uint8_t*>(av_mallocz(std::size_t(config.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
+        std::memcpy(c_->extradata, config.constData(), std::size_t(config.size()));
+        c_->extradata_size = int(config.size());
+        c_->thread_count = 1;
+        open_ = avcodec_open2(c_, codec, nullptr) == 0;
+    }
+    ~AvHevcDecoder()
+    {
+        av_packet_free(&packet_);
+        av_frame_free(&frame_);
+        avcodec_free_context(&c_);
+    }
+    AvHevcDecoder(const AvHevcDecoder&) = delete;
+    AvHevcDecoder& operator=(const AvHevcDecoder&) = delete;
+
+    bool decode(const QByteArray& data)
+    {
+        if (!open_ || av_new_packet(packet_, int(data.size())) != 0)
+            return false;
+        std::memcpy(packet_->data, data.constData(), std::size_t(data.size()));
+        int rc = avcodec_send_packet(c_, packet_);
+        av_packet_unref(packet_);
+        if (rc == 0)
+            rc = avcodec_receive_frame(c_, frame_);
+        if (rc == AVERROR(EAGAIN) && avcodec_send_packet(c_, nullptr) == 0)
+            rc = avcodec_receive_frame(c_, frame_);
+        const bool ok = rc == 0 && frame_->width == 512 && frame_->height == 512;
+        av_frame_unref(frame_);
+        avcodec_flush_buffers(c_);
+        return ok;
+    }
+
+private:
+    AVCodecContext* c_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    bool open_ = false;
+};
+
+// The row of tiles decoded on `threads` threads (each its own decoder, the tiles dealt out in turn);
+// decoder 0 libheif, 1 libavcodec. The time is that of the row: divide by `tiles`.
+void HevcTiles(benchmark::State& state)
+{
+    const bool av = state.range(0) == 1;
+    const int threads = int(state.range(1));
+    const TileFixture& f = tiles();
+    if (f.files.empty()) {
+        state.SkipWithError("no HEVC encoder for the tiles");
+        return;
+    }
+    const int n = int(f.files.size());
+    std::vector<std::unique_ptr<AvHevcDecoder>> decoders;
+    for (int t = 0; t < threads; ++t)
+        decoders.push_back(std::make_unique<AvHevcDecoder>(f.coded.front().hvcC));
+    std::atomic<int> failed{0};
+    for (auto _ : state) {
+        const auto work = [&](int t) {
+            for (int i = t; i < n; i += threads) {
+                const bool ok = av ? decoders[std::size_t(t)]->decode(f.coded[std::size_t(i)].data)
+                                   : decodeTileLibheif(f.files[std::size_t(i)]);
+                if (!ok)
+                    ++failed;
+            }
+        };
+        std::vector<std::thread> pool;
+        for (int t = 1; t < threads; ++t)
+            pool.emplace_back(work, t);
+        work(0);
+        for (auto& thread : pool)
+            thread.join();
+    }
+    if (failed.load() != 0)
+        state.SkipWithError("a tile did not decode");
+    state.SetItemsProcessed(state.iterations() * n);
+    state.counters["tiles"] = n;
+}
+
 QSize displayCopySize(benchmark::State& state)
 {
     const int height = int(state.range(0));
@@ -705,6 +852,11 @@ BENCHMARK(HeicGrid)
     ->UseRealTime();
 BENCHMARK(HeicWhole)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(HeicTile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(HevcTiles)
+    ->ArgsProduct({{0, 1}, {1, 2}})
+    ->ArgNames({"libavcodec", "threads"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(DiskCacheLoad)->Arg(1080)->Arg(2160)->ArgName("height")->Unit(benchmark::kMillisecond);
 BENCHMARK(DisplayCopyMemcpy)->Arg(1080)->Arg(2160)->ArgName("height")->Unit(benchmark::kMillisecond);
 BENCHMARK(UnpackContainer)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -787,6 +939,8 @@ int main(int argc, char** argv)
         {"FreshOrPooledBuffer/mode:2/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
         {"FreshOrPooledBuffer/mode:3/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
         {"FreshOrPooledBuffer/mode:5/real_time", "FreshOrPooledBuffer/mode:4/real_time"},
+        {"HevcTiles/libavcodec:1/threads:1/real_time", "HevcTiles/libavcodec:0/threads:1/real_time"},
+        {"HevcTiles/libavcodec:1/threads:2/real_time", "HevcTiles/libavcodec:0/threads:2/real_time"},
         {"JpegDecode/path:1/denom:1", "JpegDecode/path:0/denom:1"},
         {"JpegDecode/path:1/denom:2", "JpegDecode/path:0/denom:2"},
         {"JpegDecode/path:1/denom:4", "JpegDecode/path:0/denom:4"},
