@@ -506,12 +506,15 @@ void JpegDecode(benchmark::State& state)
     }
 }
 
-// A 4032 x 3024 HEIC photo: a grid of 512-pixel tiles decoded with `threads` libheif threads.
+// A 4032 x 3024 HEIC photo: a grid of 512-pixel tiles decoded with `threads` libheif threads, by
+// libavcodec (libavcodec:1) or libde265 (0).
 void HeicGrid(benchmark::State& state)
 {
     const QString file = photos().heicGrid;
     const int before = qr::PhotoDecoder::heicDecodingThreads();
     qr::PhotoDecoder::setHeicDecodingThreads(int(state.range(0)));
+    qr::PhotoDecoder::setHevcDecoder(state.range(1) == 1 ? qr::PhotoDecoder::HevcDecoder::Libavcodec
+                                                          : qr::PhotoDecoder::HevcDecoder::Libde265);
     for (auto _ : state) {
         const QImage image = qr::PhotoDecoder::decode(file);
         if (image.size() != QSize(kWidth, kHeight))
@@ -519,6 +522,7 @@ void HeicGrid(benchmark::State& state)
         benchmark::DoNotOptimize(image.constBits());
     }
     qr::PhotoDecoder::setHeicDecodingThreads(before);
+    qr::PhotoDecoder::setHevcDecoder(qr::PhotoDecoder::HevcDecoder::Libavcodec);
 }
 
 // The same photo as one coded image, and one 512-pixel tile alone.
@@ -843,11 +847,8 @@ BENCHMARK(JpegDecode)
     ->ArgNames({"path", "denom"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(HeicGrid)
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->ArgName("threads")
+    ->ArgsProduct({{0, 1, 2, 4}, {0, 1}})
+    ->ArgNames({"threads", "libavcodec"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(HeicWhole)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -949,11 +950,13 @@ int main(int argc, char** argv)
         {"JpegDecode/path:1/denom:4", "JpegDecode/path:1/denom:1"},
         {"JpegDecode/path:1/denom:8", "JpegDecode/path:1/denom:1"},
         {"JpegDecode/path:0/denom:4", "JpegDecode/path:0/denom:1"},
-        {"HeicGrid/threads:1/real_time", "HeicGrid/threads:0/real_time"},
-        {"HeicGrid/threads:2/real_time", "HeicGrid/threads:0/real_time"},
-        {"HeicGrid/threads:4/real_time", "HeicGrid/threads:0/real_time"},
-        {"HeicGrid/threads:2/real_time", "HeicWhole/real_time"},
-        {"HeicGrid/threads:0/real_time", "HeicTile/real_time"},
+        {"HeicGrid/threads:1/libavcodec:1/real_time", "HeicGrid/threads:0/libavcodec:1/real_time"},
+        {"HeicGrid/threads:2/libavcodec:1/real_time", "HeicGrid/threads:0/libavcodec:1/real_time"},
+        {"HeicGrid/threads:4/libavcodec:1/real_time", "HeicGrid/threads:0/libavcodec:1/real_time"},
+        {"HeicGrid/threads:0/libavcodec:1/real_time", "HeicGrid/threads:0/libavcodec:0/real_time"},
+        {"HeicGrid/threads:2/libavcodec:1/real_time", "HeicGrid/threads:2/libavcodec:0/real_time"},
+        {"HeicGrid/threads:2/libavcodec:1/real_time", "HeicWhole/real_time"},
+        {"HeicGrid/threads:0/libavcodec:1/real_time", "HeicTile/real_time"},
         {"DiskCacheLoad/height:1080", "DisplayCopyMemcpy/height:1080"},
         {"DiskCacheLoad/height:2160", "DisplayCopyMemcpy/height:2160"},
         {"UnpackContainer/real_time", "CopyFileCp/real_time"},

@@ -6,6 +6,7 @@
 #include "platform/FileListing.h"
 #include "platform/LogCategories.h"
 #include "platform/RegularFile.h"
+#include "player/HevcTileDecoder.h"
 #include "player/Playlist.h"
 
 #include <QBuffer>
@@ -148,6 +149,12 @@ bool isHeic(const QString& path)
     return FileListing::extension(path) == QLatin1String("heic");
 }
 
+std::atomic<bool>& hevcByLibavcodec()
+{
+    static std::atomic<bool> byLibavcodec{true};
+    return byLibavcodec;
+}
+
 std::atomic<int>& heicThreads()
 {
     static std::atomic<int> threads{std::max(1, QThread::idealThreadCount())};
@@ -165,6 +172,14 @@ bool openHeic(std::span<const std::uint8_t> bytes, const QString& path, HeifCont
     if (!ctx)
         return false;
     heif_context_set_max_decoding_threads(ctx.get(), heicThreads().load(std::memory_order_relaxed));
+    if (const heif_decoder_plugin* hevc = HevcTileDecoder::plugin();
+        hevc && hevcByLibavcodec().load(std::memory_order_relaxed)) {
+        // For this context only, so that tests and benchmarks can compare the two decoders.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        heif_register_decoder(ctx.get(), hevc);
+#pragma GCC diagnostic pop
+    }
     heif_context_set_maximum_image_size_limit(ctx.get(), kMaxHeicSide);
     const heif_error read =
         heif_context_read_from_memory_without_copy(ctx.get(), bytes.data(), bytes.size(), nullptr);
@@ -582,6 +597,11 @@ QImage PhotoDecoder::decodePreview(const QString& path, QSize box)
 void PhotoDecoder::setHeicDecodingThreads(int threads)
 {
     heicThreads().store(std::max(0, threads), std::memory_order_relaxed);
+}
+
+void PhotoDecoder::setHevcDecoder(HevcDecoder decoder)
+{
+    hevcByLibavcodec().store(decoder == HevcDecoder::Libavcodec, std::memory_order_relaxed);
 }
 
 int PhotoDecoder::heicDecodingThreads()

@@ -50,6 +50,10 @@ public:
     // core count unless set. Applies to decodes started afterwards.
     static void setHeicDecodingThreads(int threads);
     static int heicDecodingThreads();
+    // The HEVC decoder of HEIC photos: libavcodec's (HevcTileDecoder) where it has one, else
+    // libde265 through libheif. Applies to decodes started afterwards; for tests and benchmarks.
+    enum class HevcDecoder { Libavcodec, Libde265 };
+    static void setHevcDecoder(HevcDecoder decoder);
     // The two JPEG paths, for the benchmarks that chose between them: libjpeg-turbo called directly
     // (its scaled IDCT at the smallest n/8 whose output still covers the box, straight
     // into the image's BGRX rows, EXIF orientation applied), and Qt's image reader. decode() uses the

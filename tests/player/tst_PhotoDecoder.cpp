@@ -1,5 +1,6 @@
 #include "HeicGridFixture.h"
 #include "platform/RegularFile.h"
+#include "player/HevcTileDecoder.h"
 #include "player/PhotoDecoder.h"
 
 #include <QFile>
@@ -10,6 +11,7 @@
 
 #include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
+#include <libheif/heif_plugin.h>
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -19,6 +21,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -307,6 +310,10 @@ private Q_SLOTS:
     void heicPreviewUsesThumbnailThatCovers();
     void heicGridDecodesOnAnyThreadCount_data();
     void heicGridDecodesOnAnyThreadCount();
+    void hevcDecodersAgree_data();
+    void hevcDecodersAgree();
+    void hevcFramingIsChecked_data();
+    void hevcFramingIsChecked();
     void decodeStaysWithinMemoryBudget_data();
     void decodeStaysWithinMemoryBudget();
     void fileChangedWhileDecodingIsSkipped_data();
@@ -551,6 +558,93 @@ void TestPhotoDecoder::heicGridDecodesOnAnyThreadCount()
                      qPrintable(QStringLiteral("tile %1,%2: %3").arg(column).arg(row).arg(got, 0, 16)));
         }
     }
+}
+
+void TestPhotoDecoder::hevcDecodersAgree_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("tile"); // 0: one coded image
+    QTest::newRow("grid of 64-pixel tiles, edges cropped") << QSize(150, 100) << 64;
+    QTest::newRow("grid of 512-pixel tiles") << QSize(1100, 600) << 512;
+    QTest::newRow("one coded image, odd sides") << QSize(321, 123) << 0;
+}
+
+// libavcodec and libde265 give the same pixels: the HEVC samples are exact, and libheif converts
+// them alike.
+void TestPhotoDecoder::hevcDecodersAgree()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, tile);
+    if (!heif_have_encoder_for_format(heif_compression_HEVC))
+        QSKIP("no HEVC encoder");
+    if (!qr::HevcTileDecoder::plugin())
+        QSKIP("libavcodec has no HEVC decoder");
+    QImage image(size, QImage::Format_RGB32);
+    std::uint32_t state = 12345;
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            state = state * 1664525u + 1013904223u; // texture, as a camera's noise
+            const int noise = int(state >> 28);
+            image.setPixel(
+                x, y, qRgb((x * 255 / size.width() + noise) & 255, (y * 3 + noise) & 255, (x ^ y) & 255));
+        }
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("photo.heic"));
+    if (tile > 0) {
+        QVERIFY(qr::fixtures::makeHeicGrid(path, image, tile));
+    } else {
+        const QByteArray coded = qr::fixtures::heicgrid::encode(image, 80);
+        QFile f(path);
+        QVERIFY(!coded.isEmpty() && f.open(QIODevice::WriteOnly) && f.write(coded) == coded.size());
+    }
+    PhotoDecoder::setHevcDecoder(PhotoDecoder::HevcDecoder::Libde265);
+    const std::uint64_t before = qr::HevcTileDecoder::decodedImages();
+    const QImage byLibde265 = PhotoDecoder::decode(path);
+    QCOMPARE(qr::HevcTileDecoder::decodedImages(), before);
+    PhotoDecoder::setHevcDecoder(PhotoDecoder::HevcDecoder::Libavcodec);
+    const QImage byLibavcodec = PhotoDecoder::decode(path);
+    const int images =
+        tile > 0 ? ((size.width() + tile - 1) / tile) * ((size.height() + tile - 1) / tile) : 1;
+    QCOMPARE(qr::HevcTileDecoder::decodedImages(), before + std::uint64_t(images));
+    QCOMPARE(byLibde265.size(), size);
+    QCOMPARE(byLibavcodec.convertToFormat(QImage::Format_RGB32),
+             byLibde265.convertToFormat(QImage::Format_RGB32));
+}
+
+void TestPhotoDecoder::hevcFramingIsChecked_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("pushed");
+    QTest::newRow("nothing") << QByteArray() << true;
+    QTest::newRow("a length cut short") << QByteArray("\0\0\x01", 3) << false;
+    QTest::newRow("a unit past the end") << QByteArray("\0\0\0\x09\x40\x01", 6) << false;
+    QTest::newRow("a length near 4 GiB") << QByteArray("\xFF\xFF\xFF\xFF\x40\x01", 6) << false;
+    QTest::newRow("an empty unit, then noise") << QByteArray("\0\0\0\0\0\0\0\x03\x26\x01\xAF", 11) << true;
+    QTest::newRow("a parameter set's start only") << QByteArray("\0\0\0\x02\x40\x01", 6) << true;
+}
+
+// What libheif hands the plugin is checked before it reaches libavcodec; data that does not decode
+// is an error, never a picture or a crash.
+void TestPhotoDecoder::hevcFramingIsChecked()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(bool, pushed);
+    const heif_decoder_plugin* plugin = qr::HevcTileDecoder::plugin();
+    if (!plugin)
+        QSKIP("libavcodec has no HEVC decoder");
+    QCOMPARE(plugin->does_support_format(heif_compression_HEVC) > 100, true);
+    QCOMPARE(plugin->does_support_format(heif_compression_AV1), 0);
+    void* decoder = nullptr;
+    QCOMPARE(plugin->new_decoder(&decoder).code, heif_error_Ok);
+    // A copy of its own, so that a read past it is the sanitizer's to see.
+    std::unique_ptr<char[]> bytes(new char[std::size_t(std::max<qsizetype>(data.size(), 1))]);
+    std::memcpy(bytes.get(), data.constData(), std::size_t(data.size()));
+    QCOMPARE(plugin->push_data(decoder, bytes.get(), std::size_t(data.size())).code == heif_error_Ok, pushed);
+    heif_image* image = nullptr;
+    QVERIFY(plugin->decode_image(decoder, &image).code != heif_error_Ok);
+    QVERIFY(!image);
+    plugin->free_decoder(decoder);
 }
 
 void TestPhotoDecoder::decodeStaysWithinMemoryBudget_data()
