@@ -114,15 +114,11 @@ phones=()
 for phone in "0 10" "1 15" "2 20"; do
   read -r view fps <<<"$phone"
   # 4 s of frames, then the phone ends: the label keeps the last figure.
-  "$SIM" --mdns-server 127.0.0.1 --wait 20 --view "$view" --width 640 --height 480 --fps "$fps" \
-    --frames $((fps * 4)) --code 314159 >"$ART/a11y-phone-$view.log" 2>&1 &
-  phones+=($!)
-  pids+=($!)
-  # One host connecting twice within 1 ms is one phone's connection race, and the later one is
-  # dropped: the next phone starts only once this one is connected.
-  until_true 25 grep -q "^connected to" "$ART/a11y-phone-$view.log" ||
+  start_phone "$ART/a11y-phone-$view.log" "$SIM" --mdns-server 127.0.0.1 --wait 20 --view "$view" \
+    --width 640 --height 480 --fps "$fps" --frames $((fps * 4)) --code 314159 ||
     { echo "FAIL: phone $view did not connect"; fail=1; }
-  sleep 0.1
+  phones+=("$PHONE_PID")
+  pids+=("$PHONE_PID")
 done
 for p in "${phones[@]}"; do wait "$p" || true; done
 for row in "1 10" "2 15" "3 20"; do

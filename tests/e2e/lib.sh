@@ -21,6 +21,18 @@ until_true() {
   "$@"
 }
 
+# Starts a simulated phone (its command line after $1) writing to log $1, and returns once it is
+# connected and 0.1 s more: one host connecting twice within 1 ms is one phone's connection race,
+# and the later connection is dropped, so the next phone starts only after that, however slow the
+# machine. Leaves its process id in PHONE_PID; false when it did not connect within 25 s.
+start_phone() {
+  local log=$1; shift
+  "$@" >"$log" 2>&1 &
+  PHONE_PID=$!
+  until_true 25 grep -q "^connected" "$log" || return 1
+  sleep 0.1
+}
+
 # Sends keys to a window after giving it the input focus.
 send_keys() {
   local id=$1; shift

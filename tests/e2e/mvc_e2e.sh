@@ -29,14 +29,10 @@ check_frame "$main" "$(work_area)" || fail=1
 
 for phone in "0 1 1280 960" "1 0 1280 960" "2 1 960 720"; do
   read -r view orientation w h <<<"$phone"
-  "$SIM" --mdns-server 127.0.0.1 --wait 20 --view "$view" --orientation "$orientation" --width "$w" \
-    --height "$h" --fps 20 --frames -1 --code 314159 >"$ART/phone-$view.log" 2>&1 &
-  pids+=($!)
-  # One host connecting twice within 1 ms is one phone's connection race, and the later one is
-  # dropped: the next phone starts only once this one is connected, however slow the machine.
-  until_true 25 grep -q "^connected to" "$ART/phone-$view.log" ||
+  start_phone "$ART/phone-$view.log" "$SIM" --mdns-server 127.0.0.1 --wait 20 --view "$view" \
+    --orientation "$orientation" --width "$w" --height "$h" --fps 20 --frames -1 --code 314159 ||
     { echo "FAIL: phone $view did not connect"; fail=1; }
-  sleep 0.1
+  pids+=("$PHONE_PID")
 done
 shot="$ART/mvc.png"
 grep -h -i "txt" "$ART"/phone-*.log | head -n 3 || true

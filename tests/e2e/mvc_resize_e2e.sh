@@ -66,11 +66,10 @@ echo "panels from row ${top:-none} after start"
 # Phone n shows in position n (view index n - 1); the third falls silent after 60 frames.
 for phone in "0 -1" "1 -1" "2 60"; do
   read -r view frames <<<"$phone"
-  "$SIM" --mdns-server 127.0.0.1 --wait 20 --view "$view" --orientation 1 --width 640 --height 480 \
-    --fps 20 --frames "$frames" --stay --code 271828 >"$ART/resize-phone-$view.log" 2>&1 &
-  pids+=($!)
-  until_true 20 grep -q "^connected" "$ART/resize-phone-$view.log" || { echo "FAIL: phone $view did not connect"; exit 1; }
-  sleep 0.1 # one host connecting twice within 1 ms is one phone's connection race: dropped
+  start_phone "$ART/resize-phone-$view.log" "$SIM" --mdns-server 127.0.0.1 --wait 20 --view "$view" \
+    --orientation 1 --width 640 --height 480 --fps 20 --frames "$frames" --stay --code 271828 ||
+    { pids+=("$PHONE_PID"); echo "FAIL: phone $view did not connect"; exit 1; }
+  pids+=("$PHONE_PID")
 done
 
 # Presentation mode 2: positions 1 and 2 are quarter-width columns on the left, 3 and 4 stacked
