@@ -514,7 +514,7 @@ void HeicGrid(benchmark::State& state)
     const int before = qr::PhotoDecoder::heicDecodingThreads();
     qr::PhotoDecoder::setHeicDecodingThreads(int(state.range(0)));
     qr::PhotoDecoder::setHevcDecoder(state.range(1) == 1 ? qr::PhotoDecoder::HevcDecoder::Libavcodec
-                                                          : qr::PhotoDecoder::HevcDecoder::Libde265);
+                                                         : qr::PhotoDecoder::HevcDecoder::Libde265);
     for (auto _ : state) {
         const QImage image = qr::PhotoDecoder::decode(file);
         if (image.size() != QSize(kWidth, kHeight))
