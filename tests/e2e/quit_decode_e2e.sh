@@ -39,13 +39,13 @@ for ((run = 1; run <= RUNS; run++)); do
   main=$(enter_player_mode "$app")
   a11y press "$app" "Generate Playlist" ||
     { echo "FAIL: run $run: no Generate Playlist button on the bus"; fail=1; }
-  # Quit as soon as a debugger finds threads inside the HEVC decoder (each look stops the program
-  # for about a second; the decodes go on after it).
+  # Quit as soon as a debugger finds threads inside an HEVC decoder, libavcodec's or libde265's (each
+  # look stops the program for about a second; the decodes go on after it).
   decoding=0
   looking=$((SECONDS + 60))
   while [ "$decoding" = 0 ] && [ $SECONDS -lt $looking ]; do
     sleep 0.5
-    decoding=$(gdb -batch -nx -p "$app" -ex "info threads" 2>/dev/null | grep -c "libde265" || true)
+    decoding=$(gdb -batch -nx -p "$app" -ex "info threads" 2>/dev/null | grep -c -E "libavcodec|libde265" || true)
   done
   xdotool windowfocus --sync "$main" 2>/dev/null || true
   # Odd runs quit with Ctrl+Q, even runs close the window through the window manager (Alt+F4).
