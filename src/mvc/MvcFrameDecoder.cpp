@@ -1,6 +1,5 @@
 #include "mvc/MvcFrameDecoder.h"
 
-#include "decode/FrameBufferPool.h"
 #include "decode/Lz4FrameDecoder.h"
 #include "decode/RawFrame.h"
 #include "mvc/MvcMessageAssembler.h"
@@ -16,16 +15,6 @@ bool ensure(FrameBuffer& b, std::size_t size)
         return true;
     b = FrameBuffer::allocate(size);
     return !b.isNull() && b.size() >= size;
-}
-
-// The shown frames' buffers: on huge pages, and a few kept for the next frames. A fresh small-page
-// frame costs thousands of page faults, more than its decoding on a virtual machine: when a
-// recording starts and its queues hold frames, the decoding thread took 30-80 ms a frame.
-FrameBufferPool& framePool()
-{
-    constexpr std::size_t kIdleBytes = std::size_t(64) << 20;        // five frames of 1920 x 1440
-    static auto* const pool = new FrameBufferPool(kIdleBytes, true); // images may outlive statics
-    return *pool;
 }
 
 } // namespace
@@ -46,25 +35,21 @@ QImage MvcFrameDecoder::decode(const MvcMsgHeader& header, QByteArrayView payloa
         return {};
     const std::size_t bgraBytes = rgbBytes / 3 * 4;
     const auto rgb = std::span<const std::uint8_t>(m_rgb.data(), rgbBytes);
-    FrameBufferPool& pool = framePool();
-    std::uint8_t* frame = pool.take(bgraBytes);
-    if (!frame)
-        return {};
-    const std::span<std::uint8_t> out(frame, bgraBytes);
     if (header.deviceOrientation() != 0) {
-        if (!RawFrame::rgbToBgraInto(rgb, size, out)) {
-            pool.give(frame, bgraBytes);
+        BgraFrame out{size.width, size.height, FrameBuffer::allocate(bgraBytes)};
+        if (out.isNull() || out.buffer.size() < bgraBytes ||
+            !RawFrame::rgbToBgraInto(rgb, size, out.buffer.span()))
             return {};
-        }
-        return pool.wrap(frame, bgraBytes, size.width, size.height);
+        return RawFrame::toImage(std::move(out));
     }
-    if (!ensure(m_bgra, bgraBytes) || !RawFrame::rgbToBgraInto(rgb, size, m_bgra.span().first(bgraBytes)) ||
-        !RawFrame::rotateBufferToPortInto(std::span<const std::uint8_t>(m_bgra.data(), bgraBytes), size,
-                                          out)) {
-        pool.give(frame, bgraBytes);
+    if (!ensure(m_bgra, bgraBytes) || !RawFrame::rgbToBgraInto(rgb, size, m_bgra.span().first(bgraBytes)))
         return {};
-    }
-    return pool.wrap(frame, bgraBytes, size.height, size.width);
+    BgraFrame turned{size.height, size.width, FrameBuffer::allocate(bgraBytes)};
+    if (turned.isNull() || turned.buffer.size() < bgraBytes ||
+        !RawFrame::rotateBufferToPortInto(std::span<const std::uint8_t>(m_bgra.data(), bgraBytes), size,
+                                          turned.buffer.span()))
+        return {};
+    return RawFrame::toImage(std::move(turned));
 }
 
 } // namespace qr
