@@ -702,7 +702,7 @@ void DiskCacheLoad(benchmark::State& state)
     const QSize size = displayCopySize(state);
     static QTemporaryDir dir(QDir::currentPath() + QStringLiteral("/bench-cache-XXXXXX"));
     qr::PhotoDiskCache cache(dir.path());
-    const qr::PhotoDiskCache::Key key{QStringLiteral("/photos/a.heic"), 1, 2, size};
+    const qr::PhotoDiskCache::Key key{QStringLiteral("/photos/a.heic"), 1, 2, size, {}};
     QImage copy(size, QImage::Format_RGB32);
     copy.fill(Qt::darkCyan);
     if (!cache.store(key, copy)) {

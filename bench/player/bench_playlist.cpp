@@ -35,10 +35,10 @@ Folders& folders()
             qr::fixtures::writeFile(made->others.filePath(QString::fromLatin1(kinds[i % 5]).arg(i)), "x");
         const QString signedPhoto = made->sets.filePath("signed.tmp");
         qr::fixtures::makeJpeg(signedPhoto, qr::fixtures::signature("10.1"), {16, 16});
-        QFile f(signedPhoto);
-        f.open(QIODevice::ReadOnly);
-        const QByteArray signedBytes = f.readAll();
-        f.remove();
+        QFile file(signedPhoto);
+        file.open(QIODevice::ReadOnly);
+        const QByteArray signedBytes = file.readAll();
+        file.remove();
         for (int set = 1; set <= 200; ++set) {
             for (int i = 1; i <= 45; ++i)
                 qr::fixtures::writeFile(made->sets.filePath(QStringLiteral("kro_%1_%2_01.jpg")

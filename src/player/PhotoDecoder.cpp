@@ -144,11 +144,6 @@ struct HeifImageDeleter {
 using HeifContext = std::unique_ptr<heif_context, HeifContextDeleter>;
 using HeifHandle = std::unique_ptr<heif_image_handle, HeifHandleDeleter>;
 
-bool isHeic(const QString& path)
-{
-    return FileListing::extension(path) == QLatin1String("heic");
-}
-
 std::atomic<bool>& hevcByLibavcodec()
 {
     static std::atomic<bool> byLibavcodec{true};
@@ -537,6 +532,11 @@ QImage decodeJpegBytes(std::span<const std::uint8_t> bytes, const QString& path,
 }
 
 } // namespace
+
+bool PhotoDecoder::isHeic(const QString& path)
+{
+    return FileListing::extension(path) == QLatin1String("heic");
+}
 
 QSize PhotoDecoder::naturalSize(const QString& path)
 {

@@ -31,6 +31,8 @@ public:
     // (and scaling that down) when a view is only just larger than one of the decoder's scales.
     static constexpr double kCoverSlack = 0.96;
 
+    // Whether `path` names a HEIC photo (by its extension, as the file listing sorts files).
+    static bool isHeic(const QString& path);
     // The upright pixel size of the photo at `path`, read from its header; empty when unreadable.
     static QSize naturalSize(const QString& path);
     // The photo decoded whole, or fitted into `box` (aspect kept, never enlarged) when `box` is

@@ -1,6 +1,5 @@
 #include "player/PreparationPipeline.h"
 
-#include "platform/FileListing.h"
 #include "platform/LogCategories.h"
 #include "platform/ThreadPriority.h"
 #include "player/PhotoDecoder.h"
@@ -31,16 +30,13 @@ bool failedToPrepare(const PreparationPipeline::Job& job, const PhotoImage& phot
     return photo.isNull() || (job.box.isValid() && !job.box.isEmpty() && photo.displayImage().isNull());
 }
 
-// A JPEG or HEIC slot: a HEIC photo's display copy comes from the disk cache when it holds one for
-// this file as it is now, else it is decoded and `store` receives what to write there. A JPEG is
-// always decoded: libjpeg-turbo's scaled decoding of a camera photo costs less than writing its
-// display copy (12-48 MB) and reading it back, which took a quarter of a first play.
+// A JPEG or HEIC slot: with a disk cache, the display copy comes from there when it holds one for
+// this file as it is now, else it is decoded and `store` receives what to write there.
 PhotoImage prepareFileSlot(const PreparationPipeline::Job& job,
                            std::optional<PreparationPipeline::DiskStore>& store)
 {
     const bool copies = job.box.isValid() && !job.box.isEmpty();
-    const bool heic = FileListing::extension(job.path) == QLatin1String("heic");
-    if (!job.disk || !copies || !heic || job.stamp.size < 0)
+    if (!job.disk || !copies || job.stamp.size < 0)
         return SetPreparer::preparePhoto(job.path, job.box);
     // The file as it is now, its first and last bytes included.
     const PhotoDiskCache::Key key = PhotoDiskCache::keyFor(job.path, job.box);
@@ -267,11 +263,6 @@ void PreparationPipeline::runPass(PlaylistRequest request)
     pool_->start(runner_.get());
 }
 
-void PreparationPipeline::cancelPasses()
-{
-    ++passGeneration_;
-}
-
 void PreparationPipeline::dropQueuedJobs()
 {
     std::deque<Job> dropped;
@@ -297,7 +288,10 @@ void PreparationPipeline::enqueue(std::vector<Job> jobs)
     for (Job& job : jobs) {
         if (job.isSlot() || job.kind == Job::Kind::FileLarger)
             ++inFlight_[flightKey(job)];
-        if (job.kind == Job::Kind::FileSlot)
+        // Only HEIC copies go to the disk cache: libjpeg-turbo's scaled decoding of a camera photo
+        // costs less than writing its display copy (12-48 MB) and reading it back, which took a
+        // quarter of a first play.
+        if (job.kind == Job::Kind::FileSlot && PhotoDecoder::isHeic(job.path))
             job.disk = disk_;
     }
     {

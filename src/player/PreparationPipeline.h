@@ -46,7 +46,7 @@ public:
         FrameSize size; // raw frames
         QSize box;      // the size the display copy is fitted into
         PhotoCache::Stamp stamp;
-        // Where display copies of JPEG and HEIC photos are kept between runs; none when null.
+        // Where the display copy of a HEIC photo is kept between runs; none when null.
         std::shared_ptr<PhotoDiskCache> disk;
 
         bool isSlot() const
@@ -79,8 +79,8 @@ public:
     // process's end: the end must not tear down the libraries that work uses.
     static int endedWithWorkRunning();
 
-    // Display copies of JPEG and HEIC slots are looked up in `disk` before they are decoded, and
-    // stored there after. Set before the first set start.
+    // Display copies of HEIC slots are looked up in `disk` before they are decoded, and stored there
+    // after. Set before the first set start.
     void setDiskCache(std::shared_ptr<PhotoDiskCache> disk) { disk_ = std::move(disk); }
 
     // A playlist pass on the pool; passFinished() brings back the result of the last one started as
@@ -88,8 +88,6 @@ public:
     // then its `.rgb2` removed) in the background until the request's stop flag is set; a pass waits
     // for the settling before it to end before it starts.
     void runPass(PlaylistRequest request);
-    // Forgets every pass started so far.
-    void cancelPasses();
 
     // A set start. Work queued for an earlier one is dropped (larger copies too); work already running
     // is kept so that a slot asking for the same photo adopts it. `slots` holds the set's slot jobs in

@@ -71,7 +71,8 @@ std::unique_ptr<PhoneSim> startPhone(MvcMaster* master, int slot, int view)
     // next phone comes later.
     QElapsedTimer since;
     since.start();
-    QTest::qWaitFor([&] { return since.nsecsElapsed() > 2'000'000; }, 1000);
+    while (since.nsecsElapsed() <= 2'000'000)
+        QTest::qWait(1);
     return phone;
 }
 

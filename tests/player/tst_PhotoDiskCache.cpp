@@ -34,7 +34,7 @@ QImage pattern(QSize size, int seed, QImage::Format format = QImage::Format_RGB3
 
 PhotoDiskCache::Key key(const QString& name, QSize box = {64, 48})
 {
-    return {QStringLiteral("/photos/") + name, 1000, 1'700'000'000'000, box};
+    return {QStringLiteral("/photos/") + name, 1000, 1'700'000'000'000, box, {}};
 }
 
 std::int64_t entryBytes(QSize size)
