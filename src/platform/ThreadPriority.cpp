@@ -30,4 +30,11 @@ void ThreadPriority::lowerForBackgroundWork()
 #endif
 }
 
+void ThreadPriority::lowerToIdle()
+{
+#if defined(__linux__)
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+#endif
+}
+
 } // namespace qr

@@ -9,6 +9,9 @@ public:
     // on the pools never delays a tick's painting when every core is busy. A no-op where threads
     // have no priority of their own.
     static void lowerForBackgroundWork();
+    // Lowers the calling thread to the lowest priority for good (a thread cannot raise itself again),
+    // for work that may wait as long as anything else wants a core.
+    static void lowerToIdle();
 };
 
 } // namespace qr

@@ -171,6 +171,13 @@ QString PhotoDiskCache::entryPath(const Key& key) const
     return folder_ + QLatin1Char('/') + QString::fromStdString(entryName(keyDigest(key)));
 }
 
+bool PhotoDiskCache::contains(const Key& key) const
+{
+    const std::lock_guard lock(mutex_);
+    scanLocked();
+    return entries_.count(entryName(keyDigest(key))) > 0;
+}
+
 std::int64_t PhotoDiskCache::usedBytes() const
 {
     const std::lock_guard lock(mutex_);

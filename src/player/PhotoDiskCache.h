@@ -47,6 +47,8 @@ public:
 
     // The copy stored for `key`; null when absent or damaged.
     QImage load(const Key& key) const;
+    // Whether an entry for `key` is stored (without reading or checking it).
+    bool contains(const Key& key) const;
     // Stores a display copy (converted to Format_RGB32 when it is another format); false when it could
     // not be written completely or is larger than the whole budget.
     bool store(const Key& key, const QImage& image);

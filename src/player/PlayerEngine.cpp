@@ -51,6 +51,7 @@ PlayerEngine::PlayerEngine(PlayerDisplay* display, std::unique_ptr<RenderTimer> 
             display_->showImage(view, photo);
     });
     connect(&pipeline_, &PreparationPipeline::largerReady, this, &PlayerEngine::landLarger);
+    connect(&pipeline_, &PreparationPipeline::diskCopyReady, this, &PlayerEngine::diskCopyMade);
     connect(&pipeline_, &PreparationPipeline::passFinished, this, [this](const PlaylistResult& result) {
         passRunning_ = false;
         if (result.stopped) {
@@ -105,6 +106,11 @@ void PlayerEngine::generatePlaylistButtonAction()
     waiting_ = false;
     ++generation_;
     pipeline_.clearSet();
+    pipeline_.stopDiskCopies();
+    copiesLeft_.clear();
+    copiesMade_.clear();
+    setsReady_ = 0;
+    Q_EMIT setsReadyChanged(0, 0);
     for (int view = 1; view <= 3; ++view)
         display_->showImage(view, PhotoImage());
     for (auto& list : s_._listOfFilesForView)
@@ -154,11 +160,75 @@ void PlayerEngine::takePlaylist(const PlaylistResult& result)
     s_._symbolicPath = result.symbolicPath;
     s_._sortedListv2 = result.sortedList;
     s_._arrayOfSetIndexes = result.setIndexes;
+    countSetsToPrepare();
     if (!s_._sortedListv2.isEmpty())
         configScheduler(false);
     // After the set start's display step, which is queued as well.
     QMetaObject::invokeMethod(
         this, [this] { display_->playlistPassFinished(s_._image[0]); }, Qt::QueuedConnection);
+}
+
+// Sets prepared ahead ---------------------------------------------------------------------------
+
+void PlayerEngine::countSetsToPrepare()
+{
+    const auto sets = static_cast<std::int32_t>(s_._arrayOfSetIndexes.size() / 2);
+    copiesLeft_.assign(static_cast<std::size_t>(sets), 0);
+    copiesMade_.clear();
+    setsReady_ = 0;
+    for (std::int32_t set = 1; set <= sets; ++set) {
+        const QStringList list = setPhotos(set);
+        if (disk_ && !list.isEmpty() && PhotoDecoder::isHeic(list.first()))
+            copiesLeft_[static_cast<std::size_t>(set - 1)] = static_cast<int>(list.size());
+        else
+            ++setsReady_;
+    }
+    Q_EMIT setsReadyChanged(setsReady_, sets);
+}
+
+void PlayerEngine::prepareSetsAhead()
+{
+    const auto sets = static_cast<std::int32_t>(copiesLeft_.size());
+    if (!disk_ || setsReady_ == sets)
+        return;
+    std::int64_t budget = disk_->budget() / 4 * 3;
+    std::vector<Job> jobs;
+    const std::int32_t from = std::clamp(s_._setNumRenderedInView1, 1, sets);
+    for (std::int32_t i = 0; i < sets && budget > 0; ++i) {
+        const std::int32_t set = (from - 1 + i) % sets + 1;
+        if (copiesLeft_[static_cast<std::size_t>(set - 1)] == 0)
+            continue;
+        std::vector<Job> photos = slotJobs(setPhotos(set), false, nullptr);
+        for (Job& job : photos) {
+            if (!job.box.isValid() || job.box.isEmpty())
+                return; // no display to size the copies for yet
+            // The copy is fitted into its box: the box's bytes bound it.
+            budget -= std::int64_t{job.box.width()} * job.box.height() * 4;
+            if (budget < 0)
+                break;
+            if (copiesMade_.contains(job.path))
+                continue;
+            job.index = set;
+            jobs.push_back(std::move(job));
+        }
+    }
+    pipeline_.prepareDiskCopies(std::move(jobs));
+}
+
+void PlayerEngine::diskCopyMade(int set, const QString& path, bool ok)
+{
+    if (!ok || set < 1 || set > static_cast<int>(copiesLeft_.size()) || copiesMade_.contains(path))
+        return;
+    // A copy made for a playlist replaced since does not count: its set is not this one's.
+    const QStringList photos = slotPaths(s_._symbolicPath, setPhotos(set));
+    if (!photos.contains(path))
+        return;
+    copiesMade_.insert(path);
+    int& left = copiesLeft_[static_cast<std::size_t>(set - 1)];
+    if (left > 0 && --left == 0) {
+        ++setsReady_;
+        Q_EMIT setsReadyChanged(setsReady_, static_cast<int>(copiesLeft_.size()));
+    }
 }
 
 // Set start -----------------------------------------------------------------------------------
@@ -629,10 +699,13 @@ void PlayerEngine::toContainerVCFromPbCtlrView(TransportCommand command)
     std::int32_t& cursor = s_._view1RenderPid;
     switch (command) {
     case TransportCommand::PlayPause:
-        if (!wasRunning)
+        if (!wasRunning) {
+            pipeline_.stopDiskCopies();
             arm(ArmMode::FromNow);
-        else
+        } else {
             ++pauses_;
+            prepareSetsAhead();
+        }
         break;
     case TransportCommand::NextPhoto:
         if (cursor < length) {

@@ -11,6 +11,7 @@
 #include "player/TransportCommand.h"
 
 #include <QObject>
+#include <QSet>
 #include <QSize>
 
 #include <atomic>
@@ -64,8 +65,17 @@ public:
     // Installs a finished pass and starts its first set: what the pass hands to the scheduler.
     void takePlaylist(const PlaylistResult& result);
 
-    // Keeps the display copies of JPEG and HEIC photos in `disk` between runs (none by default).
-    void setDiskCache(std::shared_ptr<PhotoDiskCache> disk) { pipeline_.setDiskCache(std::move(disk)); }
+    // Keeps the display copies of HEIC photos in `disk` between runs (none by default). While
+    // playback is paused, the copies of the playlist's HEIC sets are made there ahead, in playing
+    // order from the set on display, so that each set's first play is smooth; playing stops that.
+    void setDiskCache(std::shared_ptr<PhotoDiskCache> disk)
+    {
+        disk_ = disk;
+        pipeline_.setDiskCache(std::move(disk));
+    }
+    // Sets of the playlist whose photos need no more preparation ahead: JPEG and raw sets, and HEIC
+    // sets whose display copies are all on the disk.
+    int setsReady() const { return setsReady_; }
     // Remembers the containers a pass unpacked in the file at `path` (none by default: every pass
     // unpacks every container).
     void setUnpackRecord(const QString& path) { m_unpackRecord = path; }
@@ -118,6 +128,8 @@ Q_SIGNALS:
     // How a pass ended. `rejection` says why nothing is playable when the pass found no playable set,
     // or why a pass stopped by itself (the disk nearly full).
     void playlistPassEnded(qr::PlayerEngine::PassEnd end, const QString& rejection);
+    // `ready` of the playlist's `total` sets are ready (see setsReady()); total 0: no playlist.
+    void setsReadyChanged(int ready, int total);
 
 private Q_SLOTS:
     // Forwards the pass's newest progress (queued from the pass).
@@ -150,6 +162,12 @@ private:
     // Clears view 1 at a set change, unless the set starting is a JPEG or HEIC set: its first photo
     // takes the place of the last one shown.
     void clearMainDisplayFor(std::int32_t pair);
+    // Counts what each set of a new playlist still needs made ahead (none for JPEG and raw sets).
+    void countSetsToPrepare();
+    // Queues the disk copies of the sets not yet ready, in playing order from the set on display,
+    // as far as they fit in three quarters of the disk cache's budget.
+    void prepareSetsAhead();
+    void diskCopyMade(int set, const QString& path, bool ok);
 
     PlayerDisplay* display_;
     std::unique_ptr<RenderTimer> timer_;
@@ -187,6 +205,12 @@ private:
     std::shared_ptr<std::atomic<bool>> passStop_;
     bool passRunning_ = false;
     std::shared_ptr<ProgressBox> progress_ = std::make_shared<ProgressBox>();
+    std::shared_ptr<PhotoDiskCache> disk_;
+    // Per set of the playlist (index: number - 1), the HEIC photos whose copies are still to be made
+    // ahead; the photos made so far.
+    std::vector<int> copiesLeft_;
+    QSet<QString> copiesMade_;
+    int setsReady_ = 0;
     PreparationPipeline pipeline_; // last: its pool stops before the rest goes
 };
 

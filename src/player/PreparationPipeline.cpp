@@ -5,6 +5,7 @@
 #include "player/PhotoDecoder.h"
 #include "player/SetPreparer.h"
 
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QThread>
 
@@ -77,9 +78,13 @@ PreparationPipeline::PreparationPipeline(QObject* parent) : QObject(parent)
     mailbox_->owner = this;
     mailbox_->pool = pool_.get();
     mailbox_->runner = runner_.get();
+    mailbox_->copyPool = copyPool_.get();
+    mailbox_->copyRunner = copyRunner_.get();
     pool_->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     // Idle pool threads end soon, and with them their frame-sized scratch buffers.
     pool_->setExpiryTimeout(2000);
+    copyPool_->setMaxThreadCount(1);
+    copyPool_->setExpiryTimeout(2000);
 }
 
 PreparationPipeline::~PreparationPipeline()
@@ -88,6 +93,7 @@ PreparationPipeline::~PreparationPipeline()
         const std::lock_guard lock(mailbox_->lock);
         mailbox_->jobs.clear();
         mailbox_->stores.clear();
+        mailbox_->diskCopies.clear();
         mailbox_->pass.reset();
         mailbox_->held = false;
         mailbox_->owner = nullptr;
@@ -96,7 +102,11 @@ PreparationPipeline::~PreparationPipeline()
     // A pass may be waiting for a held settling before it.
     mailbox_->settler.hold(false);
     pool_->clear();
-    if (pool_->waitForDone(kEndWaitMs)) {
+    copyPool_->clear();
+    QElapsedTimer waited;
+    waited.start();
+    if (pool_->waitForDone(kEndWaitMs) &&
+        copyPool_->waitForDone(std::max(0, kEndWaitMs - static_cast<int>(waited.elapsed())))) {
         // Orders the workers' last use of the mailbox before it goes, through a lock the project
         // owns (the pool's own wait is invisible to a race checker).
         const std::lock_guard lock(mailbox_->lock);
@@ -107,6 +117,8 @@ PreparationPipeline::~PreparationPipeline()
     qCDebug(lcPlayer) << "preparation still running at the end:" << pool_->activeThreadCount() << "jobs";
     (void)pool_.release();
     (void)runner_.release();
+    (void)copyPool_.release();
+    (void)copyRunner_.release();
     (void)mailbox_.release();
 }
 
@@ -148,6 +160,8 @@ void PreparationPipeline::runOne(Mailbox& m)
     }
     if (diskStore) {
         diskStore->disk->store(diskStore->key, diskStore->image);
+        const std::lock_guard lock(m.lock);
+        resumeDiskCopies(m);
         return;
     }
     if (job) {
@@ -191,6 +205,8 @@ void PreparationPipeline::runOne(Mailbox& m)
         case Job::Kind::FileLarger:
             done.larger = PhotoDecoder::decode(job->path, job->box);
             break;
+        case Job::Kind::DiskCopy:
+            break; // never queued here
         }
         done.job = std::move(*job);
         std::unique_lock lock(m.lock);
@@ -224,15 +240,91 @@ void PreparationPipeline::runOne(Mailbox& m)
     }
     if (ownStore && !ending)
         ownStore->disk->store(ownStore->key, ownStore->image);
+    {
+        const std::lock_guard lock(m.lock);
+        resumeDiskCopies(m);
+    }
     // After the hand-over: playback reads the new frames from the system's cache meanwhile. A pipeline
     // that has ended settles nothing: both files of each frame stay.
     if (!unsettled.isEmpty() && !ending)
         m.settler.start(root, unsettled, std::move(stop));
 }
 
+void PreparationPipeline::resumeDiskCopies(Mailbox& m)
+{
+    if (m.owner && m.jobs.empty() && m.stores.empty() && !m.pass && !m.diskCopyRunning &&
+        !m.diskCopies.empty())
+        m.copyPool->start(m.copyRunner);
+}
+
+void PreparationPipeline::runDiskCopy(Mailbox& m)
+{
+    ThreadPriority::lowerToIdle();
+    Job job;
+    {
+        const std::lock_guard lock(m.lock);
+        // Other work first: it starts this again when it ends.
+        if (m.diskCopyRunning || m.diskCopies.empty() || !m.jobs.empty() || !m.stores.empty() || m.pass)
+            return;
+        job = std::move(m.diskCopies.front());
+        m.diskCopies.pop_front();
+        m.diskCopyRunning = true;
+    }
+    {
+        std::unique_lock lock(m.lock);
+        m.released.wait(lock, [&m] { return !m.held; });
+    }
+    bool ok = false;
+    const PhotoDiskCache::Key key = PhotoDiskCache::keyFor(job.path, job.box);
+    if (job.disk && key.size >= 0) {
+        ok = job.disk->contains(key);
+        if (!ok) {
+            const PhotoImage photo = SetPreparer::preparePhoto(job.path, job.box);
+            ok = !photo.displayImage().isNull() && job.disk->store(key, photo.displayImage());
+        }
+    }
+    const std::lock_guard lock(m.lock);
+    m.diskCopyRunning = false;
+    Done done;
+    done.job = std::move(job);
+    done.ok = ok;
+    m.done.push_back(std::move(done));
+    if (!m.owner)
+        return;
+    QMetaObject::invokeMethod(m.owner, "drainResults", Qt::QueuedConnection);
+    resumeDiskCopies(m);
+}
+
+void PreparationPipeline::prepareDiskCopies(std::vector<Job> jobs)
+{
+    if (!disk_)
+        return;
+    const std::lock_guard lock(mailbox_->lock);
+    mailbox_->diskCopies.clear();
+    for (Job& job : jobs) {
+        job.kind = Job::Kind::DiskCopy;
+        job.disk = disk_;
+        mailbox_->diskCopies.push_back(std::move(job));
+    }
+    resumeDiskCopies(*mailbox_);
+}
+
+void PreparationPipeline::stopDiskCopies()
+{
+    const std::lock_guard lock(mailbox_->lock);
+    mailbox_->diskCopies.clear();
+}
+
+int PreparationPipeline::queuedDiskCopies() const
+{
+    const std::lock_guard lock(mailbox_->lock);
+    return static_cast<int>(mailbox_->diskCopies.size());
+}
+
 void PreparationPipeline::waitForPool()
 {
     pool_->waitForDone();
+    copyPool_->waitForDone();
     mailbox_->settler.waitUntilIdle();
 }
 
@@ -489,6 +581,10 @@ void PreparationPipeline::drainResults()
     jobsDone_ += static_cast<int>(done.size());
     for (const Done& d : done) {
         const Job& job = d.job;
+        if (job.kind == Job::Kind::DiskCopy) {
+            Q_EMIT diskCopyReady(job.index, job.path, d.ok);
+            continue;
+        }
         if (job.kind == Job::Kind::FileLarger) {
             leaveFlight(job);
             // A set change drops what was asked for the set before.

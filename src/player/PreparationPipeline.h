@@ -38,7 +38,9 @@ public:
     struct Job {
         // A raw slot is prepared in two steps: its display copy (RawDisplay) first for every slot, then
         // its full frame (RawSlot), which the slot takes over when it lands.
-        enum class Kind { RawSlot, RawDisplay, FileSlot, RawPreview, FilePreview, FileLarger };
+        // A DiskCopy job makes a HEIC photo's display copy into the disk cache ahead of its set (index:
+        // the set's number), and only while nothing else waits to be prepared.
+        enum class Kind { RawSlot, RawDisplay, FileSlot, RawPreview, FilePreview, FileLarger, DiskCopy };
         Kind kind = Kind::RawSlot;
         std::uint64_t generation = 0; // of the set start that asked for it
         int index = 0;                // slot (1-based), or view of a preview
@@ -109,6 +111,15 @@ public:
     // The queued full frame of the raw photo at `path` is converted next.
     void prepareFrameFirst(const QString& path);
 
+    // Display copies made into the disk cache ahead of their sets, in the order given, replacing the
+    // ones still queued: one at a time, at the lowest priority, and only while no other work is
+    // queued. Each brings diskCopyReady() back, whether it was made or found on the disk. Nothing
+    // without a disk cache.
+    void prepareDiskCopies(std::vector<Job> jobs);
+    // Drops the disk copies still queued; the one being made (at most one) is finished.
+    void stopDiskCopies();
+    int queuedDiskCopies() const;
+
     // Slots (1-based) of the current set still waiting for their photo.
     bool slotPending(int slot) const;
     int pendingSlots() const;
@@ -134,6 +145,8 @@ Q_SIGNALS:
     void previewReady(int view, const qr::PhotoImage& photo);
     void largerReady(const QString& path, QSize box, const QImage& image);
     void passFinished(const qr::PlaylistResult& result);
+    // A DiskCopy job ended: the copy of the photo at `path` is on the disk, unless it failed.
+    void diskCopyReady(int set, const QString& path, bool ok);
 
 private Q_SLOTS:
     // Takes the finished work out of the mailbox (queued from the pool).
@@ -144,6 +157,7 @@ private:
         Job job;
         PhotoImage photo;
         QImage larger;
+        bool ok = false; // a disk copy's
     };
     struct Pass {
         std::uint64_t generation = 0;
@@ -160,6 +174,8 @@ private:
         std::mutex lock;
         std::deque<Job> jobs;
         std::deque<DiskStore> stores;
+        std::deque<Job> diskCopies;
+        bool diskCopyRunning = false;
         bool held = false;
         std::condition_variable released;
         std::optional<Pass> pass;
@@ -172,6 +188,9 @@ private:
         // Where a worker hands a runner back when it leaves queued frames to the next one.
         QThreadPool* pool = nullptr;
         QRunnable* runner = nullptr;
+        // The disk copies' own thread, at the lowest priority, started again when other work ends.
+        QThreadPool* copyPool = nullptr;
+        QRunnable* copyRunner = nullptr;
     };
     // The one runnable the pool runs, again and again: it takes the next piece of work from the
     // mailbox. Made before any pool thread exists.
@@ -183,12 +202,23 @@ private:
     private:
         Mailbox* mailbox_;
     };
+    class CopyRunner : public QRunnable {
+    public:
+        explicit CopyRunner(Mailbox* mailbox) : mailbox_(mailbox) { setAutoDelete(false); }
+        void run() override { runDiskCopy(*mailbox_); }
+
+    private:
+        Mailbox* mailbox_;
+    };
     // Work under way is found again by file and, for JPEG and HEIC copies, the size they are made at.
     static QString flightKey(const Job& job);
     // A raw slot's full frame from the cache, else its display copy; a JPEG or HEIC slot's copy.
     PhotoImage cached(const Job& job);
 
     static void runOne(Mailbox& mailbox);
+    static void runDiskCopy(Mailbox& mailbox);
+    // Under the mailbox's lock: the disk copies go on once nothing else is queued.
+    static void resumeDiskCopies(Mailbox& mailbox);
     void enqueue(std::vector<Job> jobs);
     // Takes the queued, not yet started jobs back out of the mailbox.
     void dropQueuedJobs();
@@ -215,6 +245,8 @@ private:
     std::unique_ptr<Mailbox> mailbox_ = std::make_unique<Mailbox>();
     std::unique_ptr<Runner> runner_ = std::make_unique<Runner>(mailbox_.get());
     std::unique_ptr<QThreadPool> pool_ = std::make_unique<QThreadPool>();
+    std::unique_ptr<CopyRunner> copyRunner_ = std::make_unique<CopyRunner>(mailbox_.get());
+    std::unique_ptr<QThreadPool> copyPool_ = std::make_unique<QThreadPool>();
 };
 
 } // namespace qr

@@ -328,10 +328,21 @@ void PlayerControls::showProgressBar()
     }
 }
 
+void PlayerControls::setsReadyChanged(int ready, int total)
+{
+    if (total <= 0)
+        m_setsReady.clear();
+    else if (ready < total || !m_setsReady.isEmpty())
+        m_setsReady = QStringLiteral("%1 of %2 sets ready").arg(ready).arg(total);
+    refreshPassWidgets();
+}
+
 void PlayerControls::refreshPassWidgets()
 {
     if (_passStatusLabel) {
-        if (m_passState == PassState::Stopping)
+        if (m_passState == PassState::Idle && !m_setsReady.isEmpty())
+            _passStatusLabel->setText(m_setsReady);
+        else if (m_passState == PassState::Stopping)
             _passStatusLabel->setText(QStringLiteral("Stopping after the file at hand\u2026"));
         else if (m_passState == PassState::Stopped)
             _passStatusLabel->setText(m_stopReason.isEmpty() ? QStringLiteral("Stopped; no playlist made")
@@ -341,7 +352,7 @@ void PlayerControls::refreshPassWidgets()
     const bool playlistPanel = !_toolsEn;
     const bool busy = m_passState == PassState::Running || m_passState == PassState::Stopping;
     if (_passStatusLabel) {
-        if (playlistPanel && m_passState != PassState::Idle)
+        if (playlistPanel && (m_passState != PassState::Idle || !m_setsReady.isEmpty()))
             addToPanel(_passStatusLabel);
         else
             _passStatusLabel->hide();

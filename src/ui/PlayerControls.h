@@ -76,6 +76,9 @@ public:
     // and gives the button back; a pass that found nothing playable says why on the main display.
     enum class PassEnd { Played, NothingPlayable, Stopped };
     void playlistPassEnded(PassEnd end, const QString& rejection);
+    // How many of the playlist's sets are prepared for a smooth first play (from the engine): shown
+    // below the Generate Playlist button as "12 of 15 sets ready" once a set needed preparing ahead.
+    void setsReadyChanged(int ready, int total);
     // The one line for a progress report, e.g. "Decompressing 17 of 45 raw frames".
     static QString progressText(const PlaylistProgress& progress);
     static QString nothingPlayableText(const QString& rejection);
@@ -169,6 +172,7 @@ private:
     PlaylistProgress m_latestProgress;
     QString m_nothingPlayable; // the main display's line after a pass that found nothing playable
     QString m_stopReason;      // why the last pass stopped by itself; empty when the user stopped it
+    QString m_setsReady;       // "N of M sets ready"; empty when no set of the playlist needed preparing
     QElapsedTimer m_progressShown;
     std::unique_ptr<QTimer> m_progressTimer;
     QPointer<QLabel> _passStatusLabel;

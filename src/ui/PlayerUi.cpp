@@ -62,6 +62,8 @@ void PlayerUi::setEngine(PlayerEngine* engine)
                                                                     : PlayerControls::PassEnd::Played,
                     rejection);
             });
+    connect(engine, &PlayerEngine::setsReadyChanged, this,
+            [this](int ready, int total) { m_controls.setsReadyChanged(ready, total); });
 }
 
 void PlayerUi::setRenderViewHooks(std::function<void()> afterView1, std::function<void()> afterView4)

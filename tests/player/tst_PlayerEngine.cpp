@@ -158,7 +158,54 @@ private Q_SLOTS:
     void largerCopiesLatestWinsBehindSlots();
     void copiesSurviveARestartOnDisk();
     void jpegCopiesStayOffTheDisk();
+    void setsArePreparedOnDiskWhilePaused();
+    void playingStopsThePreparationAhead();
+    void preparationAheadKeepsTheDiskBudget();
 };
+
+namespace {
+
+// Three HEIC sets of ten photos on a disk cache of `budget` bytes; the first set prepared and playing.
+struct AheadRig : CopyRig {
+    QTemporaryDir cacheDir;
+    std::shared_ptr<PhotoDiskCache> disk;
+    QList<std::pair<int, int>> readyChanges; // (ready, total), as signalled
+
+    bool start(std::int64_t budget = PhotoDiskCache::kDefaultBudget)
+    {
+        disk = std::make_shared<PhotoDiskCache>(cacheDir.path(), budget);
+        if (!make(3, 10, QStringLiteral("heic")))
+            return false;
+        engine->setDiskCache(disk);
+        QObject::connect(engine.get(), &PlayerEngine::setsReadyChanged, engine.get(),
+                         [this](int ready, int total) {
+                             readyChanges.append({ready, total});
+                         });
+        startHeld();
+        if (!release())
+            return false;
+        engine->waitForPool();
+        QCoreApplication::processEvents();
+        return true;
+    }
+    // Photos of `set` whose display copy the disk holds.
+    int onDisk(int set) const
+    {
+        int n = 0;
+        for (int photo = 1; photo <= 10; ++photo)
+            n += disk->contains(PhotoDiskCache::keyFor(
+                dir.filePath(photoName(set, photo, QStringLiteral("heic"))), QSize(80, 80)));
+        return n;
+    }
+    bool idle()
+    {
+        engine->waitForPool();
+        QCoreApplication::processEvents();
+        return engine->pipeline().queuedDiskCopies() == 0;
+    }
+};
+
+} // namespace
 
 void TestPlayerEngine::threeSetsWrapWithPreviews()
 {
@@ -685,6 +732,69 @@ void TestPlayerEngine::jpegCopiesStayOffTheDisk()
     for (const QString& name : std::as_const(rig.names))
         QVERIFY(!QFileInfo::exists(
             disk->entryPath(PhotoDiskCache::keyFor(rig.dir.filePath(name), QSize(80, 80)))));
+}
+
+// While paused, the HEIC sets' display copies are made on the disk ahead of their first play, and
+// the count of ready sets follows; a set started then finds every copy there.
+void TestPlayerEngine::setsArePreparedOnDiskWhilePaused()
+{
+    if (!fixtures::heicEncoderAvailable())
+        QSKIP("no HEVC encoder for HEIC fixtures");
+    AheadRig rig;
+    QVERIFY(rig.start());
+    QCOMPARE(rig.readyChanges.first(), qMakePair(0, 3));
+    // Playing made the copies of the set on display and of the one prepared after it; not the last.
+    QCOMPARE(rig.onDisk(3), 0);
+    QCOMPARE(rig.engine->setsReady(), 0);
+
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
+    QVERIFY(!rig.engine->renderTimerRunning());
+    QVERIFY(rig.idle());
+    for (int set = 1; set <= 3; ++set)
+        QCOMPARE(rig.onDisk(set), 10);
+    QCOMPARE(rig.engine->setsReady(), 3);
+    QCOMPARE(rig.readyChanges.last(), qMakePair(3, 3));
+
+    // Pausing again has nothing left to do.
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
+    QCOMPARE(rig.engine->pipeline().queuedDiskCopies(), 0);
+}
+
+// Play stops the preparation ahead at once: what is queued is dropped; the one copy under way is the
+// last.
+void TestPlayerEngine::playingStopsThePreparationAhead()
+{
+    if (!fixtures::heicEncoderAvailable())
+        QSKIP("no HEVC encoder for HEIC fixtures");
+    AheadRig rig;
+    QVERIFY(rig.start());
+    rig.engine->pipeline().hold(true);
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
+    // The first copy (of set 1, on the disk already) waits in the hold; the other 29 are queued.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.engine->pipeline().queuedDiskCopies(), 29, 10000);
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
+    QVERIFY(rig.engine->renderTimerRunning());
+    QCOMPARE(rig.engine->pipeline().queuedDiskCopies(), 0);
+    rig.engine->pipeline().hold(false);
+    QVERIFY(rig.idle());
+    QCOMPARE(rig.onDisk(3), 0);
+    QCOMPARE(rig.engine->setsReady(), 0);
+}
+
+// Copies made ahead stay within the disk cache's budget: the sets that do not fit are left out.
+void TestPlayerEngine::preparationAheadKeepsTheDiskBudget()
+{
+    if (!fixtures::heicEncoderAvailable())
+        QSKIP("no HEVC encoder for HEIC fixtures");
+    // Room for about 25 copies of 80 x 60.
+    const std::int64_t budget = 25 * (80 * 60 * 4 + 4096);
+    AheadRig rig;
+    QVERIFY(rig.start(budget));
+    rig.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
+    QVERIFY(rig.idle());
+    QVERIFY2(rig.disk->usedBytes() <= budget, qPrintable(QString::number(rig.disk->usedBytes())));
+    QVERIFY(rig.engine->setsReady() < 3);
 }
 
 QTEST_MAIN(TestPlayerEngine)

@@ -1,5 +1,6 @@
 // The player's widgets driven as the user and the engine drive them: panels, controls, zoom,
 // resize, favourites, sharing, keyboard transport.
+#include "../player/PlayerFixtures.h"
 #include "decode/Lz4FrameEncoder.h"
 #include "platform/ContainerView.h"
 #include "player/PlayerEngine.h"
@@ -181,6 +182,7 @@ private Q_SLOTS:
     void runningPassStops_data();
     void runningPassStops();
     void passFindingNothingSaysWhy();
+    void setsReadyShowInPlaylistPanel();
     void zoomedRawFramePaintsFullFrame();
     void titlesByScale_data();
     void titlesByScale();
@@ -898,6 +900,45 @@ void TstPlayerUi::runningPassStops()
     QVERIFY(f.engine->state()._sortedListv2.isEmpty());
     // Stopped before the end: some frames are still compressed.
     QVERIFY(!QDir(f.downloads).entryList({"*.rgb2"}).isEmpty());
+}
+
+// After a pass over HEIC sets, the playlist panel counts the sets prepared for their first play;
+// pausing prepares the rest.
+void TstPlayerUi::setsReadyShowInPlaylistPanel()
+{
+    if (!fixtures::heicEncoderAvailable())
+        QSKIP("no HEVC encoder for HEIC fixtures");
+    Fixture f;
+    QTemporaryDir cacheDir;
+    f.engine->setDiskCache(std::make_shared<PhotoDiskCache>(cacheDir.path()));
+    for (int set = 1; set <= 2; ++set) {
+        for (int i = 1; i <= 10; ++i) {
+            const QString name =
+                QStringLiteral("/kro_00%1_%2_01.heic").arg(set).arg(i, 3, 10, QLatin1Char('0'));
+            QVERIFY(fixtures::makeHeic(f.downloads + name,
+                                       i == 1 || i == 10 ? fixtures::signature() : QString(), {96, 128},
+                                       set * 10 + i));
+        }
+    }
+    f.engine->state()._pathToDownloadsDir = f.downloads;
+    PlayerControls& c = f.ui->controls();
+    QTest::mouseClick(c.playlistButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.engine->playlistPassRunning(), 10000);
+    QCOMPARE(f.engine->state()._numOfSets, 2);
+    if (c._toolsEn)
+        c.toolsButtonAction(); // the playlist panel
+    QVERIFY(c.passStatusLabel()->isVisible());
+    QVERIFY(c.passStatusLabel()->text().endsWith(QStringLiteral(" of 2 sets ready")));
+
+    if (f.engine->renderTimerRunning())
+        f.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
+    QTRY_COMPARE_WITH_TIMEOUT(c.passStatusLabel()->text(), QStringLiteral("2 of 2 sets ready"), 20000);
+    QCOMPARE(c.passStatusLabel()->accessibleName(), QStringLiteral("2 of 2 sets ready"));
+    QVERIFY(c.passStatusLabel()->isVisible());
+
+    // A new pass clears the count.
+    QTest::mouseClick(c.playlistButton(), Qt::LeftButton);
+    QVERIFY(!c.passStatusLabel()->text().contains(QStringLiteral("sets ready")));
 }
 
 void TstPlayerUi::passFindingNothingSaysWhy()
