@@ -259,10 +259,13 @@ void PreparationPipeline::resumeDiskCopies(Mailbox& m)
 
 void PreparationPipeline::runDiskCopy(Mailbox& m)
 {
-    ThreadPriority::lowerToIdle();
     Job job;
     {
         const std::lock_guard lock(m.lock);
+        if (m.diskCopiesLowest)
+            ThreadPriority::lowerToIdle();
+        else
+            ThreadPriority::lowerForBackgroundWork();
         // Other work first: it starts this again when it ends.
         if (m.diskCopyRunning || m.diskCopies.empty() || !m.jobs.empty() || !m.stores.empty() || m.pass)
             return;
@@ -307,6 +310,12 @@ void PreparationPipeline::prepareDiskCopies(std::vector<Job> jobs)
         mailbox_->diskCopies.push_back(std::move(job));
     }
     resumeDiskCopies(*mailbox_);
+}
+
+void PreparationPipeline::setDiskCopiesAtLowestPriority(bool lowest)
+{
+    const std::lock_guard lock(mailbox_->lock);
+    mailbox_->diskCopiesLowest = lowest;
 }
 
 void PreparationPipeline::stopDiskCopies()

@@ -118,6 +118,9 @@ public:
     void prepareDiskCopies(std::vector<Job> jobs);
     // Drops the disk copies still queued; the one being made (at most one) is finished.
     void stopDiskCopies();
+    // At the lowest priority (the default) or at the pool's; set before the first copy. Tests that
+    // wait for copies to be made use the pool's, so that a busy machine cannot starve them.
+    void setDiskCopiesAtLowestPriority(bool lowest);
     int queuedDiskCopies() const;
 
     // Slots (1-based) of the current set still waiting for their photo.
@@ -176,6 +179,7 @@ private:
         std::deque<DiskStore> stores;
         std::deque<Job> diskCopies;
         bool diskCopyRunning = false;
+        bool diskCopiesLowest = true;
         bool held = false;
         std::condition_variable released;
         std::optional<Pass> pass;

@@ -177,6 +177,8 @@ struct AheadRig : CopyRig {
         if (!make(3, 10, QStringLiteral("heic")))
             return false;
         engine->setDiskCache(disk);
+        // At the lowest priority a busy machine could starve the copies this test waits for.
+        engine->pipeline().setDiskCopiesAtLowestPriority(false);
         QObject::connect(engine.get(), &PlayerEngine::setsReadyChanged, engine.get(),
                          [this](int ready, int total) {
                              readyChanges.append({ready, total});

@@ -911,6 +911,8 @@ void TstPlayerUi::setsReadyShowInPlaylistPanel()
     Fixture f;
     QTemporaryDir cacheDir;
     f.engine->setDiskCache(std::make_shared<PhotoDiskCache>(cacheDir.path()));
+    // At the lowest priority a busy machine could starve the copies this test waits for.
+    f.engine->pipeline().setDiskCopiesAtLowestPriority(false);
     for (int set = 1; set <= 2; ++set) {
         for (int i = 1; i <= 10; ++i) {
             const QString name =
@@ -923,15 +925,18 @@ void TstPlayerUi::setsReadyShowInPlaylistPanel()
     f.engine->state()._pathToDownloadsDir = f.downloads;
     PlayerControls& c = f.ui->controls();
     QTest::mouseClick(c.playlistButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!f.engine->playlistPassRunning(), 10000);
+    // The first set plays once its display step (queued at the pass's end) has run; the display's
+    // end-of-pass step (the tools panel) is queued behind it.
+    QTRY_VERIFY_WITH_TIMEOUT(!f.engine->playlistPassRunning() && f.engine->renderTimerRunning(), 10000);
+    QCoreApplication::processEvents();
     QCOMPARE(f.engine->state()._numOfSets, 2);
     if (c._toolsEn)
         c.toolsButtonAction(); // the playlist panel
     QVERIFY(c.passStatusLabel()->isVisible());
     QVERIFY(c.passStatusLabel()->text().endsWith(QStringLiteral(" of 2 sets ready")));
 
-    if (f.engine->renderTimerRunning())
-        f.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
+    f.engine->toContainerVCFromPbCtlrView(TransportCommand::PlayPause);
+    QVERIFY(!f.engine->renderTimerRunning());
     QTRY_COMPARE_WITH_TIMEOUT(c.passStatusLabel()->text(), QStringLiteral("2 of 2 sets ready"), 20000);
     QCOMPARE(c.passStatusLabel()->accessibleName(), QStringLiteral("2 of 2 sets ready"));
     QVERIFY(c.passStatusLabel()->isVisible());
