@@ -1,9 +1,18 @@
 # Shared by the project's scripts: where the sources are and how to configure a build.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${JOBS:-$(nproc)}
-configure() { # configure BUILD_DIR [cmake args...]
+configure() { # configure BUILD_DIR [cmake args...]: a new tree gets Ninja, an existing one keeps its own
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+  if [ -f "$dir/CMakeCache.txt" ]; then
+    configure_default_generator "$dir" "$@"
+  else
+    configure_default_generator "$dir" -G Ninja "$@"
+  fi
+}
+# Without -G: a new tree gets CMake's default generator, an existing one keeps its own.
+configure_default_generator() { # configure_default_generator BUILD_DIR [cmake args...]
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
 }
 # test_targets BUILD_DIR [ctest selection args...]: prints the build targets that the selected tests
 # run, one a line: tests named after their executable, and executables of the build tree that a

@@ -1,5 +1,7 @@
 #include "player/HevcTileDecoder.h"
 
+#include "player/HeifPointers.h"
+
 #include <libheif/heif.h>
 #include <libheif/heif_plugin.h>
 
@@ -40,9 +42,6 @@ struct PacketFree {
 };
 struct FrameFree {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct ImageRelease {
-    void operator()(heif_image* i) const { heif_image_release(i); }
 };
 
 const char* pluginName()
@@ -113,7 +112,7 @@ heif_error toHeifImage(const AVFrame& frame, heif_image** out)
                                      mono ? heif_colorspace_monochrome : heif_colorspace_YCbCr, chroma, &raw);
     if (e.code != heif_error_Ok)
         return e;
-    std::unique_ptr<heif_image, ImageRelease> image(raw);
+    HeifImage image(raw);
     const int sampleBytes = depth > 8 ? 2 : 1;
     const heif_channel channels[] = {heif_channel_Y, heif_channel_Cb, heif_channel_Cr};
     for (int c = 0; c < desc->nb_components; ++c) {

@@ -2,6 +2,7 @@
 
 #include "decode/FrameBufferPool.h"
 #include "decode/HeifBoxCheck.h"
+#include "player/HeifPointers.h"
 
 #include "platform/FileListing.h"
 #include "platform/LogCategories.h"
@@ -131,19 +132,6 @@ private:
     bool held_ = false;
 };
 
-struct HeifContextDeleter {
-    void operator()(heif_context* c) const { heif_context_free(c); }
-};
-struct HeifHandleDeleter {
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-};
-struct HeifImageDeleter {
-    void operator()(heif_image* i) const { heif_image_release(i); }
-};
-
-using HeifContext = std::unique_ptr<heif_context, HeifContextDeleter>;
-using HeifHandle = std::unique_ptr<heif_image_handle, HeifHandleDeleter>;
-
 std::atomic<bool>& hevcByLibavcodec()
 {
     static std::atomic<bool> byLibavcodec{true};
@@ -210,7 +198,7 @@ QImage decodeHeicHandle(heif_image_handle* handle, QSize box, const QString& pat
     if (heif_decode_image(handle, &raw, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code !=
         heif_error_Ok)
         return {};
-    std::unique_ptr<heif_image, HeifImageDeleter> image(raw);
+    HeifImage image(raw);
     const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
     const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
     int stride = 0;

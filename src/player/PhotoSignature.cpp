@@ -1,6 +1,7 @@
 #include "player/PhotoSignature.h"
 
 #include "decode/HeifBoxCheck.h"
+#include "player/HeifPointers.h"
 
 #include "player/Playlist.h"
 
@@ -66,19 +67,12 @@ std::optional<QString> jpegComment(const QByteArray& bytes)
     }
 }
 
-struct HeifContextDeleter {
-    void operator()(heif_context* c) const { heif_context_free(c); }
-};
-struct HeifHandleDeleter {
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-};
-
 std::optional<QString> heicComment(const QByteArray& bytes)
 {
     if (!HeifBoxCheck::wellFormed(
             std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()))))
         return std::nullopt;
-    std::unique_ptr<heif_context, HeifContextDeleter> ctx(heif_context_alloc());
+    HeifContext ctx(heif_context_alloc());
     if (!ctx)
         return std::nullopt;
     heif_context_set_maximum_image_size_limit(ctx.get(), 1 << 14);
@@ -89,7 +83,7 @@ std::optional<QString> heicComment(const QByteArray& bytes)
     heif_image_handle* raw = nullptr;
     if (heif_context_get_primary_image_handle(ctx.get(), &raw).code != heif_error_Ok)
         return std::nullopt;
-    std::unique_ptr<heif_image_handle, HeifHandleDeleter> handle(raw);
+    HeifHandle handle(raw);
     heif_item_id id = 0;
     if (heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), "Exif", &id, 1) < 1)
         return std::nullopt;
